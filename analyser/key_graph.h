@@ -1,0 +1,72 @@
+// The signature graph that korvalinde analyses, and the results of the
+// passes over it.
+//
+// Keys are numbered by key index: the position of their "p" record in the key
+// list, from 0. An edge runs from a signer to the key it signed. Both
+// directions are kept in compressed adjacency form (one offsets array with
+// key_count + 1 entries and one array of key indexes), each key's entries in
+// the order of the "s" records, duplicates and self-signatures included.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+struct key_record {
+    uint32_t id_high = 0;
+    uint32_t id_low = 0;
+};
+
+struct key_graph {
+    std::vector<key_record> key_table;
+    int32_t key_count = 0;
+    int64_t sig_count = 0;
+    std::vector<int64_t> signed_by_start; // key_count + 1 offsets into signed_by_keys
+    std::vector<int32_t> signed_by_keys;  // signers of each key
+    std::vector<int64_t> signs_start;     // key_count + 1 offsets into signs_keys
+    std::vector<int32_t> signs_keys;      // keys signed by each key
+};
+
+// The keys that signed key k (incoming edges), in record order.
+inline std::span<const int32_t> signed_by(const key_graph& g, int32_t k) {
+    return {g.signed_by_keys.data() + g.signed_by_start[k],
+            g.signed_by_keys.data() + g.signed_by_start[k + 1]};
+}
+
+// The keys that key k signed (outgoing edges), in record order.
+inline std::span<const int32_t> signs(const key_graph& g, int32_t k) {
+    return {g.signs_keys.data() + g.signs_start[k], g.signs_keys.data() + g.signs_start[k + 1]};
+}
+
+// Strongly connected sets and the reachable set.
+struct set_results {
+    std::vector<int32_t> component_of; // key index of the root of each key's set
+    int32_t strong_set_root = 0;
+    int32_t strong_set_size = 0;
+    std::vector<uint8_t> reachable; // 1 for keys reachable from the strong set
+    int32_t reachable_size = 0;
+};
+
+inline bool in_strong_set(const set_results& s, int32_t k) {
+    return s.component_of[k] == s.strong_set_root;
+}
+
+// Distances of strong-set members to one key.
+constexpr int HOP_LIMIT = 30;
+// Every byte of a distance entry set to 100: a key with no chain to the start.
+constexpr int32_t NO_DISTANCE = 1684300900;
+
+struct key_stats {
+    int64_t distance_total = 0;
+    // hop_counts[h]: members at exactly h hops for h < HOP_LIMIT;
+    // hop_counts[HOP_LIMIT]: members at HOP_LIMIT hops or more.
+    int32_t hop_counts[HOP_LIMIT + 1] = {};
+    int32_t max_hops = 0;               // true greatest member distance, not capped
+    std::vector<int32_t> farthest_keys; // members at max_hops, ascending key index
+};
+
+// The mean distance in single precision: both operands are converted to
+// float and divided as floats.
+inline float mean_distance(const key_stats& s, int32_t strong_set_size) {
+    return static_cast<float>(s.distance_total) / static_cast<float>(strong_set_size);
+}
