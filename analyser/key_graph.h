@@ -70,3 +70,9 @@ struct key_stats {
 inline float mean_distance(const key_stats& s, int32_t strong_set_size) {
     return static_cast<float>(s.distance_total) / static_cast<float>(strong_set_size);
 }
+
+// The statistics of every reachable key, in ascending key index.
+struct distance_table {
+    std::vector<int32_t> keys;    // the reachable keys, ascending key index
+    std::vector<key_stats> stats; // stats[i] belongs to keys[i]
+};

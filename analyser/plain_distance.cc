@@ -1,6 +1,7 @@
 #include "plain_distance.h"
 
 #include <algorithm>
+#include <thread>
 
 void distances_from(const key_graph& g, int32_t start, distance_scratch& scratch) {
     std::vector<int32_t>& distance = scratch.distance;
@@ -40,4 +41,27 @@ void key_statistics(const key_graph& g, const set_results& s, int32_t key,
         if (d == out.max_hops)
             out.farthest_keys.push_back(i);
     }
+}
+
+distance_table plain_analysis(const key_graph& g, const set_results& s, int threads) {
+    distance_table table;
+    for (int32_t k = 0; k < g.key_count; ++k)
+        if (s.reachable[k])
+            table.keys.push_back(k);
+    table.stats.resize(table.keys.size());
+    if (threads < 1)
+        threads = 1;
+    // Worker t takes every threads-th key; each writes only its own entries.
+    auto work = [&](int t) {
+        distance_scratch scratch;
+        for (size_t i = static_cast<size_t>(t); i < table.keys.size(); i += static_cast<size_t>(threads))
+            key_statistics(g, s, table.keys[i], scratch, table.stats[i]);
+    };
+    std::vector<std::thread> workers;
+    for (int t = 1; t < threads; ++t)
+        workers.emplace_back(work, t);
+    work(0);
+    for (std::thread& w : workers)
+        w.join();
+    return table;
 }

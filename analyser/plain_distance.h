@@ -20,3 +20,6 @@ void distances_from(const key_graph& g, int32_t start, distance_scratch& scratch
 // The statistics of one reachable key over the strong-set members.
 void key_statistics(const key_graph& g, const set_results& s, int32_t key,
                     distance_scratch& scratch, key_stats& out);
+
+// key_statistics for every reachable key, on the given number of threads.
+distance_table plain_analysis(const key_graph& g, const set_results& s, int threads);
