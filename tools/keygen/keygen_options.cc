@@ -48,7 +48,7 @@ bool parse_unsigned(const char* text, std::uint64_t& value) {
     if (*text < '0' || *text > '9') return false; // strtoull would accept a sign or blanks
     errno = 0;
     char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 0);
+    const unsigned long long v = std::strtoull(text, &end, 10);
     if (errno != 0 || *end != '\0') return false;
     value = v;
     return true;
