@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 int main(int argc, char** argv) {
     keygen_settings settings;
@@ -31,8 +32,16 @@ int main(int argc, char** argv) {
         }
     }
 
-    const signature_graph graph = build_signature_graph(settings);
-    bool ok = write_key_list(settings, graph, out);
+    bool ok;
+    try {
+        const signature_graph graph = build_signature_graph(settings);
+        ok = write_key_list(settings, graph, out);
+    } catch (const std::bad_alloc&) {
+        // Millions of keys fit easily; this is for sizes far beyond that.
+        std::fprintf(stderr, "keygen: not enough memory for %llu keys\n",
+                     static_cast<unsigned long long>(settings.key_count));
+        return 1;
+    }
     if (ok && std::fflush(out) != 0) ok = false;
     const int saved_errno = errno;
     // A failed close loses buffered data, so it counts as a write error.

@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -52,7 +53,7 @@ struct read_graph {
 
 read_graph read_key_list(const std::string& text) {
     read_graph g;
-    std::map<std::string, int> index;
+    std::unordered_map<std::string, int> index;
     for (std::size_t at = 0; at + 18 <= text.size(); at += 18)
         if (text[at + 17] == '\n' && text[at] == 'p') {
             const std::string id = upper(text.substr(at + 1, 16));
@@ -82,6 +83,20 @@ read_graph read_key_list(const std::string& text) {
         }
     }
     return g;
+}
+
+// Index of the first record that is not a "p" or "s" line with 16
+// upper-case hex digits, or the record count when all are.
+std::size_t first_malformed_record(const std::string& text) {
+    for (std::size_t at = 0; at + 18 <= text.size(); at += 18) {
+        bool good = (text[at] == 'p' || text[at] == 's') && text[at + 17] == '\n';
+        for (std::size_t i = 1; i <= 16; ++i) {
+            const char c = text[at + i];
+            good = good && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
+        }
+        if (!good) return at / 18;
+    }
+    return text.size() / 18;
 }
 
 struct graph_shape {
@@ -214,20 +229,13 @@ TEST(Keygen, CleanListIsWellFormedAndSizedAsAsked) {
         double mean;
     };
     for (const size_case& c :
-         {size_case{"-n 20000", 20000, 5.6}, size_case{"-n 5000 -m 2", 5000, 2.0},
+         {size_case{"-n 10000", 10000, 5.6}, size_case{"-n 5000 -m 2", 5000, 2.0},
           size_case{"-n 3 -s 9", 3, 5.6}}) {
         const run_result r = run_keygen(c.args);
         ASSERT_EQ(r.status, 0) << c.args;
         ASSERT_EQ(r.out.size() % 18, 0U) << c.args;
         ASSERT_EQ(r.out[0], 'p') << c.args;
-        for (std::size_t at = 0; at < r.out.size(); at += 18) {
-            ASSERT_TRUE(r.out[at] == 'p' || r.out[at] == 's') << c.args << " record " << at / 18;
-            ASSERT_EQ(r.out[at + 17], '\n');
-            for (std::size_t i = 1; i <= 16; ++i)
-                ASSERT_TRUE(std::string("0123456789ABCDEF").find(r.out[at + i]) !=
-                            std::string::npos)
-                    << c.args << " record " << at / 18;
-        }
+        EXPECT_EQ(first_malformed_record(r.out), r.out.size() / 18) << c.args;
         const read_graph g = read_key_list(r.out);
         EXPECT_EQ(g.p_records, c.keys) << c.args;
         EXPECT_EQ(g.ids.size(), c.keys) << c.args << ": ids must be distinct";
@@ -248,7 +256,7 @@ TEST(Keygen, CleanListIsWellFormedAndSizedAsAsked) {
 }
 
 TEST(Keygen, GraphHasStrongSetTailsIslandsAndHubs) {
-    const run_result r = run_keygen("-s 3 -n 30000");
+    const run_result r = run_keygen("-s 3 -n 20000");
     ASSERT_EQ(r.status, 0);
     const read_graph g = read_key_list(r.out);
     const graph_shape shape = measure(g);
