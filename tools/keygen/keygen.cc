@@ -1,5 +1,10 @@
-// keygen: writes a deterministic, realistically shaped key list for the
-// key-graph analyser (see signature_graph.cc for how the graph is built).
+// keygen: writes a deterministic key list for the key-graph analyser, shaped
+// like a real OpenPGP signature graph: a strong set of about a third of the
+// keys with heavy-tailed degrees and many returned signatures, chains and
+// trees of keys below it, and islands it cannot reach. signature_graph.cc
+// says how the graph is built; key_list_writer.cc shuffles the keys, writes
+// the records and adds the optional noise. The same seed and options give
+// the same bytes on every machine.
 #include "key_list_writer.h"
 #include "keygen_settings.h"
 #include "signature_graph.h"
