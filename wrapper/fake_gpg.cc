@@ -104,9 +104,29 @@ std::string stdin_state() {
     return n == 0 ? "eof" : "data";
 }
 
+// Launcher modes, for starting the wrapper in unusual conditions:
+//   fake_gpg --run-ignoring-sigchld PROGRAM ARGS...  with SIGCHLD ignored
+//   fake_gpg --run-with-dead-child PROGRAM ARGS...   with an exited, unreaped child
+bool launch(int argc, char** argv) {
+    if (argc < 3) return false;
+    if (strcmp(argv[1], "--run-ignoring-sigchld") == 0) {
+        signal(SIGCHLD, SIG_IGN);
+    } else if (strcmp(argv[1], "--run-with-dead-child") == 0) {
+        pid_t child = fork();
+        if (child == 0) _exit(0);
+        usleep(50000); // let it become a zombie before the exec
+    } else {
+        return false;
+    }
+    execv(argv[2], &argv[2]);
+    perror("fake_gpg: exec");
+    _exit(98);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    launch(argc, argv);
     std::string fds = open_descriptors();
     const char* option = getenv("FAKE_GPG_OPTION");
     if (option == nullptr) option = "--passphrase-fd";

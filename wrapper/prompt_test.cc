@@ -75,6 +75,8 @@ void start(prompt_run& run, std::vector<std::string> arguments, const char* vari
         else
             unsetenv("NIMVARA_PASSPHRASE");
         if (record) setenv("FAKE_GPG_RECORD", record, 1);
+        // Whatever the test runner left open is not the wrapper's to pass on.
+        close_range(3, ~0U, 0);
         execv(NIMVARA_PATH, argv.data());
         _exit(121);
     }
@@ -254,6 +256,8 @@ TEST(Prompt, InteractiveWinsOverFileAndVariableAndFeedsThePipe) {
     EXPECT_NE(seen.find("\nargv[3] -d\n"), std::string::npos) << seen;
     EXPECT_NE(seen.find("\npassphrase 5 7479706564\n"), std::string::npos) << seen;
     EXPECT_NE(seen.find("\nenv set ''\n"), std::string::npos) << seen;
+    // The terminal and the pipe's write end stay behind.
+    EXPECT_NE(seen.find("\nfds 0 1 2 3\n"), std::string::npos) << seen;
     unlink(record.c_str());
     rmdir(dir);
 }
