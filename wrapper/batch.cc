@@ -6,6 +6,7 @@
 #include "settings.h"
 #include "wrap.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,7 +17,36 @@ namespace {
 constexpr int COMMAND_TEXT_SIZE = 65536;
 constexpr int VERBOSITY_TEXT_SIZE = 128;
 
+bool taken_literally_by_shell(const char* word) {
+    if (*word == '\0') return false;
+    for (const char* p = word; *p != '\0'; ++p)
+        if (!isalnum(static_cast<unsigned char>(*p)) && strchr("/._-+,:=@%", *p) == nullptr)
+            return false;
+    return true;
+}
+
 } // namespace
+
+const char* shell_word(const char* word, char* buffer, int size) {
+    if (taken_literally_by_shell(word)) return word;
+    int out = 0;
+    auto put = [&](char c) {
+        if (out >= size - 1) fatal_message("do_snprintf() size exceeded");
+        buffer[out++] = c;
+    };
+    put('\'');
+    for (const char* p = word; *p != '\0'; ++p) {
+        if (*p == '\'') {
+            for (const char* q = "'\\''"; *q != '\0'; ++q)
+                put(*q); // close, \', reopen
+        } else {
+            put(*p);
+        }
+    }
+    put('\'');
+    buffer[out] = '\0';
+    return buffer;
+}
 
 void format_batch_command(char* text, int size, const char* line) {
     char verbosity_text[VERBOSITY_TEXT_SIZE] = "";
@@ -25,8 +55,13 @@ void format_batch_command(char* text, int size, const char* line) {
         memcpy(verbosity_text + length, " -v", 4);
         length += 3;
     }
-    do_snprintf(text, static_cast<size_t>(size), "exec %s%s -o %s -- %s", settings.self_path,
-                verbosity_text, settings.option_name, line);
+    // The wrapper's own path and the option name are words, not shell text:
+    // a path with a space or a quote must still name this program.
+    static char self_word[COMMAND_TEXT_SIZE];
+    static char option_word[COMMAND_TEXT_SIZE];
+    do_snprintf(text, static_cast<size_t>(size), "exec %s%s -o %s -- %s",
+                shell_word(settings.self_path, self_word, COMMAND_TEXT_SIZE), verbosity_text,
+                shell_word(settings.option_name, option_word, COMMAND_TEXT_SIZE), line);
 }
 
 void run_command_line(const char* line) {

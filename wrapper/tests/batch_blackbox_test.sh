@@ -153,6 +153,15 @@ vs=$(i=0; while [ $i -lt 42 ]; do printf ' -v'; i=$((i + 1)); done)
 grep -qxF "nimvara[PID] executing: sh -c exec $NIMVARA$vs -o --passphrase-fd -- gpg a" err ||
     fail "shell command line: $(grep 'executing: sh' err)"
 
+case_name "a wrapper installed under a path with a space and a quote"
+mkdir "my tools'"
+cp "$NIMVARA" "my tools'/nimvara"
+run "$WORK/my tools'/nimvara" -F -c -v -p pass one
+expect_status 0
+expect_runs "gpg|--passphrase-fd|3|a"
+grep -qxF "nimvara[PID] executing: sh -c exec '$WORK/my tools'\\''/nimvara' -v -o --passphrase-fd -- gpg a" err ||
+    fail "shell command line: $(grep 'executing: sh' err)"
+
 case_name "the shell interprets the line"
 printf 'gpg "$HOME" x\\ y --exit=4\n' >shelly
 HOME=/the/home run "$NIMVARA" -F -c -p pass shelly
