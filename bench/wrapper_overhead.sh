@@ -9,8 +9,10 @@
 # measure the neighbours. The ways: directly; through env, which adds one
 # exec and nothing else (no wrapper that executes the command can cost less);
 # wrap mode with the passphrase file handed over; wrap mode with the pipe;
-# "sh -c exec" (the shell start batch mode pays per line); and batch mode
-# with a command file of one line per command. Prints microseconds per command.
+# "sh -c exec" (the shell start batch mode pays per line); "sh -c exec
+# nimvara" with the passphrase in the variable (what each batch line does,
+# started from a shell loop instead); and batch mode with a command file of
+# one line per command. Prints microseconds per command.
 set -eu
 BUILD=${1:-build}
 COUNT=${2:-1000}
@@ -40,11 +42,12 @@ run_way() {
     file) repeat "$NIMVARA" -p "$WORK/pass" "$NOOP" ;;
     pipe) repeat "$NIMVARA" -p - "$NOOP" <"$WORK/pass" ;;
     shell) repeat sh -c "exec $NOOP --passphrase-fd 0" </dev/null ;;
+    shellwrap) NIMVARA_PASSPHRASE=bench repeat sh -c "exec $NIMVARA -o --passphrase-fd -- $NOOP" </dev/null ;;
     batch) "$NIMVARA" -F -c -p "$WORK/pass" "$WORK/cmds" ;;
     esac
 }
 
-WAYS="direct env file pipe shell batch"
+WAYS="direct env file pipe shell shellwrap batch"
 for way in $WAYS; do eval "best_$way=999999999"; done
 round=0
 while [ $round -lt "$ROUNDS" ]; do
@@ -65,5 +68,6 @@ echo "env, one more exec (floor):  ${best_env} us/command, overhead $(over "$bes
 echo "wrap, passphrase file:       ${best_file} us/command, overhead $(over "$best_file") us"
 echo "wrap, pipe:                  ${best_pipe} us/command, overhead $(over "$best_pipe") us"
 echo "sh -c exec (shell start):    ${best_shell} us/command, overhead $(over "$best_shell") us"
+echo "sh -c exec nimvara:          ${best_shellwrap} us/command, overhead $(over "$best_shellwrap") us"
 echo "batch, per line:             ${best_batch} us/command, overhead $(over "$best_batch") us"
 echo "batch line vs shell start + one wrap: ${best_batch} us vs $(($(over "$best_shell") + best_pipe)) us"
