@@ -1,0 +1,16 @@
+// Messages on standard error: fatal messages and system errors, which end the
+// process with status 1, the one warning, and traces selected by verbosity.
+#pragma once
+
+#include <cstddef>
+
+[[noreturn, gnu::format(printf, 1, 2)]] void fatal_message(const char* format, ...);
+[[gnu::format(printf, 1, 2)]] void warning_message(const char* format, ...);
+// perror() with the program name, then exit status 1.
+[[noreturn]] void fatal_errno();
+[[gnu::format(printf, 2, 3)]] void verbose_message(int level, const char* format, ...);
+[[noreturn]] void fatal_too_long();
+[[noreturn]] void fatal_no_memory();
+
+// snprintf() that ends the process when the text and its NUL do not fit.
+[[gnu::format(printf, 3, 4)]] int do_snprintf(char* buffer, size_t size, const char* format, ...);

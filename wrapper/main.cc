@@ -1,0 +1,58 @@
+// nimvara: hands a gpg command its passphrase through a descriptor.
+
+#include "batch.h"
+#include "command_line.h"
+#include "diagnostics.h"
+#include "mangle.h"
+#include "passphrase_sources.h"
+#include "secret_memory.h"
+#include "settings.h"
+#include "wrap.h"
+
+#include <cstdio>
+
+namespace {
+
+// Fixed storage for standard error, so that making it line-buffered needs no
+// allocation.
+char stderr_buffer[BUFSIZ];
+
+// Wiped by their destructors when the process exits, on every path.
+passphrase_buffer passphrase;
+passphrase_buffer mangled;
+
+} // namespace
+
+int main(int, char** argv) {
+    // Each diagnostic is several writes; line buffering makes it one line.
+    // setvbuf fails only for an invalid mode, and nothing was written yet.
+    setvbuf(stderr, stderr_buffer, _IOLBF, sizeof stderr_buffer);
+    parse_command_line(argv);
+
+    switch (settings.mode) {
+    case MODE_VERSION:
+        printf("%s\n", VERSION_BANNER);
+        break;
+    case MODE_FILE: {
+        int len = get_passphrase(passphrase.bytes, PASSPHRASE_MAX);
+        for (int i = 0; i < settings.file_count; ++i)
+            process_command_file(settings.files[i], passphrase.bytes, len);
+        passphrase.wipe();
+        break;
+    }
+    case MODE_PRINT: {
+        int len = get_passphrase(passphrase.bytes, PASSPHRASE_MAX);
+        mangle_passphrase(passphrase.bytes, len, mangled.bytes, PASSPHRASE_MAX);
+        passphrase.wipe();
+        printf("%s\n", mangled.bytes);
+        mangled.wipe();
+        break;
+    }
+    default:
+        wrap_command();
+        break;
+    }
+    // Output that never arrived (a full disk, a closed pipe) is a failure.
+    if (fflush(stdout) != 0) fatal_errno();
+    return 0;
+}

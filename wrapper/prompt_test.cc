@@ -1,0 +1,265 @@
+// The passphrase prompt through a real pseudo-terminal: nimvara runs with the
+// terminal's slave side as its controlling terminal, its standard output and
+// error on pipes, and the test types on the master side.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct prompt_run {
+    pid_t pid = -1;
+    int master = -1;
+    int slave = -1; // kept open here so the terminal outlives the child
+    int out = -1;
+    int err = -1;
+    std::string screen; // everything written to the terminal
+    int status = 0;
+    bool exited = false;
+
+    ~prompt_run() {
+        if (pid > 0 && !exited) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        for (int fd : {master, slave, out, err})
+            if (fd >= 0) close(fd);
+    }
+};
+
+void start(prompt_run& run, std::vector<std::string> arguments, const char* variable = nullptr,
+           const char* record = nullptr) {
+    run.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(run.master, 0);
+    ASSERT_EQ(grantpt(run.master), 0);
+    ASSERT_EQ(unlockpt(run.master), 0);
+    std::string slave_name = ptsname(run.master);
+    run.slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(run.slave, 0);
+    int out[2];
+    int err[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(err, O_CLOEXEC), 0);
+    arguments.insert(arguments.begin(), NIMVARA_PATH);
+    std::vector<char*> argv;
+    for (auto& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    run.pid = fork();
+    ASSERT_GE(run.pid, 0);
+    if (run.pid == 0) {
+        // A new session whose controlling terminal is the slave.
+        setsid();
+        int tty = open(slave_name.c_str(), O_RDWR);
+        if (tty < 0) _exit(120);
+        dup2(tty, 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            signal(s, SIG_DFL);
+        if (variable)
+            setenv("NIMVARA_PASSPHRASE", variable, 1);
+        else
+            unsetenv("NIMVARA_PASSPHRASE");
+        if (record) setenv("FAKE_GPG_RECORD", record, 1);
+        // Whatever the test runner left open is not the wrapper's to pass on.
+        close_range(3, ~0U, 0);
+        execv(NIMVARA_PATH, argv.data());
+        _exit(121);
+    }
+    close(out[1]);
+    close(err[1]);
+    run.out = out[0];
+    run.err = err[0];
+}
+
+// Moves what the terminal shows into run.screen; waits up to timeout_ms.
+void pump(prompt_run& run, int timeout_ms) {
+    struct pollfd p = {run.master, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0) return;
+    char chunk[4096];
+    ssize_t n = read(run.master, chunk, sizeof chunk);
+    if (n > 0) run.screen.append(chunk, static_cast<size_t>(n));
+}
+
+bool wait_for_screen(prompt_run& run, const std::string& text) {
+    for (int i = 0; i < 500 && run.screen.find(text) == std::string::npos; ++i)
+        pump(run, 10);
+    return run.screen.find(text) != std::string::npos;
+}
+
+bool echo_on(prompt_run& run) {
+    struct termios t;
+    EXPECT_EQ(tcgetattr(run.slave, &t), 0);
+    return (t.c_lflag & ECHO) != 0;
+}
+
+bool wait_for_echo(prompt_run& run, bool want_on) {
+    for (int i = 0; i < 500; ++i) {
+        if (echo_on(run) == want_on) return true;
+        pump(run, 10);
+    }
+    return false;
+}
+
+void type(prompt_run& run, const std::string& text) {
+    ASSERT_EQ(write(run.master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+}
+
+std::string drain(int fd) {
+    std::string all;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0)
+        all.append(chunk, static_cast<size_t>(n));
+    return all;
+}
+
+// Waits for the child, taking in what the terminal shows meanwhile.
+void finish(prompt_run& run) {
+    for (int i = 0; i < 1000; ++i) {
+        pid_t done = waitpid(run.pid, &run.status, WNOHANG);
+        if (done == run.pid) {
+            run.exited = true;
+            break;
+        }
+        pump(run, 10);
+    }
+    ASSERT_TRUE(run.exited) << "nimvara did not end";
+    pump(run, 0);
+}
+
+TEST(Prompt, AnswerIsNotEchoedAndEchoComesBack) {
+    prompt_run run;
+    start(run, {"-P"});
+    ASSERT_TRUE(echo_on(run));
+    ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
+    ASSERT_TRUE(wait_for_echo(run, false));
+    type(run, "pw d\xc3\xa9\n");
+    finish(run);
+    ASSERT_TRUE(WIFEXITED(run.status));
+    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(drain(run.out), "pw\\040d\\303\\251\n");
+    EXPECT_EQ(drain(run.err), "");
+    EXPECT_EQ(run.screen, "Passphrase: \r\n");
+    EXPECT_TRUE(echo_on(run));
+}
+
+TEST(Prompt, AskTwiceWithEqualAnswers) {
+    prompt_run run;
+    start(run, {"-P", "-a"});
+    ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
+    ASSERT_TRUE(wait_for_echo(run, false));
+    type(run, "same\n");
+    ASSERT_TRUE(wait_for_screen(run, "Passphrase (again): "));
+    EXPECT_FALSE(echo_on(run));
+    type(run, "same\n");
+    finish(run);
+    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(drain(run.out), "same\n");
+    EXPECT_EQ(run.screen, "Passphrase: \r\nPassphrase (again): \r\n");
+    EXPECT_TRUE(echo_on(run));
+}
+
+TEST(Prompt, AskTwiceWithDifferentAnswersFailsWithEchoBack) {
+    for (const char* second : {"samf\n", "same!\n", "sam\n"}) {
+        prompt_run run;
+        start(run, {"-P", "--ask-twice"});
+        ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
+        ASSERT_TRUE(wait_for_echo(run, false));
+        type(run, "same\n");
+        ASSERT_TRUE(wait_for_screen(run, "Passphrase (again): "));
+        type(run, second);
+        finish(run);
+        EXPECT_EQ(WEXITSTATUS(run.status), 1);
+        EXPECT_EQ(drain(run.out), "");
+        EXPECT_EQ(drain(run.err), "nimvara: passphrases are not the same\n");
+        EXPECT_TRUE(echo_on(run));
+    }
+}
+
+TEST(Prompt, EndOfFileAtThePromptIsAClearFailure) {
+    prompt_run run;
+    start(run, {"-P"});
+    ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
+    ASSERT_TRUE(wait_for_echo(run, false));
+    type(run, "\x04"); // end of file at the start of a line: a read of no bytes
+    finish(run);
+    EXPECT_EQ(WEXITSTATUS(run.status), 1);
+    EXPECT_EQ(drain(run.out), "");
+    EXPECT_EQ(drain(run.err), "nimvara: no passphrase entered (end of file at the prompt)\n");
+    EXPECT_TRUE(echo_on(run));
+}
+
+TEST(Prompt, LineEndedWithoutNewlineKeepsEveryByte) {
+    prompt_run run;
+    start(run, {"-P"});
+    ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
+    ASSERT_TRUE(wait_for_echo(run, false));
+    type(run, "abc\x04"); // end of file after some bytes ends the line without a newline
+    finish(run);
+    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(drain(run.out), "abc\n");
+}
+
+TEST(Prompt, SignalsRestoreEchoAndStillEndTheProcess) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        prompt_run run;
+        start(run, {"-P"});
+        ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
+        ASSERT_TRUE(wait_for_echo(run, false));
+        ASSERT_EQ(kill(run.pid, sig), 0);
+        finish(run);
+        ASSERT_TRUE(WIFSIGNALED(run.status)) << strsignal(sig);
+        EXPECT_EQ(WTERMSIG(run.status), sig);
+        EXPECT_TRUE(echo_on(run)) << strsignal(sig);
+    }
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+TEST(Prompt, InteractiveWinsOverFileAndVariableAndFeedsThePipe) {
+    char dir[] = "/tmp/nimvara-prompt.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string record = std::string(dir) + "/record";
+    {
+        prompt_run run;
+        start(run, {"-i", "-p", "/nonexistent", FAKE_GPG_PATH, "-d"}, "from\\040env",
+              record.c_str());
+        ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
+        ASSERT_TRUE(wait_for_echo(run, false));
+        type(run, "typed\n");
+        finish(run);
+        EXPECT_EQ(WEXITSTATUS(run.status), 0);
+        EXPECT_TRUE(echo_on(run));
+    }
+    std::string seen = read_file(record);
+    EXPECT_NE(seen.find("\nargv[1] --passphrase-fd\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\nargv[3] -d\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\npassphrase 5 7479706564\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\nenv set ''\n"), std::string::npos) << seen;
+    // The terminal and the pipe's write end stay behind.
+    EXPECT_NE(seen.find("\nfds 0 1 2 3\n"), std::string::npos) << seen;
+    unlink(record.c_str());
+    rmdir(dir);
+}
+
+} // namespace

@@ -1,0 +1,26 @@
+// Running one gpg command with the passphrase on a descriptor, and the
+// process operations batch mode shares.
+#pragma once
+
+// Wrap mode: becomes the gpg command (or ends), or returns in the feeding
+// parent after the command ended with status 0.
+void wrap_command();
+
+// The descriptor gpg is to read: an opened passphrase file, or the read end of
+// a pipe (in the child). -1 in the feeding parent once the command ended.
+int passphrase_descriptor();
+
+// Forks; the child gets the pipe's read end back, the parent writes the
+// passphrase, closes the pipe, waits for the child and gets -1.
+int feed_passphrase(char* data, int len);
+
+// Forks, ending the process on failure; remembers the child for wait_for_child.
+int fork_child();
+
+// Executes words[0] through the command path; with empty_variable, the
+// program sees NIMVARA_PASSPHRASE set to the empty value. Never returns.
+[[noreturn]] void exec_command(char* const* words, bool empty_variable);
+
+// Waits for the child of fork_child. With check_exit_code, a non-zero exit
+// status becomes the process's exit status, and death by a signal status 1.
+void wait_for_child();
