@@ -206,5 +206,7 @@ void print_usage() {
            "  -h          this help\n",
            VERSION_BANNER, banner_blank, banner_blank, name, name, name, name_blank, name,
            name_blank);
+    // Help that never arrived (a full disk, a closed descriptor) is a failure.
+    if (fflush(stdout) != 0) fatal_errno();
     exit(0);
 }

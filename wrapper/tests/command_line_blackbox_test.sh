@@ -142,6 +142,10 @@ if [ -w /dev/full ]; then
     status=$?
     expect_status 1
     expect_same stderr err.raw "nimvara: No space left on device"
+    "$NIMVARA" -h >/dev/full 2>err.raw
+    status=$?
+    expect_status 1
+    expect_same stderr err.raw "nimvara: No space left on device"
 fi
 
 finish
