@@ -1,0 +1,333 @@
+// korvalinde run the way it is used: the built program in a scratch
+// directory, with its real files, descriptors and exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct run_result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string record(char type, uint32_t high, uint32_t low) {
+    char line[20];
+    std::snprintf(line, sizeof line, "%c%08X%08X\n", type, high, low);
+    return line;
+}
+
+// The four keys W, X, Y, Z (ids 0/A to 0/D): X signs W, W signs X, X signs Y,
+// Y signs Z.
+std::string four_keys() {
+    return record('p', 0, 0xA) + record('s', 0, 0xB) + record('p', 0, 0xB) + record('s', 0, 0xA) +
+           record('p', 0, 0xC) + record('s', 0, 0xB) + record('p', 0, 0xD) + record('s', 0, 0xC);
+}
+
+class Korvalinde : public ::testing::Test {
+  protected:
+    fs::path dir;
+
+    void SetUp() override {
+        char name[] = "/tmp/korvalinde-test-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(dir, ignored);
+    }
+
+    // Runs a program with the scratch directory as working directory.
+    run_result run_program(const std::string& program, const std::vector<std::string>& args) {
+        run_result r;
+        fs::path out = dir / ".stdout", err = dir / ".stderr";
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0) _exit(127);
+            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(program.c_str()));
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            r.status = WEXITSTATUS(status);
+        r.out = read_file(out);
+        r.err = read_file(err);
+        fs::remove(out);
+        fs::remove(err);
+        return r;
+    }
+
+    run_result run(const std::vector<std::string>& args) {
+        return run_program(KORVALINDE_PATH, args);
+    }
+
+    // Every file below a directory, by relative path, with its content.
+    std::map<std::string, std::string> tree(const fs::path& top) {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(top))
+            if (entry.is_regular_file())
+                files[fs::relative(entry.path(), top).string()] = read_file(entry.path());
+        return files;
+    }
+};
+
+const std::string FIXED_LINES =
+    "This individual key report was generated as part of the monthly korvalinde\n"
+    "report at https://nimvara.example.org/korvalinde/.\n\n"
+    "Note: Key signature counts and lists are from a pruned list that only\n"
+    "includes keys with signatures other than their own.\n\n";
+
+} // namespace
+
+TEST_F(Korvalinde, FourKeysWriteEveryFile) {
+    write_file(dir / "preprocess.keys", four_keys());
+    run_result r = run({});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::map<std::string, std::string> files = tree(dir / "output");
+    ASSERT_EQ(files.size(), 8u);
+    EXPECT_EQ(files["status.txt"], "Importing pass 1 (keys)...\ndone.\n4 keys imported\n"
+                                   "Importing pass 2 (sigs)...\ndone.\n4 sigs imported\n"
+                                   "reachable set is size 4\nstrongly connected set is size 2\n");
+    EXPECT_EQ(files["othersets.txt"],
+              "00000000 0000000B\n00000000 0000000A\n*** 2 keys in this strongly connected set\n\n"
+              "00000000 0000000C\n*** 1 keys in this strongly connected set\n\n"
+              "00000000 0000000D\n*** 1 keys in this strongly connected set\n\n");
+    EXPECT_EQ(files["msd.txt"], "00000000 0000000A   0.5000\n00000000 0000000B   0.5000\n"
+                                "00000000 0000000C   1.5000\n00000000 0000000D   2.5000\n");
+    EXPECT_EQ(files["other.txt"], "Average mean is    1.2500\n");
+    EXPECT_EQ(files["00/0000000A"],
+              "KeyID 00000000 0000000A\n\n" + FIXED_LINES +
+                  "Signatures to this key:\n  00000000 0000000B\n"
+                  "Total: 1 signatures to this id from this set\n\n"
+                  "Signatures from this key:\n  00000000 0000000B\n"
+                  "Total: 1 signatures from this id to this set\n\n"
+                  "This key is in the strong set.\n"
+                  "Mean distance to this key from strong set:   0.5000\n\n"
+                  "Breakout by hop count (only from strong set):\n 0 hops:     1\n 1 hops:     1\n"
+                  "\nFarthest keys (1 hops):\n  00000000 0000000B\n");
+    EXPECT_NE(files["00/0000000D"].find(" 3 hops:     1\n\nFarthest keys (3 hops):\n"
+                                        "  00000000 0000000A\n"),
+              std::string::npos);
+
+    // A second run into the same directory empties and rewrites everything;
+    // -1 puts the reports directly into the output directory.
+    r = run({"-1", "-j", "3"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> flat = tree(dir / "output");
+    for (const char* name : {"0000000A", "0000000B", "0000000C", "0000000D"})
+        EXPECT_EQ(flat[name], files[std::string("00/") + name]);
+    EXPECT_EQ(flat["msd.txt"], files["msd.txt"]);
+}
+
+TEST_F(Korvalinde, CommandLine) {
+    write_file(dir / "a.keys", four_keys());
+    write_file(dir / "b.keys", record('p', 1, 2));
+
+    // -h prints the usage and ends before anything is opened; an unknown
+    // option before it is diagnosed first.
+    run_result r = run({"-x", "-h", "-i", "missing"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("Usage: ") + KORVALINDE_PATH + " [-h1] [-i infile] [-o outdir]\n");
+    EXPECT_NE(r.err.find("invalid option"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "output"));
+
+    // The operand wins over -i; the last -o counts and gets its "/".
+    r = run({"-i", "a.keys", "-o", "first", "-o", "second", "b.keys"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "first"));
+    EXPECT_EQ(read_file(dir / "second/msd.txt"), "00000001 00000002   0.0000\n");
+
+    // Parsing stops at the first operand: the -o after it is not an option.
+    r = run({"a.keys", "-o", "third"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "third"));
+    EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    1.2500\n");
+
+    // Unusable values are refused.
+    r = run({"-o", "", "a.keys"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("-o is empty"), std::string::npos);
+    for (const char* bad : {"0", "-2", "x", "3x", "100000"}) {
+        r = run({"-j", bad, "a.keys"});
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_NE(r.err.find("-j needs a number"), std::string::npos);
+    }
+}
+
+TEST_F(Korvalinde, FilesThatCannotBeOpened) {
+    run_result r = run({"-o", "out", "missing.keys"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error opening files.\n");
+    EXPECT_FALSE(fs::exists(dir / "out"));
+
+    write_file(dir / "a.keys", four_keys());
+    r = run({"-o", "no/such/parent", "a.keys"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error opening files.\n");
+}
+
+TEST_F(Korvalinde, EmptyKeyList) {
+    write_file(dir / "empty.keys", "");
+    run_result r = run({"empty.keys"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "output/status.txt"),
+              "Importing pass 1 (keys)...\ndone.\n0 keys imported\n"
+              "Importing pass 2 (sigs)...\ndone.\n0 sigs imported\n"
+              "reachable set is size 1\nstrongly connected set is size 0\n");
+    EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    0.0000\n");
+    EXPECT_EQ(read_file(dir / "output/msd.txt"), "");
+    EXPECT_EQ(read_file(dir / "output/othersets.txt"), "");
+}
+
+TEST_F(Korvalinde, KeysSharingAnIdLowShareOneFile) {
+    // Keys 0 and 2 have the id_low 0000000A; both reports go into one file
+    // in key-index order, whatever the number of threads.
+    std::string list = record('p', 1, 0xA) + record('s', 2, 0xB) + record('p', 2, 0xB) +
+                       record('s', 1, 0xA) + record('p', 3, 0xA) + record('s', 2, 0xB);
+    write_file(dir / "a.keys", list);
+    for (const char* threads : {"1", "4"}) {
+        run_result r = run({"-j", threads, "a.keys"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string text = read_file(dir / "output/00/0000000A");
+        size_t first = text.find("KeyID 00000001 0000000A\n");
+        size_t second = text.find("KeyID 00000003 0000000A\n");
+        EXPECT_EQ(first, 0u);
+        ASSERT_NE(second, std::string::npos);
+        EXPECT_NE(text.find("This key is not in the strong set.", second), std::string::npos);
+        EXPECT_EQ(text.find("KeyID", second + 1), std::string::npos);
+    }
+}
+
+TEST_F(Korvalinde, ReportThatCannotBeWritten) {
+    write_file(dir / "a.keys", four_keys());
+    // A directory where the report of key B belongs.
+    fs::create_directories(dir / "output/00/0000000B");
+    run_result r = run({"a.keys"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("output/00/0000000B"), std::string::npos) << r.err;
+    for (const char* name : {"0000000A", "0000000C", "0000000D"})
+        EXPECT_TRUE(fs::is_regular_file(dir / "output/00" / name)) << name;
+    EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    1.2500\n");
+}
+
+TEST_F(Korvalinde, WriteErrorsOnSummaryFiles) {
+    // A key list large enough that the status lines fill a stdio buffer.
+    std::string list;
+    for (uint32_t k = 0; k < 300; ++k) {
+        list += record('p', 0, k);
+        for (uint32_t i = 1; i <= 20; ++i)
+            list += record('s', 0, (k + i) % 300);
+    }
+    write_file(dir / "a.keys", list);
+    for (const char* name : {"status.txt", "msd.txt", "othersets.txt", "other.txt"}) {
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
+        fs::create_symlink("/dev/full", dir / "out" / name);
+        run_result r = run({"-o", "out", "a.keys"});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_NE(r.err.find(std::string("out/") + name), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(Korvalinde, ReadErrorOnTheKeyList) {
+    // Reading a directory fails (EISDIR) instead of ending like an empty file.
+    fs::create_directories(dir / "list.keys");
+    run_result r = run({"list.keys"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error reading list.keys"), std::string::npos) << r.err;
+}
+
+TEST_F(Korvalinde, ChainBeyondThirtyHops) {
+    // Key k signs key k + 1: the strong set is key 0 alone, key k lies k hops away.
+    constexpr uint32_t KEYS = 2000;
+    std::string list;
+    for (uint32_t k = 0; k < KEYS; ++k) {
+        list += record('p', 0, 0x100000 + k);
+        if (k > 0) list += record('s', 0, 0x100000 + k - 1);
+    }
+    write_file(dir / "chain.keys", list);
+    run_result r = run({"-1", "chain.keys"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string msd = read_file(dir / "output/msd.txt");
+    EXPECT_NE(msd.find("00000000 001007CF 1999.0000\n"), std::string::npos);
+    EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is  999.5000\n");
+    std::string far = read_file(dir / "output/00100028");
+    EXPECT_NE(far.find("29 hops:     0\n30 hops:     1\n\nFarthest keys (30 hops):\n"
+                       "  00000000 00100000\n"),
+              std::string::npos)
+        << far;
+    EXPECT_NE(far.find("Mean distance to this key from strong set:  40.0000\n"), std::string::npos);
+}
+
+TEST_F(Korvalinde, GeneratedListsGiveTheSameFilesOnAnyThreadCount) {
+    run_result g = run_program(KEYGEN_PATH, {"-n",
+                                             "3000",
+                                             "-s",
+                                             "7",
+                                             "-o",
+                                             "gen.keys",
+                                             "--dup-keys",
+                                             "0.01",
+                                             "--dup-sigs",
+                                             "0.02",
+                                             "--self-sigs",
+                                             "0.02",
+                                             "--unknown-signers",
+                                             "0.02",
+                                             "--lower-case",
+                                             "0.1",
+                                             "--low-collisions",
+                                             "0.01",
+                                             "--bad-records",
+                                             "0.01"});
+    ASSERT_EQ(g.status, 0) << g.err;
+    std::map<std::string, std::string> first;
+    for (const char* threads : {"1", "2", "5"}) {
+        fs::remove_all(dir / "output");
+        run_result r = run({"-j", threads, "gen.keys"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::map<std::string, std::string> files = tree(dir / "output");
+        if (first.empty()) {
+            first = files;
+            EXPECT_GT(files.size(), 100u);
+        } else {
+            EXPECT_TRUE(files == first) << "with " << threads << " threads";
+        }
+    }
+}
