@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,12 +66,16 @@ class Korvalinde : public ::testing::Test {
     }
 
     // Runs a program with the scratch directory as working directory.
-    run_result run_program(const std::string& program, const std::vector<std::string>& args) {
+    // address_space limits the child's address space (bytes) when not 0.
+    run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                           rlim_t address_space = 0) {
         run_result r;
         fs::path out = dir / ".stdout", err = dir / ".stderr";
         pid_t pid = fork();
         if (pid == 0) {
             if (chdir(dir.c_str()) != 0) _exit(127);
+            struct rlimit limit = {address_space, address_space};
+            if (address_space != 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
             int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
@@ -330,4 +335,21 @@ TEST_F(Korvalinde, GeneratedListsGiveTheSameFilesOnAnyThreadCount) {
             EXPECT_TRUE(files == first) << "with " << threads << " threads";
         }
     }
+}
+
+TEST_F(Korvalinde, ThreadsThatCannotBeStarted) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizer runtimes need far more address space than the limit leaves";
+#else
+    run_result g = run_program(KEYGEN_PATH, {"-n", "400", "-s", "3", "-o", "gen.keys"});
+    ASSERT_EQ(g.status, 0) << g.err;
+    run_result r = run({"-j", "1", "-o", "one", "gen.keys"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Too little address space for 64 thread stacks: the threads that cannot
+    // be started are reported and the others still analyse every key.
+    r = run_program(KORVALINDE_PATH, {"-j", "64", "-o", "many", "gen.keys"}, 60u << 20);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Cannot create thread"), std::string::npos);
+    EXPECT_TRUE(tree(dir / "one") == tree(dir / "many"));
+#endif
 }
