@@ -353,3 +353,13 @@ TEST_F(Korvalinde, ThreadsThatCannotBeStarted) {
     EXPECT_TRUE(tree(dir / "one") == tree(dir / "many"));
 #endif
 }
+
+TEST_F(Korvalinde, ShippedSample) {
+    // The figures that the README quotes for the shipped sample.
+    run_result r = run({"-o", "sample", SAMPLE_PATH});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string status = read_file(dir / "sample/status.txt");
+    EXPECT_NE(status.find("reachable set is size 300\nstrongly connected set is size 140\n"),
+              std::string::npos);
+    EXPECT_EQ(read_file(dir / "sample/other.txt"), "Average mean is    3.8710\n");
+}
