@@ -184,6 +184,15 @@ TEST_F(Korvalinde, CommandLine) {
     EXPECT_FALSE(fs::exists(dir / "third"));
     EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    1.2500\n");
 
+    // An output directory far longer than 256 bytes.
+    std::string parent(200, 'p');
+    fs::create_directories(dir / parent);
+    std::string longer = parent + "/" + std::string(150, 'q');
+    r = run({"-o", longer, "a.keys"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / longer / "other.txt"), "Average mean is    1.2500\n");
+    EXPECT_TRUE(fs::is_regular_file(dir / longer / "00/0000000D"));
+
     // Unusable values are refused.
     r = run({"-o", "", "a.keys"});
     EXPECT_EQ(r.status, 1);
