@@ -258,6 +258,17 @@ TEST_F(Korvalinde, ReportThatCannotBeWritten) {
     for (const char* name : {"0000000A", "0000000C", "0000000D"})
         EXPECT_TRUE(fs::is_regular_file(dir / "output/00" / name)) << name;
     EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    1.2500\n");
+
+    // A report on a full device.
+    fs::remove_all(dir / "output");
+    fs::create_directories(dir / "output/00");
+    fs::create_symlink("/dev/full", dir / "output/00/0000000C");
+    r = run({"a.keys"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error writing report output/00/0000000C: No space left on device"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::is_regular_file(dir / "output/00/0000000D"));
 }
 
 TEST_F(Korvalinde, WriteErrorsOnSummaryFiles) {
