@@ -2,8 +2,10 @@
 // directory, with its real files, descriptors and exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -382,4 +384,90 @@ TEST_F(Korvalinde, ShippedSample) {
     EXPECT_NE(status.find("reachable set is size 300\nstrongly connected set is size 140\n"),
               std::string::npos);
     EXPECT_EQ(read_file(dir / "sample/other.txt"), "Average mean is    3.8710\n");
+}
+
+// One chain of a million keys, in both directions, run end to end: the set
+// search and the reachability pass go a million keys deep. The per-key
+// searches of the straightforward analysis make this quadratic, so it runs
+// only where the fast distance analysis is built. The ids' low halves repeat
+// every 1024 keys, so that the million reports go into 1024 files; they are
+// written to memory-backed storage where there is some.
+TEST_F(Korvalinde, MillionKeyChain) {
+#if !__has_include("fast_distance.h")
+    GTEST_SKIP() << "needs the fast distance analysis";
+#elif defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // Instrumented, the two million-key runs take minutes; the same deep
+    // searches run instrumented in the set search's own million-key test.
+    GTEST_SKIP() << "too large for an instrumented build";
+#else
+    if (fs::is_directory("/dev/shm")) {
+        char name[] = "/dev/shm/korvalinde-test-XXXXXX";
+        if (mkdtemp(name)) {
+            fs::remove_all(dir);
+            dir = name;
+        }
+    }
+    constexpr uint32_t KEYS = 1000000;
+    auto id_high = [](uint32_t k) { return k / 1024; };
+    auto id_low = [](uint32_t k) { return k % 1024; };
+    for (bool forward : {true, false}) {
+        SCOPED_TRACE(forward ? "k signs k + 1" : "k + 1 signs k");
+        std::string list;
+        list.reserve(KEYS * 2 * 18);
+        for (uint32_t k = 0; k < KEYS; ++k) {
+            list += record('p', id_high(k), id_low(k));
+            uint32_t signer = forward ? k - 1 : k + 1;
+            if (forward ? k > 0 : k + 1 < KEYS)
+                list += record('s', id_high(signer), id_low(signer));
+        }
+        write_file(dir / "chain.keys", list);
+        list = std::string();
+        fs::remove_all(dir / "output");
+        run_result r = run({"-1", "-j", "2", "chain.keys"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(read_file(dir / "output/status.txt")
+                      .find("reachable set is size 1000000\nstrongly connected set is size 1\n"),
+                  std::string::npos);
+        // The strong set is the chain's source; key k lies k hops from it
+        // (forward) or KEYS - 1 - k hops (backward).
+        auto hops = [&](uint32_t k) { return forward ? k : KEYS - 1 - k; };
+        std::string msd = read_file(dir / "output/msd.txt");
+        float mean_sum = 0;
+        size_t line = 0;
+        for (uint32_t k = 0; k < KEYS; ++k) {
+            float mean = static_cast<float>(hops(k));
+            mean_sum += mean;
+            char expected[64];
+            int n = std::snprintf(expected, sizeof expected, "%08X %08X %8.4f\n", id_high(k),
+                                  id_low(k), static_cast<double>(mean));
+            ASSERT_EQ(msd.compare(line, static_cast<size_t>(n), expected), 0) << "key " << k;
+            line += static_cast<size_t>(n);
+        }
+        EXPECT_EQ(line, msd.size());
+        char average[64];
+        std::snprintf(average, sizeof average, "Average mean is %9.4f\n",
+                      static_cast<double>(mean_sum / static_cast<float>(KEYS)));
+        EXPECT_EQ(read_file(dir / "output/other.txt"), average);
+        // The key 40 hops away: the first report in its file (forward) or
+        // the last (backward), with the 30-hop row and the source as the
+        // farthest member.
+        uint32_t key = forward ? 40 : KEYS - 1 - 40;
+        char name[16];
+        std::snprintf(name, sizeof name, "%08X", id_low(key));
+        std::string reports = read_file(dir / "output" / name);
+        char heading[64];
+        std::snprintf(heading, sizeof heading, "KeyID %08X %08X\n", id_high(key), id_low(key));
+        size_t at = reports.find(heading);
+        ASSERT_NE(at, std::string::npos);
+        uint32_t source = forward ? 0 : KEYS - 1;
+        char farthest[96];
+        std::snprintf(farthest, sizeof farthest,
+                      "29 hops:     0\n30 hops:     1\n\nFarthest keys (30 hops):\n  %08X %08X\n",
+                      id_high(source), id_low(source));
+        size_t next = std::min(reports.find("KeyID", at + 1), reports.size());
+        EXPECT_EQ(next, reports.find(farthest, at) + strlen(farthest));
+        EXPECT_EQ(next == reports.size(), !forward);
+        fs::remove_all(dir / "output");
+    }
+#endif
 }
