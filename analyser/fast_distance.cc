@@ -44,6 +44,8 @@
 #include <atomic>
 #include <barrier>
 #include <bit>
+#include <cstdio>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -376,8 +378,16 @@ void run_searches(const search_graph& graph, distance_table& table, int threads)
         }
     };
     std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t)
-        helpers.emplace_back(worker);
+    for (int t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(worker);
+        } catch (const std::system_error&) {
+            // Every key is still analysed, by the threads that did start:
+            // the missing thread's place at the barrier is given up.
+            std::fprintf(stderr, "Cannot create thread %d.", t);
+            sync.arrive_and_drop();
+        }
+    }
     worker();
     for (std::thread& h : helpers)
         h.join();

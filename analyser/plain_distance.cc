@@ -1,7 +1,9 @@
 #include "plain_distance.h"
 
 #include <algorithm>
-#include <thread>
+#include <atomic>
+
+#include "worker_threads.h"
 
 void distances_from(const key_graph& g, int32_t start, distance_scratch& scratch) {
     std::vector<int32_t>& distance = scratch.distance;
@@ -29,8 +31,7 @@ void key_statistics(const key_graph& g, const set_results& s, int32_t key,
     out = key_stats{};
     distances_from(g, key, scratch);
     for (int32_t i = 0; i < g.key_count; ++i) {
-        if (!in_strong_set(s, i))
-            continue;
+        if (!in_strong_set(s, i)) continue;
         int32_t d = scratch.distance[i];
         out.distance_total += d;
         ++out.hop_counts[std::min(d, HOP_LIMIT)];
@@ -38,30 +39,29 @@ void key_statistics(const key_graph& g, const set_results& s, int32_t key,
             out.max_hops = d;
             out.farthest_keys.clear();
         }
-        if (d == out.max_hops)
-            out.farthest_keys.push_back(i);
+        if (d == out.max_hops) out.farthest_keys.push_back(i);
     }
 }
 
 distance_table plain_analysis(const key_graph& g, const set_results& s, int threads) {
     distance_table table;
     for (int32_t k = 0; k < g.key_count; ++k)
-        if (s.reachable[k])
-            table.keys.push_back(k);
+        if (s.reachable[static_cast<size_t>(k)]) table.keys.push_back(k);
     table.stats.resize(table.keys.size());
-    if (threads < 1)
-        threads = 1;
-    // Worker t takes every threads-th key; each writes only its own entries.
-    auto work = [&](int t) {
+    // Threads take keys in small chunks from a common counter, so every key
+    // is analysed however many threads could be started; each writes only
+    // its own entries.
+    constexpr size_t CHUNK = 8;
+    std::atomic<size_t> next{0};
+    run_on_threads(threads, [&] {
         distance_scratch scratch;
-        for (size_t i = static_cast<size_t>(t); i < table.keys.size(); i += static_cast<size_t>(threads))
-            key_statistics(g, s, table.keys[i], scratch, table.stats[i]);
-    };
-    std::vector<std::thread> workers;
-    for (int t = 1; t < threads; ++t)
-        workers.emplace_back(work, t);
-    work(0);
-    for (std::thread& w : workers)
-        w.join();
+        for (;;) {
+            size_t first = next.fetch_add(CHUNK);
+            if (first >= table.keys.size()) return;
+            size_t last = std::min(first + CHUNK, table.keys.size());
+            for (size_t i = first; i < last; ++i)
+                key_statistics(g, s, table.keys[i], scratch, table.stats[i]);
+        }
+    });
     return table;
 }

@@ -1,0 +1,172 @@
+#include "key_import.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace {
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// strtol in base 16 on four characters with a terminator behind them.
+long parse_group(const char* chars) {
+    char group[5];
+    std::memcpy(group, chars, 4);
+    group[4] = '\0';
+    return std::strtol(group, nullptr, 16);
+}
+
+// Reads a stream in large chunks and hands out consecutive 18-byte blocks
+// from its start; a final block of fewer than 18 bytes is never handed out.
+struct block_reader {
+    FILE* input;
+    std::vector<char> buffer = std::vector<char>(RECORD_SIZE * 65536);
+    size_t start = 0;
+    size_t end = 0;
+};
+
+const char* next_block(block_reader& reader) {
+    if (reader.end - reader.start < RECORD_SIZE) {
+        size_t left = reader.end - reader.start;
+        std::memmove(reader.buffer.data(), reader.buffer.data() + reader.start, left);
+        reader.start = 0;
+        reader.end = left;
+        while (reader.end < reader.buffer.size()) {
+            size_t n = std::fread(reader.buffer.data() + reader.end, 1,
+                                  reader.buffer.size() - reader.end, reader.input);
+            if (n == 0) break;
+            reader.end += n;
+        }
+        if (reader.end < RECORD_SIZE) return nullptr;
+    }
+    const char* block = reader.buffer.data() + reader.start;
+    reader.start += RECORD_SIZE;
+    return block;
+}
+
+bool read_failed(FILE* input, const char* input_path) {
+    if (!std::ferror(input)) return false;
+    int error = errno;
+    std::fprintf(stderr, "korvalinde: error reading %s: %s\n", input_path, std::strerror(error));
+    return true;
+}
+
+// Builds one adjacency direction from the edge list: offsets by counting,
+// then each key's entries in edge (record) order.
+void build_adjacency(int32_t key_count, const std::vector<std::pair<int32_t, int32_t>>& edges,
+                     bool by_signed_key, std::vector<int64_t>& start, std::vector<int32_t>& keys) {
+    start.assign(static_cast<size_t>(key_count) + 1, 0);
+    for (const auto& [signer, signed_key] : edges)
+        ++start[static_cast<size_t>(by_signed_key ? signed_key : signer) + 1];
+    for (size_t k = 1; k < start.size(); ++k)
+        start[k] += start[k - 1];
+    keys.resize(edges.size());
+    std::vector<int64_t> fill(start.begin(), start.end() - 1);
+    for (const auto& [signer, signed_key] : edges) {
+        int32_t owner = by_signed_key ? signed_key : signer;
+        int32_t other = by_signed_key ? signer : signed_key;
+        keys[static_cast<size_t>(fill[static_cast<size_t>(owner)]++)] = other;
+    }
+}
+
+} // namespace
+
+uint32_t parse_id_half(const char* chars) {
+    uint32_t value = 0;
+    for (int i = 0; i < 8; ++i) {
+        int digit = hex_value(chars[i]);
+        if (digit < 0) {
+            // Not plain hexadecimal: convert each group as strtol does.
+            long first = parse_group(chars);
+            long second = parse_group(chars + 4);
+            return static_cast<uint32_t>(static_cast<unsigned long>(first) * 65536UL +
+                                         static_cast<unsigned long>(second));
+        }
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    return value;
+}
+
+int32_t find_key(const key_graph& g, const key_lookup& lookup, const char* id_chars) {
+    return lookup_key(g, lookup, parse_id_half(id_chars), parse_id_half(id_chars + 8));
+}
+
+void add_key(key_graph& g, key_lookup& lookup, const char* id_chars) {
+    g.key_table.push_back({parse_id_half(id_chars), parse_id_half(id_chars + 8)});
+    remember_key(g, lookup, g.key_count);
+    ++g.key_count;
+}
+
+int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g) {
+    g = key_graph{};
+    key_lookup lookup;
+    int32_t current_key = -1;
+
+    std::fprintf(status_file, "Importing pass 1 (keys)...\n");
+    {
+        block_reader reader{input};
+        while (const char* block = next_block(reader)) {
+            if (block[17] != '\n' || block[0] != 'p') continue;
+            if (g.key_count == std::numeric_limits<int32_t>::max()) {
+                std::fprintf(stderr, "korvalinde: too many keys in %s\n", input_path);
+                return 1;
+            }
+            add_key(g, lookup, block + 1);
+        }
+        if (read_failed(input, input_path)) return 1;
+    }
+    std::fprintf(status_file, "done.\n");
+    std::fprintf(status_file, "%d keys imported\n", g.key_count);
+    if (std::fseek(input, 0, SEEK_SET) != 0) {
+        int error = errno;
+        std::fprintf(stderr, "korvalinde: cannot read %s a second time: %s\n", input_path,
+                     std::strerror(error));
+        return 1;
+    }
+
+    // Pass 2 collects the edges (signer, signed key) in record order.
+    std::vector<std::pair<int32_t, int32_t>> edges;
+    std::fprintf(status_file, "Importing pass 2 (sigs)...\n");
+    {
+        block_reader reader{input};
+        while (const char* block = next_block(reader)) {
+            if (block[17] != '\n') continue;
+            if (block[0] == 'p') {
+                current_key = find_key(g, lookup, block + 1);
+                if (current_key == -1) {
+                    // Only possible when the file changed between the passes.
+                    std::fprintf(status_file, "Error finding key in pass 2.\n");
+                    return 1;
+                }
+            } else if (block[0] == 's') {
+                int32_t signer = find_key(g, lookup, block + 1);
+                if (signer != -1 && current_key != -1) {
+                    edges.emplace_back(signer, current_key);
+                    ++g.sig_count;
+                }
+                // Progress at every multiple of 1000, repeated while
+                // signatures are skipped at such a count.
+                if (g.sig_count % 1000 == 0) {
+                    std::fprintf(status_file, "%" PRId64 " sigs imported...\n", g.sig_count);
+                    std::fflush(status_file); // a failure shows in the stream's error flag
+                }
+            }
+        }
+        if (read_failed(input, input_path)) return 1;
+    }
+    std::fprintf(status_file, "done.\n");
+    std::fprintf(status_file, "%" PRId64 " sigs imported\n", g.sig_count);
+
+    build_adjacency(g.key_count, edges, true, g.signed_by_start, g.signed_by_keys);
+    build_adjacency(g.key_count, edges, false, g.signs_start, g.signs_keys);
+    return 0;
+}

@@ -1,0 +1,34 @@
+// Import of a key list into the signature graph.
+//
+// The key list is a sequence of 18-byte records read in fixed blocks from the
+// start of the file: a record type ("p" a key, "s" a signature on the key of
+// the nearest "p" record before it), 16 hexadecimal id characters and a line
+// end. Blocks whose last byte is not a line end, and record types other than
+// "p" and "s", are passed over.
+#pragma once
+
+#include "key_graph.h"
+#include "key_lookup.h"
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr size_t RECORD_SIZE = 18;
+
+// The id half denoted by 8 characters: two groups of four, each converted like
+// strtol in base 16 (leading white space, a sign and a "0x" prefix accepted,
+// conversion stopping at the first non-digit), combined as
+// first * 65536 + second modulo 2^32.
+uint32_t parse_id_half(const char* chars);
+
+// The lowest key index whose id equals the 16 id characters, or -1.
+int32_t find_key(const key_graph& g, const key_lookup& lookup, const char* id_chars);
+
+// Appends a key with the id of the 16 id characters at index key_count.
+void add_key(key_graph& g, key_lookup& lookup, const char* id_chars);
+
+// Reads the key list twice (keys, then signatures), fills g with the key
+// table and both adjacency directions, and writes the progress lines into
+// status_file. Returns 0, or 1 after a failure that has been reported (the
+// inconsistency into status_file, a read failure on standard error).
+int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g);

@@ -1,0 +1,28 @@
+// The per-key report files.
+#pragma once
+
+#include "key_graph.h"
+#include "run_settings.h"
+
+#include <cstdint>
+#include <string>
+
+// The address under which the monthly reports are published.
+constexpr const char* REPORT_ADDRESS = "https://nimvara.example.org/korvalinde/";
+
+// Appends the report of one analysed key to out.
+void format_key_report(std::string& out, const key_graph& g, const set_results& s, int32_t key,
+                       const key_stats& stats);
+
+// The directory of a report (output_dir plus the first two digits of the
+// name when use_subdirs is set, otherwise output_dir itself) and its path.
+std::string report_directory(const run_settings& settings, uint32_t id_low);
+std::string report_path(const run_settings& settings, uint32_t id_low);
+
+// Writes the reports of every key in table on settings.threads threads. Keys
+// whose id_low agree share one file, which gets all their reports one after
+// the other in key-index order. A report that cannot be written is reported
+// on standard error with its path and the others are still written. Returns
+// 0, or 1 when any report failed.
+int write_key_reports(const run_settings& settings, const key_graph& g, const set_results& s,
+                      const distance_table& table);

@@ -1,0 +1,29 @@
+// The input stream and the four summary files of a run.
+#pragma once
+
+#include "run_settings.h"
+
+#include <cstdio>
+#include <string>
+
+struct output_streams {
+    FILE* input = nullptr;
+    FILE* status_file = nullptr;    // import progress and set sizes
+    FILE* msd_file = nullptr;       // one mean distance line per reachable key
+    FILE* othersets_file = nullptr; // every strongly connected set
+    FILE* other_file = nullptr;     // the average mean line
+    std::string status_path, msd_path, othersets_path, other_path;
+};
+
+// Opens the input, creates the output directory if need be and opens the four
+// summary files in the order status, msd, othersets, other. Returns 0 when all
+// are open, 1 at the first failure (the files opened before it stay open).
+int open_files(const run_settings& settings, output_streams& streams);
+
+// Flushes a summary stream and reports on standard error, naming the path, if
+// anything written to it so far has failed. Returns true on failure.
+bool output_failed(FILE* stream, const std::string& path);
+
+// Closes the input and the four summary files. Returns 0, or 1 when any
+// summary file could not be written completely (each failure reported).
+int close_files(output_streams& streams);

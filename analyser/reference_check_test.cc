@@ -1,0 +1,139 @@
+// The set search and the distance statistics checked against plain, slow,
+// obviously correct computations on many small random graphs: a recursive
+// Tarjan search written exactly as the visiting rules read, and all-pairs
+// distances by Floyd-Warshall.
+#include "plain_distance.h"
+#include "strong_sets.h"
+#include "test_graphs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+struct reference_sets {
+    const key_graph& g;
+    std::vector<int32_t> visit_number, low_link, assigned, set_stack, component_of;
+    int32_t visit_counter = 0, strong_set_root = 0, strong_set_size = 0;
+    std::string othersets;
+
+    explicit reference_sets(const key_graph& graph)
+        : g(graph), visit_number(static_cast<size_t>(g.key_count)),
+          low_link(static_cast<size_t>(g.key_count)), assigned(static_cast<size_t>(g.key_count)),
+          component_of(static_cast<size_t>(g.key_count)) {
+        for (int32_t i = 0; i < g.key_count; ++i)
+            if (visit_number[i] == 0) visit_key(i);
+    }
+
+    void visit_key(int32_t v) {
+        visit_number[v] = low_link[v] = ++visit_counter;
+        set_stack.push_back(v);
+        for (int32_t w : signed_by(g, v)) {
+            if (assigned[w]) continue;
+            if (visit_number[w] == 0) {
+                visit_key(w);
+                low_link[v] = std::min(low_link[v], low_link[w]);
+            } else {
+                low_link[v] = std::min(low_link[v], visit_number[w]);
+            }
+        }
+        if (low_link[v] != visit_number[v]) return;
+        int32_t count = 0, w;
+        do {
+            w = set_stack.back();
+            set_stack.pop_back();
+            component_of[w] = v;
+            assigned[w] = 1;
+            ++count;
+            char line[32];
+            std::snprintf(line, sizeof line, "%08X %08X\n", g.key_table[w].id_high,
+                          g.key_table[w].id_low);
+            othersets += line;
+        } while (w != v);
+        othersets += "*** " + std::to_string(count) + " keys in this strongly connected set\n\n";
+        if (count > strong_set_size) {
+            strong_set_size = count;
+            strong_set_root = v;
+        }
+    }
+};
+
+// A random graph with duplicates and self-signatures, sometimes with a
+// dense core so that the strong set is large.
+key_graph random_graph(std::mt19937& random) {
+    int32_t n = std::uniform_int_distribution<int32_t>(1, 60)(random);
+    int32_t edges = std::uniform_int_distribution<int32_t>(0, 3 * n)(random);
+    int32_t core = std::uniform_int_distribution<int32_t>(1, n)(random);
+    std::vector<std::pair<int32_t, int32_t>> list;
+    for (int32_t e = 0; e < edges; ++e) {
+        bool in_core = random() % 2 == 0;
+        int32_t limit = in_core ? core : n;
+        list.emplace_back(static_cast<int32_t>(random() % limit),
+                          static_cast<int32_t>(random() % limit));
+    }
+    return graph_of(n, list);
+}
+
+} // namespace
+
+TEST(ReferenceCheck, SetsAndStatisticsOnRandomGraphs) {
+    std::mt19937 random(20260912);
+    for (int round = 0; round < 300; ++round) {
+        key_graph g = random_graph(random);
+        SCOPED_TRACE("round " + std::to_string(round));
+        reference_sets expected(g);
+        set_results s;
+        FILE* othersets = tmpfile();
+        FILE* status = tmpfile();
+        find_sets(g, othersets, status, s);
+        ASSERT_EQ(stream_text(othersets), expected.othersets);
+        std::fclose(othersets);
+        std::fclose(status);
+        ASSERT_EQ(s.component_of, expected.component_of);
+        ASSERT_EQ(s.strong_set_root, expected.strong_set_root);
+        ASSERT_EQ(s.strong_set_size, expected.strong_set_size);
+
+        // dist[a][b]: hops of the shortest chain of signatures from a to b.
+        size_t n = static_cast<size_t>(g.key_count);
+        constexpr int64_t FAR = 1 << 30;
+        std::vector<std::vector<int64_t>> dist(n, std::vector<int64_t>(n, FAR));
+        for (size_t a = 0; a < n; ++a) {
+            dist[a][a] = 0;
+            for (int32_t b : signs(g, static_cast<int32_t>(a)))
+                dist[a][static_cast<size_t>(b)] = std::min<int64_t>(dist[a][b], 1);
+        }
+        for (size_t m = 0; m < n; ++m)
+            for (size_t a = 0; a < n; ++a)
+                for (size_t b = 0; b < n; ++b)
+                    dist[a][b] = std::min(dist[a][b], dist[a][m] + dist[m][b]);
+
+        std::vector<int32_t> reachable_keys;
+        for (size_t k = 0; k < n; ++k)
+            if (dist[static_cast<size_t>(s.strong_set_root)][k] < FAR)
+                reachable_keys.push_back(static_cast<int32_t>(k));
+        ASSERT_EQ(s.reachable_size, static_cast<int32_t>(reachable_keys.size()));
+
+        distance_table table = plain_analysis(g, s, 3);
+        ASSERT_EQ(table.keys, reachable_keys);
+        for (size_t i = 0; i < table.keys.size(); ++i) {
+            size_t k = static_cast<size_t>(table.keys[i]);
+            int64_t total = 0, greatest = -1;
+            std::vector<int32_t> hops(HOP_LIMIT + 1), farthest;
+            for (size_t m = 0; m < n; ++m) {
+                if (s.component_of[m] != s.strong_set_root) continue;
+                int64_t d = dist[m][k];
+                total += d;
+                ++hops[static_cast<size_t>(std::min<int64_t>(d, HOP_LIMIT))];
+                if (d > greatest) farthest.clear(), greatest = d;
+                if (d == greatest) farthest.push_back(static_cast<int32_t>(m));
+            }
+            const key_stats& got = table.stats[i];
+            ASSERT_EQ(got.distance_total, total);
+            ASSERT_EQ(got.max_hops, greatest);
+            ASSERT_EQ(got.farthest_keys, farthest);
+            ASSERT_EQ(std::vector<int32_t>(got.hop_counts, got.hop_counts + HOP_LIMIT + 1), hops);
+        }
+    }
+}

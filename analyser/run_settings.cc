@@ -1,0 +1,77 @@
+#include "run_settings.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+constexpr long MAX_THREADS = 1024;
+
+// The number of online processors, at least 1.
+int default_threads() {
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    if (n < 1) return 1;
+    return n > MAX_THREADS ? static_cast<int>(MAX_THREADS) : static_cast<int>(n);
+}
+
+// A thread count from 1 to MAX_THREADS, written as a plain decimal number.
+std::optional<int> parse_threads(const char* text) {
+    if (*text < '0' || *text > '9') return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    long n = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || n < 1 || n > MAX_THREADS) return std::nullopt;
+    return static_cast<int>(n);
+}
+
+} // namespace
+
+std::optional<int> read_options(int argc, char** argv, run_settings& settings) {
+    settings.threads = default_threads();
+    // "+" keeps glibc from permuting: option parsing stops at the first operand.
+    int option;
+    while ((option = getopt(argc, argv, "+hi:o:1j:")) != -1) {
+        switch (option) {
+        case 'h':
+            std::printf("Usage: %s [-h1] [-i infile] [-o outdir]\n", argv[0]);
+            return 0;
+        case 'i':
+            settings.input_path = optarg;
+            break;
+        case 'o': {
+            std::string dir = optarg;
+            if (dir.empty()) {
+                // An empty value would put every output file into the current
+                // directory (or "/"), which is never what was meant.
+                std::fprintf(stderr, "korvalinde: the output directory given with -o is empty\n");
+                return 1;
+            }
+            if (dir.back() != '/') dir += '/';
+            settings.output_dir = dir;
+            break;
+        }
+        case '1':
+            settings.use_subdirs = 0;
+            break;
+        case 'j': {
+            std::optional<int> n = parse_threads(optarg);
+            if (!n) {
+                std::fprintf(stderr,
+                             "korvalinde: -j needs a number of threads from 1 to %ld, not \"%s\"\n",
+                             MAX_THREADS, optarg);
+                return 1;
+            }
+            settings.threads = *n;
+            break;
+        }
+        default:
+            // getopt has already reported the unknown option or the missing
+            // argument in its own words; the run goes on.
+            break;
+        }
+    }
+    if (optind < argc) settings.input_path = argv[optind];
+    return std::nullopt;
+}

@@ -1,0 +1,18 @@
+// The run settings of korvalinde, filled once from the command line.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct run_settings {
+    std::string input_path = "preprocess.keys";
+    std::string output_dir = "output/"; // always ends in "/"; used as a plain prefix
+    int use_subdirs = 1;                // reports go into two-character subdirectories
+    int threads = 1;                    // analysis and report threads (-j)
+};
+
+// Reads the command line into settings with POSIX getopt semantics (parsing
+// stops at the first operand, which becomes the input path). Returns an exit
+// status when the process is to end now (0 after -h, 1 after an unusable
+// value), or nothing when the run goes on.
+std::optional<int> read_options(int argc, char** argv, run_settings& settings);

@@ -1,0 +1,20 @@
+#include "worker_threads.h"
+
+#include <cstdio>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+void run_on_threads(int threads, const std::function<void()>& work) {
+    std::vector<std::thread> workers;
+    for (int t = 1; t < threads; ++t) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            std::fprintf(stderr, "Cannot create thread %d.", t);
+        }
+    }
+    work();
+    for (std::thread& w : workers)
+        w.join();
+}
