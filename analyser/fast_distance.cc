@@ -45,12 +45,14 @@
 #include <barrier>
 #include <bit>
 #include <cstdio>
+#include <new>
+#include <sys/mman.h>
 #include <system_error>
 #include <thread>
 
 namespace {
 
-constexpr int LANE_WORDS = 8;
+constexpr int LANE_WORDS = 64;
 constexpr int LANES = 64 * LANE_WORDS;
 constexpr int32_t CHUNK = 512;
 
@@ -63,12 +65,59 @@ inline void clear(lane_set& a) {
         w = 0;
 }
 
+// The number of lanes in a. Built for processors with and without a
+// population-count instruction; the right one is chosen at load time.
+__attribute__((target_clones("popcnt", "default"))) int32_t count_lanes(const lane_set& a) {
+    int32_t count = 0;
+    for (uint64_t w : a.word)
+        count += std::popcount(w);
+    return count;
+}
+
+// ORs the lane sets in[picked[0..n)] into into; also built for wider
+// vector units where the processor has them.
+__attribute__((target_clones("avx2", "default"))) void
+gather_lanes(lane_set& into, const lane_set* in, const int32_t* picked, int n) {
+    for (int j = 0; j < n; ++j) {
+        const lane_set& f = in[picked[j]];
+        for (int w = 0; w < LANE_WORDS; ++w)
+            into.word[w] |= f.word[w];
+    }
+}
+
 inline bool is_full(const lane_set& a) {
     uint64_t all = ~uint64_t{0};
     for (uint64_t w : a.word)
         all &= w;
     return all == ~uint64_t{0};
 }
+
+// A zero-filled array of lane sets in its own mapping. The searches read
+// these at random, so they ask for huge pages where the system offers them,
+// which saves most address-translation misses.
+class lane_array {
+  public:
+    explicit lane_array(size_t count) : bytes_(std::max<size_t>(count, 1) * sizeof(lane_set)) {
+        void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        // Only a hint: without huge pages the array works the same.
+        (void)madvise(p, bytes_, MADV_HUGEPAGE);
+        data_ = static_cast<lane_set*>(p);
+    }
+    lane_array(const lane_array&) = delete;
+    lane_array& operator=(const lane_array&) = delete;
+    ~lane_array() {
+        // Unmapping a mapping made above cannot fail in a way worth handling.
+        (void)munmap(data_, bytes_);
+    }
+    lane_set& operator[](size_t i) { return data_[i]; }
+    const lane_set& operator[](size_t i) const { return data_[i]; }
+    lane_set* data() { return data_; }
+
+  private:
+    size_t bytes_;
+    lane_set* data_;
+};
 
 // The keys the searches have to visit ("searched keys"), numbered densely,
 // with their signers among them, deduplicated and without self-signatures.
@@ -78,6 +127,7 @@ struct search_graph {
     std::vector<int32_t> signers;      // searched-key numbers
     std::vector<int32_t> members;      // searched-key numbers, ascending key index
     std::vector<int32_t> member_rank;  // position in members, or -1
+    std::vector<int32_t> member_keys;  // key index of each of members
 };
 
 // A key left out of the search, with the table entry it inherits from.
@@ -160,18 +210,28 @@ void partition_keys(const key_graph& g, const set_results& s, const distance_tab
     for (int32_t i : order)
         if (left_out[i]) inherited.push_back({i, parent[i]});
 
-    std::vector<int32_t> searched_of_entry(static_cast<size_t>(reachable_count), -1);
+    // Searched keys are numbered by how many keys they sign, most first:
+    // the frontiers read most often then share a few cache lines, and a
+    // key's signers are read busiest first, which lets the gathering stop
+    // sooner.
+    std::vector<int32_t> signed_count(static_cast<size_t>(reachable_count), 0);
     search.entry_of.clear();
     for (int32_t i = 0; i < reachable_count; ++i) {
         if (left_out[i]) continue;
-        searched_of_entry[i] = static_cast<int32_t>(search.entry_of.size());
         search.entry_of.push_back(i);
+        int32_t k = table.keys[i];
+        for (int32_t w : signs(g, k))
+            if (w != k && s.reachable[w]) ++signed_count[i];
     }
+    std::stable_sort(search.entry_of.begin(), search.entry_of.end(),
+                     [&](int32_t a, int32_t b) { return signed_count[a] > signed_count[b]; });
     const auto searched_count = static_cast<int32_t>(search.entry_of.size());
+    std::vector<int32_t> searched_of_entry(static_cast<size_t>(reachable_count), -1);
+    for (int32_t c = 0; c < searched_count; ++c)
+        searched_of_entry[search.entry_of[c]] = c;
+
     search.signer_start.assign(static_cast<size_t>(searched_count) + 1, 0);
     search.signers.clear();
-    search.members.clear();
-    search.member_rank.assign(static_cast<size_t>(searched_count), -1);
     for (int32_t c = 0; c < searched_count; ++c) {
         int32_t k = table.keys[search.entry_of[c]];
         auto first = static_cast<std::ptrdiff_t>(search.signers.size());
@@ -185,10 +245,17 @@ void partition_keys(const key_graph& g, const set_results& s, const distance_tab
         search.signers.erase(std::unique(search.signers.begin() + first, search.signers.end()),
                              search.signers.end());
         search.signer_start[c + 1] = static_cast<int64_t>(search.signers.size());
-        if (in_strong_set(s, k)) {
-            search.member_rank[c] = static_cast<int32_t>(search.members.size());
-            search.members.push_back(c);
-        }
+    }
+    // Members in ascending key index: lane order, and so the order of the
+    // farthest lists.
+    search.members.clear();
+    search.member_keys.clear();
+    search.member_rank.assign(static_cast<size_t>(searched_count), -1);
+    for (int32_t i = 0; i < reachable_count; ++i) {
+        if (left_out[i] || !in_strong_set(s, table.keys[i])) continue;
+        search.member_rank[searched_of_entry[i]] = static_cast<int32_t>(search.members.size());
+        search.members.push_back(searched_of_entry[i]);
+        search.member_keys.push_back(table.keys[i]);
     }
 }
 
@@ -208,13 +275,17 @@ enum class search_phase { reset, level, done };
 // The shared state of the searches of one batch of members.
 struct batch_search {
     const search_graph& graph;
-    distance_table& table;
     int32_t searched_count = 0;
     int32_t batch_count = 0;
 
-    std::vector<lane_set> seen;
-    std::vector<lane_set> frontier[2]; // frontier[d & 1]: lanes first reached at level d
-    std::vector<uint8_t> complete;     // 1 once a key has seen every lane
+    // The statistics of each searched key, gathered over all batches.
+    std::vector<key_stats> stats;
+    lane_array seen;
+    lane_array frontier[2];        // frontier[d & 1]: lanes first reached at level d
+    std::vector<uint8_t> complete; // 1 once a key has seen every lane
+    // has_frontier[d & 1][c]: whether frontier[d & 1][c] holds any lane of
+    // level d. Checked before a frontier is read, since most are empty.
+    std::vector<uint8_t> has_frontier[2];
 
     // Changed only between phases (by the barrier's completion step).
     search_phase phase = search_phase::reset;
@@ -227,14 +298,15 @@ struct batch_search {
     std::atomic<int32_t> next_chunk{0};
     std::atomic<bool> any_new{false};
 
-    batch_search(const search_graph& g, distance_table& t) : graph(g), table(t) {
-        searched_count = static_cast<int32_t>(g.entry_of.size());
-        auto members = static_cast<int32_t>(g.members.size());
-        batch_count = (members + LANES - 1) / LANES;
-        seen.resize(static_cast<size_t>(searched_count));
-        frontier[0].resize(static_cast<size_t>(searched_count));
-        frontier[1].resize(static_cast<size_t>(searched_count));
+    explicit batch_search(const search_graph& g)
+        : graph(g), searched_count(static_cast<int32_t>(g.entry_of.size())),
+          batch_count((static_cast<int32_t>(g.members.size()) + LANES - 1) / LANES),
+          stats(g.entry_of.size()),
+          seen(g.entry_of.size()), frontier{lane_array(g.entry_of.size()),
+                                            lane_array(g.entry_of.size())} {
         complete.resize(static_cast<size_t>(searched_count));
+        has_frontier[0].resize(static_cast<size_t>(searched_count));
+        has_frontier[1].resize(static_cast<size_t>(searched_count));
     }
 
     void start_batch(int32_t b) {
@@ -254,10 +326,8 @@ struct batch_search {
 
     // Records that key c sees the lanes in fresh at distance d.
     void record(int32_t c, int32_t d, const lane_set& fresh, bool complete) {
-        key_stats& st = table.stats[graph.entry_of[c]];
-        int32_t count = 0;
-        for (uint64_t w : fresh.word)
-            count += std::popcount(w);
+        key_stats& st = stats[c];
+        int32_t count = count_lanes(fresh);
         st.hop_counts[std::min(d, HOP_LIMIT)] += count;
         st.distance_total += static_cast<int64_t>(d) * count;
         if (!complete) return;
@@ -271,8 +341,7 @@ struct batch_search {
         for (int w = 0; w < LANE_WORDS; ++w) {
             for (uint64_t bits = fresh.word[w]; bits != 0; bits &= bits - 1) {
                 int32_t lane = 64 * w + std::countr_zero(bits);
-                int32_t member = graph.members[first_member + lane];
-                st.farthest_keys.push_back(table.keys[graph.entry_of[member]]);
+                st.farthest_keys.push_back(graph.member_keys[first_member + lane]);
             }
         }
     }
@@ -284,9 +353,12 @@ struct batch_search {
         clear(f0);
         clear(frontier[1][c]);
         complete[c] = 0;
+        has_frontier[0][c] = 0;
+        has_frontier[1][c] = 0;
         int32_t lane = graph.member_rank[c] - first_member;
         if (graph.member_rank[c] >= 0 && lane >= 0 && lane < lane_count) {
             f0.word[lane / 64] = uint64_t{1} << (lane % 64);
+            has_frontier[0][c] = 1;
             sn.word[lane / 64] |= f0.word[lane / 64];
             complete[c] = is_full(sn);
             record(c, 0, f0, complete[c]);
@@ -295,37 +367,54 @@ struct batch_search {
 
     // One bottom-up step for key c; returns whether it saw new lanes.
     bool advance_key(int32_t c) {
-        // A key with every lane seen is left alone. Its frontier entries then
-        // keep lanes from earlier levels, which is harmless: every key it
-        // signs took those lanes in already when they were new (a signed
-        // key stops reading its signers early only once it has all lanes).
-        if (complete[c]) return false;
-        lane_set& out = frontier[level & 1][c];
-        const std::vector<lane_set>& in = frontier[(level - 1) & 1];
+        // A key with every lane seen is left alone and its frontier counts
+        // as empty. (Its frontier lane sets keep lanes from earlier levels,
+        // which would be harmless to read again: every key it signs took
+        // them in when they were new.)
+        uint8_t& out_any = has_frontier[level & 1][c];
+        if (complete[c]) {
+            out_any = 0;
+            return false;
+        }
+        const lane_set* in = frontier[(level - 1) & 1].data();
+        const uint8_t* in_any = has_frontier[(level - 1) & 1].data();
         const lane_set sn = seen[c];
         lane_set gathered{};
         const int32_t* signer = graph.signers.data() + graph.signer_start[c];
         const int32_t* end = graph.signers.data() + graph.signer_start[c + 1];
-        for (; signer != end; ++signer) {
-            const lane_set& f = in[*signer];
-            uint64_t all = ~uint64_t{0};
-            for (int w = 0; w < LANE_WORDS; ++w) {
-                gathered.word[w] |= f.word[w];
-                all &= gathered.word[w] | sn.word[w];
+        // Signers are taken in groups: first the ones with a frontier are
+        // picked out without branching, then their lane sets are read with
+        // no test in between, so the reads overlap in the memory system.
+        constexpr int GROUP = 32;
+        int32_t picked[GROUP];
+        while (signer != end) {
+            int n = 0;
+            for (const int32_t* group_end = signer + std::min<std::ptrdiff_t>(GROUP, end - signer);
+                 signer != group_end; ++signer) {
+                picked[n] = *signer;
+                n += in_any[*signer];
             }
+            gather_lanes(gathered, in, picked, n);
+            uint64_t all = ~uint64_t{0};
+            for (int w = 0; w < LANE_WORDS; ++w)
+                all &= gathered.word[w] | sn.word[w];
             if (all == ~uint64_t{0}) break;
         }
+        lane_set fresh;
         uint64_t any = 0;
         for (int w = 0; w < LANE_WORDS; ++w) {
-            out.word[w] = gathered.word[w] & ~sn.word[w];
-            any |= out.word[w];
+            fresh.word[w] = gathered.word[w] & ~sn.word[w];
+            any |= fresh.word[w];
         }
+        // An empty frontier is only flagged; its lane set is never read.
+        out_any = any != 0;
         if (any == 0) return false;
+        frontier[level & 1][c] = fresh;
         lane_set& seen_now = seen[c];
         for (int w = 0; w < LANE_WORDS; ++w)
-            seen_now.word[w] |= out.word[w];
+            seen_now.word[w] |= fresh.word[w];
         complete[c] = is_full(seen_now);
-        record(c, level, out, complete[c]);
+        record(c, level, fresh, complete[c]);
         return true;
     }
 
@@ -366,7 +455,7 @@ struct batch_search {
 };
 
 void run_searches(const search_graph& graph, distance_table& table, int threads) {
-    batch_search search(graph, table);
+    batch_search search(graph);
     if (search.batch_count == 0 || search.searched_count == 0) return;
     search.start_batch(0);
     auto completion = [&search]() noexcept { search.next_phase(); };
@@ -391,6 +480,8 @@ void run_searches(const search_graph& graph, distance_table& table, int threads)
     worker();
     for (std::thread& h : helpers)
         h.join();
+    for (int32_t c = 0; c < search.searched_count; ++c)
+        table.stats[graph.entry_of[c]] = std::move(search.stats[c]);
 }
 
 } // namespace
