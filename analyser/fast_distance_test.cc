@@ -3,11 +3,16 @@
 #include "fast_distance.h"
 
 #include "graph_fixture.h"
+#include "key_import.h"
 #include "plain_distance.h"
+#include "strong_sets.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -34,12 +39,11 @@ void expect_same_tables(const distance_table& want, const distance_table& got,
     for (size_t i = 0; i < want.stats.size() && reported < 5; ++i) {
         const key_stats& a = want.stats[i];
         const key_stats& b = got.stats[i];
-        bool same = a.distance_total == b.distance_total && a.max_hops == b.max_hops &&
-                    a.farthest_keys == b.farthest_keys &&
-                    std::equal(std::begin(a.hop_counts), std::end(a.hop_counts),
-                               std::begin(b.hop_counts));
-        if (same)
-            continue;
+        bool same =
+            a.distance_total == b.distance_total && a.max_hops == b.max_hops &&
+            a.farthest_keys == b.farthest_keys &&
+            std::equal(std::begin(a.hop_counts), std::end(a.hop_counts), std::begin(b.hop_counts));
+        if (same) continue;
         ++reported;
         std::string counts_a, counts_b;
         for (int h = 0; h <= HOP_LIMIT; ++h) {
@@ -169,8 +173,7 @@ TEST(FastAnalysis, SingleKeyStrongSet) {
         std::vector<signature_edge> edges;
         for (int i = 0; i < keys * 3; ++i) {
             int32_t a = rng.below(keys), b = rng.below(keys);
-            if (a != b)
-                edges.push_back({std::min(a, b), std::max(a, b)});
+            if (a != b) edges.push_back({std::min(a, b), std::max(a, b)});
         }
         check_graph(keys, edges, "acyclic " + std::to_string(round));
     }
@@ -186,10 +189,8 @@ TEST(FastAnalysis, DuplicateAndSelfSignatures) {
         std::vector<signature_edge> noisy;
         for (auto e : edges) {
             noisy.push_back(e);
-            if (rng.chance(0.3))
-                noisy.push_back(e);
-            if (rng.chance(0.3))
-                noisy.push_back({e.second, e.second});
+            if (rng.chance(0.3)) noisy.push_back(e);
+            if (rng.chance(0.3)) noisy.push_back({e.second, e.second});
         }
         check_graph(keys, noisy, "noisy " + std::to_string(round));
     }
@@ -208,12 +209,9 @@ TEST(FastAnalysis, SingleSignerTrees) {
         for (int32_t k = core; k < keys; ++k) {
             int32_t signer = rng.below(k);
             edges.push_back({signer, k});
-            if (rng.chance(0.1))
-                edges.push_back({signer, k});
-            if (rng.chance(0.05))
-                edges.push_back({k, k});
-            if (rng.chance(0.04))
-                edges.push_back({k, rng.below(keys)});
+            if (rng.chance(0.1)) edges.push_back({signer, k});
+            if (rng.chance(0.05)) edges.push_back({k, k});
+            if (rng.chance(0.04)) edges.push_back({k, rng.below(keys)});
         }
         // Unreachable signers: keys nobody in the graph signs.
         int32_t outsiders = 5;
@@ -231,6 +229,44 @@ TEST(FastAnalysis, KeysOutsideTheReachableSetGetNoEntry) {
     distance_table t = fast_analysis(g, s, 3);
     EXPECT_EQ(t.keys, (std::vector<int32_t>{0, 1, 2, 5}));
     check_graph(6, edges, "two rings");
+}
+
+// Key lists made by keygen, read through the real import and set search:
+// realistic shapes, and noisy lists with duplicate keys, unknown signers,
+// lower-case ids, shared id_low halves and records the import skips.
+TEST(FastAnalysis, KeyListsFromTheGenerator) {
+    const char* shapes[] = {
+        "-n 4000 -s 11",
+        "-n 3000 -s 12 --max-chain 45 --tail-fraction 0.6",
+        "-n 2500 -s 13 --reciprocal 0.9 -m 9",
+        "-n 3000 -s 14 --reciprocal 0.1 -m 2.5 --island-fraction 0.5",
+        "-n 3000 -s 15 --dup-keys 0.02 --dup-sigs 0.05 --self-sigs 0.05 --unknown-signers 0.03 "
+        "--lower-case 0.05 --low-collisions 0.02 --bad-records 0.01",
+    };
+    for (const char* shape : shapes) {
+        char path[] = "/tmp/fast_distance_test_XXXXXX";
+        int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        close(fd); // keygen writes the file by name
+        std::string command = std::string(KEYGEN_PATH) + " " + shape + " -o " + path;
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        FILE* input = std::fopen(path, "r");
+        FILE* sink = std::fopen("/dev/null", "w");
+        ASSERT_NE(input, nullptr);
+        ASSERT_NE(sink, nullptr);
+        key_graph g;
+        ASSERT_EQ(import_keys(input, path, sink, g), 0) << shape;
+        set_results s;
+        find_sets(g, sink, sink, s);
+        std::fclose(input);
+        std::fclose(sink);
+        unlink(path);
+        distance_table want = plain_analysis(g, s, 2);
+        for (int threads : {1, 2, 3, 7})
+            expect_same_tables(want, fast_analysis(g, s, threads),
+                               std::string("keygen ") + shape + " on " + std::to_string(threads) +
+                                   " threads");
+    }
 }
 
 } // namespace
