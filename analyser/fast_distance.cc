@@ -54,42 +54,59 @@ namespace {
 
 constexpr int LANE_WORDS = 64;
 constexpr int LANES = 64 * LANE_WORDS;
+// Lane sets are read and written in lines of 512 lanes (one cache line); a
+// byte per key says which lines matter, so untouched lines are not read.
+constexpr int LINE_WORDS = 8;
+constexpr int LINES = LANE_WORDS / LINE_WORDS;
+using line_mask = uint8_t;
+static_assert(LINES <= 8, "line masks are bytes");
 constexpr int32_t CHUNK = 512;
 
 struct alignas(64) lane_set {
     uint64_t word[LANE_WORDS];
 };
 
-inline void clear(lane_set& a) {
-    for (uint64_t& w : a.word)
-        w = 0;
-}
-
-// The number of lanes in a. Built for processors with and without a
-// population-count instruction; the right one is chosen at load time.
-__attribute__((target_clones("popcnt", "default"))) int32_t count_lanes(const lane_set& a) {
+// The number of lanes in the given lines of a. Built for processors with
+// and without a population-count instruction; the right one is chosen at
+// load time.
+__attribute__((target_clones("popcnt", "default"))) int32_t count_lanes(const lane_set& a,
+                                                                        line_mask lines) {
     int32_t count = 0;
-    for (uint64_t w : a.word)
-        count += std::popcount(w);
+    for (unsigned m = lines; m != 0; m &= m - 1) {
+        int first = LINE_WORDS * std::countr_zero(m);
+        for (int w = first; w < first + LINE_WORDS; ++w)
+            count += std::popcount(a.word[w]);
+    }
     return count;
 }
 
-// ORs the lane sets in[picked[0..n)] into into; also built for wider
-// vector units where the processor has them.
-__attribute__((target_clones("avx2", "default"))) void
-gather_lanes(lane_set& into, const lane_set* in, const int32_t* picked, int n) {
+// ORs the lines lines[j] of the lane sets in[picked[j]] into into; also
+// built for wider vector units where the processor has them.
+__attribute__((target_clones("avx2", "default"))) void gather_lines(lane_set& into,
+                                                                    const lane_set* in,
+                                                                    const int32_t* picked,
+                                                                    const line_mask* lines, int n) {
     for (int j = 0; j < n; ++j) {
         const lane_set& f = in[picked[j]];
-        for (int w = 0; w < LANE_WORDS; ++w)
-            into.word[w] |= f.word[w];
+        for (unsigned m = lines[j]; m != 0; m &= m - 1) {
+            int first = LINE_WORDS * std::countr_zero(m);
+            for (int w = first; w < first + LINE_WORDS; ++w)
+                into.word[w] |= f.word[w];
+        }
     }
 }
 
-inline bool is_full(const lane_set& a) {
-    uint64_t all = ~uint64_t{0};
-    for (uint64_t w : a.word)
-        all &= w;
-    return all == ~uint64_t{0};
+// The lines of a that have every lane set, among the lines in which.
+inline line_mask full_lines(const lane_set& a, line_mask which) {
+    line_mask full = 0;
+    for (unsigned m = which; m != 0; m &= m - 1) {
+        int l = std::countr_zero(m);
+        uint64_t all = ~uint64_t{0};
+        for (int w = LINE_WORDS * l; w < LINE_WORDS * (l + 1); ++w)
+            all &= a.word[w];
+        if (all == ~uint64_t{0}) full |= static_cast<line_mask>(1u << l);
+    }
+    return full;
 }
 
 // A zero-filled array of lane sets in its own mapping. The searches read
@@ -246,17 +263,37 @@ void partition_keys(const key_graph& g, const set_results& s, const distance_tab
                              search.signers.end());
         search.signer_start[c + 1] = static_cast<int64_t>(search.signers.size());
     }
-    // Members in ascending key index: lane order, and so the order of the
-    // farthest lists.
+    // Lane order: members in breadth-first order over signatures in both
+    // directions, from the busiest member. Members near each other have
+    // similar distances to every key, so a line of 512 lanes tends to be
+    // reached within a few levels and to fill up early, and then it is no
+    // longer read. The farthest lists are sorted at the end.
     search.members.clear();
     search.member_keys.clear();
     search.member_rank.assign(static_cast<size_t>(searched_count), -1);
-    for (int32_t i = 0; i < reachable_count; ++i) {
-        if (left_out[i] || !in_strong_set(s, table.keys[i])) continue;
-        search.member_rank[searched_of_entry[i]] = static_cast<int32_t>(search.members.size());
-        search.members.push_back(searched_of_entry[i]);
-        search.member_keys.push_back(table.keys[i]);
+    auto add_member = [&](int32_t k) {
+        int32_t c = searched_of_entry[entry_of_key[k]];
+        search.member_rank[c] = static_cast<int32_t>(search.members.size());
+        search.members.push_back(c);
+        search.member_keys.push_back(k);
+    };
+    for (int32_t c = 0; c < searched_count && search.members.empty(); ++c)
+        if (in_strong_set(s, table.keys[search.entry_of[c]]))
+            add_member(table.keys[search.entry_of[c]]);
+    for (size_t head = 0; head < search.member_keys.size(); ++head) {
+        int32_t k = search.member_keys[head];
+        for (auto neighbours : {signed_by(g, k), signs(g, k)})
+            for (int32_t w : neighbours)
+                if (in_strong_set(s, w) &&
+                    search.member_rank[searched_of_entry[entry_of_key[w]]] < 0)
+                    add_member(w);
     }
+    // Members are strongly connected, so the search found them all; any
+    // left over (not expected) still get lanes.
+    for (int32_t i = 0; i < reachable_count; ++i)
+        if (!left_out[i] && in_strong_set(s, table.keys[i]) &&
+            search.member_rank[searched_of_entry[i]] < 0)
+            add_member(table.keys[i]);
 }
 
 // The statistics of a key whose only signer has the statistics p.
@@ -281,11 +318,14 @@ struct batch_search {
     // The statistics of each searched key, gathered over all batches.
     std::vector<key_stats> stats;
     lane_array seen;
-    lane_array frontier[2];        // frontier[d & 1]: lanes first reached at level d
-    std::vector<uint8_t> complete; // 1 once a key has seen every lane
-    // has_frontier[d & 1][c]: whether frontier[d & 1][c] holds any lane of
-    // level d. Checked before a frontier is read, since most are empty.
-    std::vector<uint8_t> has_frontier[2];
+    lane_array frontier[2]; // frontier[d & 1]: lanes first reached at level d
+    // open_lines[c]: the lines in which key c has not yet seen every lane;
+    // 0 once the key is complete for this batch.
+    std::vector<line_mask> open_lines;
+    // frontier_lines[d & 1][c]: the lines of frontier[d & 1][c] that hold
+    // lanes of level d. Only these are ever read; most are empty.
+    std::vector<line_mask> frontier_lines[2];
+    line_mask used_lines = 0; // lines holding at least one lane of the batch
 
     // Changed only between phases (by the barrier's completion step).
     search_phase phase = search_phase::reset;
@@ -304,9 +344,9 @@ struct batch_search {
           stats(g.entry_of.size()),
           seen(g.entry_of.size()), frontier{lane_array(g.entry_of.size()),
                                             lane_array(g.entry_of.size())} {
-        complete.resize(static_cast<size_t>(searched_count));
-        has_frontier[0].resize(static_cast<size_t>(searched_count));
-        has_frontier[1].resize(static_cast<size_t>(searched_count));
+        open_lines.resize(static_cast<size_t>(searched_count));
+        frontier_lines[0].resize(static_cast<size_t>(searched_count));
+        frontier_lines[1].resize(static_cast<size_t>(searched_count));
     }
 
     void start_batch(int32_t b) {
@@ -320,14 +360,18 @@ struct batch_search {
             int used = std::clamp(lane_count - 64 * w, 0, 64);
             unused_lanes.word[w] = used == 64 ? 0 : ~uint64_t{0} << used;
         }
+        used_lines = 0;
+        for (int l = 0; l < LINES; ++l)
+            if (lane_count > l * LINE_WORDS * 64) used_lines |= static_cast<line_mask>(1u << l);
         phase = search_phase::reset;
         level = 0;
     }
 
-    // Records that key c sees the lanes in fresh at distance d.
-    void record(int32_t c, int32_t d, const lane_set& fresh, bool complete) {
+    // Records that key c sees the lanes in fresh (within lines) at
+    // distance d.
+    void record(int32_t c, int32_t d, const lane_set& fresh, line_mask lines, bool complete) {
         key_stats& st = stats[c];
-        int32_t count = count_lanes(fresh);
+        int32_t count = count_lanes(fresh, lines);
         st.hop_counts[std::min(d, HOP_LIMIT)] += count;
         st.distance_total += static_cast<int64_t>(d) * count;
         if (!complete) return;
@@ -338,10 +382,13 @@ struct batch_search {
             st.farthest_keys.clear();
         }
         if (d != st.max_hops) return;
-        for (int w = 0; w < LANE_WORDS; ++w) {
-            for (uint64_t bits = fresh.word[w]; bits != 0; bits &= bits - 1) {
-                int32_t lane = 64 * w + std::countr_zero(bits);
-                st.farthest_keys.push_back(graph.member_keys[first_member + lane]);
+        for (unsigned m = lines; m != 0; m &= m - 1) {
+            int first = LINE_WORDS * std::countr_zero(m);
+            for (int w = first; w < first + LINE_WORDS; ++w) {
+                for (uint64_t bits = fresh.word[w]; bits != 0; bits &= bits - 1) {
+                    int32_t lane = 64 * w + std::countr_zero(bits);
+                    st.farthest_keys.push_back(graph.member_keys[first_member + lane]);
+                }
             }
         }
     }
@@ -349,72 +396,96 @@ struct batch_search {
     void reset_key(int32_t c) {
         lane_set& sn = seen[c];
         sn = unused_lanes;
-        lane_set& f0 = frontier[0][c];
-        clear(f0);
-        clear(frontier[1][c]);
-        complete[c] = 0;
-        has_frontier[0][c] = 0;
-        has_frontier[1][c] = 0;
+        open_lines[c] = used_lines;
+        frontier_lines[0][c] = 0;
+        frontier_lines[1][c] = 0;
         int32_t lane = graph.member_rank[c] - first_member;
         if (graph.member_rank[c] >= 0 && lane >= 0 && lane < lane_count) {
-            f0.word[lane / 64] = uint64_t{1} << (lane % 64);
-            has_frontier[0][c] = 1;
-            sn.word[lane / 64] |= f0.word[lane / 64];
-            complete[c] = is_full(sn);
-            record(c, 0, f0, complete[c]);
+            int w = lane / 64;
+            int l = w / LINE_WORDS;
+            auto line = static_cast<line_mask>(1u << l);
+            lane_set& f0 = frontier[0][c];
+            for (int x = l * LINE_WORDS; x < (l + 1) * LINE_WORDS; ++x)
+                f0.word[x] = 0;
+            f0.word[w] = uint64_t{1} << (lane % 64);
+            frontier_lines[0][c] = line;
+            sn.word[w] |= f0.word[w];
+            open_lines[c] &= static_cast<line_mask>(~full_lines(sn, line));
+            record(c, 0, f0, line, open_lines[c] == 0);
         }
     }
 
     // One bottom-up step for key c; returns whether it saw new lanes.
     bool advance_key(int32_t c) {
-        // A key with every lane seen is left alone and its frontier counts
-        // as empty. (Its frontier lane sets keep lanes from earlier levels,
-        // which would be harmless to read again: every key it signs took
-        // them in when they were new.)
-        uint8_t& out_any = has_frontier[level & 1][c];
-        if (complete[c]) {
-            out_any = 0;
+        // A complete key is left alone and its frontier counts as empty.
+        line_mask& out_lines = frontier_lines[level & 1][c];
+        line_mask open = open_lines[c];
+        if (open == 0) {
+            out_lines = 0;
             return false;
         }
         const lane_set* in = frontier[(level - 1) & 1].data();
-        const uint8_t* in_any = has_frontier[(level - 1) & 1].data();
-        const lane_set sn = seen[c];
-        lane_set gathered{};
+        const line_mask* in_lines = frontier_lines[(level - 1) & 1].data();
+        const lane_set& sn = seen[c];
+        lane_set gathered;
+        for (unsigned m = open; m != 0; m &= m - 1) {
+            int first = LINE_WORDS * std::countr_zero(m);
+            for (int w = first; w < first + LINE_WORDS; ++w)
+                gathered.word[w] = 0;
+        }
         const int32_t* signer = graph.signers.data() + graph.signer_start[c];
         const int32_t* end = graph.signers.data() + graph.signer_start[c + 1];
-        // Signers are taken in groups: first the ones with a frontier are
-        // picked out without branching, then their lane sets are read with
-        // no test in between, so the reads overlap in the memory system.
+        // Signers are taken in groups: first the ones with frontier lanes in
+        // the key's open lines are picked out without branching, then those
+        // lines are read with no test in between, so the reads overlap in
+        // the memory system. Lines that fill up are dropped from the reads.
         constexpr int GROUP = 32;
         int32_t picked[GROUP];
+        line_mask picked_lines[GROUP];
+        line_mask wanted = open;
         while (signer != end) {
             int n = 0;
             for (const int32_t* group_end = signer + std::min<std::ptrdiff_t>(GROUP, end - signer);
                  signer != group_end; ++signer) {
                 picked[n] = *signer;
-                n += in_any[*signer];
+                picked_lines[n] = in_lines[*signer] & wanted;
+                n += picked_lines[n] != 0;
             }
-            gather_lanes(gathered, in, picked, n);
-            uint64_t all = ~uint64_t{0};
-            for (int w = 0; w < LANE_WORDS; ++w)
-                all &= gathered.word[w] | sn.word[w];
-            if (all == ~uint64_t{0}) break;
+            gather_lines(gathered, in, picked, picked_lines, n);
+            lane_set covered;
+            for (unsigned m = wanted; m != 0; m &= m - 1) {
+                int first = LINE_WORDS * std::countr_zero(m);
+                for (int w = first; w < first + LINE_WORDS; ++w)
+                    covered.word[w] = gathered.word[w] | sn.word[w];
+            }
+            wanted &= static_cast<line_mask>(~full_lines(covered, wanted));
+            if (wanted == 0) break;
         }
         lane_set fresh;
-        uint64_t any = 0;
-        for (int w = 0; w < LANE_WORDS; ++w) {
-            fresh.word[w] = gathered.word[w] & ~sn.word[w];
-            any |= fresh.word[w];
+        line_mask fresh_lines = 0;
+        for (unsigned m = open; m != 0; m &= m - 1) {
+            int l = std::countr_zero(m);
+            uint64_t any = 0;
+            for (int w = LINE_WORDS * l; w < LINE_WORDS * (l + 1); ++w) {
+                fresh.word[w] = gathered.word[w] & ~sn.word[w];
+                any |= fresh.word[w];
+            }
+            if (any != 0) fresh_lines |= static_cast<line_mask>(1u << l);
         }
-        // An empty frontier is only flagged; its lane set is never read.
-        out_any = any != 0;
-        if (any == 0) return false;
-        frontier[level & 1][c] = fresh;
+        // Only lines with new lanes are written and flagged.
+        out_lines = fresh_lines;
+        if (fresh_lines == 0) return false;
+        lane_set& out = frontier[level & 1][c];
         lane_set& seen_now = seen[c];
-        for (int w = 0; w < LANE_WORDS; ++w)
-            seen_now.word[w] |= fresh.word[w];
-        complete[c] = is_full(seen_now);
-        record(c, level, fresh, complete[c]);
+        for (unsigned m = fresh_lines; m != 0; m &= m - 1) {
+            int first = LINE_WORDS * std::countr_zero(m);
+            for (int w = first; w < first + LINE_WORDS; ++w) {
+                out.word[w] = fresh.word[w];
+                seen_now.word[w] |= fresh.word[w];
+            }
+        }
+        open_lines[c] = open & static_cast<line_mask>(~full_lines(seen_now, fresh_lines));
+        record(c, level, fresh, fresh_lines, open_lines[c] == 0);
         return true;
     }
 
@@ -480,8 +551,11 @@ void run_searches(const search_graph& graph, distance_table& table, int threads)
     worker();
     for (std::thread& h : helpers)
         h.join();
-    for (int32_t c = 0; c < search.searched_count; ++c)
-        table.stats[graph.entry_of[c]] = std::move(search.stats[c]);
+    for (int32_t c = 0; c < search.searched_count; ++c) {
+        key_stats& st = table.stats[graph.entry_of[c]];
+        st = std::move(search.stats[c]);
+        std::sort(st.farthest_keys.begin(), st.farthest_keys.end());
+    }
 }
 
 } // namespace
