@@ -50,6 +50,15 @@
 #include <system_error>
 #include <thread>
 
+// Hot routines are built for several processor kinds and the right one is
+// chosen when the program is loaded. Sanitizer builds skip this: their
+// runtime is not ready yet when the choice is made.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define for_each_processor(...)
+#else
+#define for_each_processor(...) __attribute__((target_clones(__VA_ARGS__)))
+#endif
+
 namespace {
 
 constexpr int LANE_WORDS = 64;
@@ -69,8 +78,7 @@ struct alignas(64) lane_set {
 // The number of lanes in the given lines of a. Built for processors with
 // and without a population-count instruction; the right one is chosen at
 // load time.
-__attribute__((target_clones("popcnt", "default"))) int32_t count_lanes(const lane_set& a,
-                                                                        line_mask lines) {
+for_each_processor("popcnt", "default") int32_t count_lanes(const lane_set& a, line_mask lines) {
     int32_t count = 0;
     for (unsigned m = lines; m != 0; m &= m - 1) {
         int first = LINE_WORDS * std::countr_zero(m);
@@ -82,10 +90,9 @@ __attribute__((target_clones("popcnt", "default"))) int32_t count_lanes(const la
 
 // ORs the lines lines[j] of the lane sets in[picked[j]] into into; also
 // built for wider vector units where the processor has them.
-__attribute__((target_clones("avx2", "default"))) void gather_lines(lane_set& into,
-                                                                    const lane_set* in,
-                                                                    const int32_t* picked,
-                                                                    const line_mask* lines, int n) {
+for_each_processor("avx2", "default") void gather_lines(lane_set& into, const lane_set* in,
+                                                        const int32_t* picked,
+                                                        const line_mask* lines, int n) {
     for (int j = 0; j < n; ++j) {
         const lane_set& f = in[picked[j]];
         for (unsigned m = lines[j]; m != 0; m &= m - 1) {
