@@ -18,8 +18,17 @@
 // popcount(new) goes into hop_counts[min(d, HOP_LIMIT)] and d * popcount into
 // distance_total, so there is no per-pair work. The level at which a key
 // gains its last lanes is the batch's greatest distance to it, and those
-// lanes are the batch's farthest members; batches run in ascending member
-// order, so the farthest lists end in ascending key index.
+// lanes are the batch's farthest members; across batches a larger distance
+// replaces the list and an equal one extends it, and each list is sorted
+// into ascending key index at the end.
+//
+// The work is memory-bound: a batch of 4096 lanes makes each lane set 512
+// bytes, read at random. So lane sets are handled in lines of 512 lanes (a
+// cache line each) with a byte per key telling which frontier lines hold
+// lanes and which of its own lines are still open; only lines that can add
+// something are read. Members get their lanes in breadth-first order, so a
+// line's members lie near each other in the graph and reach a key at
+// similar levels. The lane arrays ask for huge pages.
 //
 // Keys outside the strong set whose only signer (other than themselves) is
 // one key s are exactly one hop behind s for every member. Where such a key
@@ -33,9 +42,10 @@
 // by a barrier, so the results do not depend on the number of threads or on
 // which thread handled which key.
 //
-// Memory: three lane sets per searched key (seen and two frontier levels),
-// one flag per searched key, and the statistics table; nothing grows
-// with the product of members and keys.
+// Memory: three lane sets (seen and two frontier levels, 1.5 KB in all) and
+// three line bytes per searched key, the statistics, and the searched
+// graph; nothing grows with the product of members and keys, and each
+// thread adds only its stack.
 #include "fast_distance.h"
 
 #include "progress.h"
