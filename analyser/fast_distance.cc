@@ -103,7 +103,15 @@ for_each_processor("popcnt", "default") int32_t count_lanes(const lane_set& a, l
 for_each_processor("avx2", "default") void gather_lines(lane_set& into, const lane_set* in,
                                                         const int32_t* picked,
                                                         const line_mask* lines, int n) {
+    // Ask for the lines a few signers ahead while this one is combined.
+    constexpr int AHEAD = 8;
+    for (int j = 0; j < std::min(n, AHEAD); ++j)
+        for (unsigned m = lines[j]; m != 0; m &= m - 1)
+            __builtin_prefetch(&in[picked[j]].word[LINE_WORDS * std::countr_zero(m)]);
     for (int j = 0; j < n; ++j) {
+        if (j + AHEAD < n)
+            for (unsigned m = lines[j + AHEAD]; m != 0; m &= m - 1)
+                __builtin_prefetch(&in[picked[j + AHEAD]].word[LINE_WORDS * std::countr_zero(m)]);
         const lane_set& f = in[picked[j]];
         for (unsigned m = lines[j]; m != 0; m &= m - 1) {
             int first = LINE_WORDS * std::countr_zero(m);
