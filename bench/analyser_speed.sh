@@ -75,6 +75,7 @@ echo "=== 160,000 keys: korvalinde, reports included (output in $out)"
 run_fast 160k "$work/keys-160k.keys"
 fast_total=$(wall_seconds "$work/time-160k.log")
 echo "ratio straightforward / korvalinde: $(awk "BEGIN { printf \"%.0f\", $plain_total / $fast_total }")"
+rm -rf "$out/out-160k"
 
 if [ "${SKIP_MILLION:-0}" != 1 ]; then
     echo "=== 1,000,000 keys: korvalinde, reports included"
