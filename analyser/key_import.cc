@@ -96,8 +96,8 @@ uint32_t parse_id_half(const char* chars) {
     return value;
 }
 
-int32_t find_key(const key_graph& g, const key_lookup& lookup, const char* id_chars) {
-    return lookup_key(g, lookup, parse_id_half(id_chars), parse_id_half(id_chars + 8));
+int32_t find_key(const key_lookup& lookup, const char* id_chars) {
+    return lookup_key(lookup, parse_id_half(id_chars), parse_id_half(id_chars + 8));
 }
 
 void add_key(key_graph& g, key_lookup& lookup, const char* id_chars) {
@@ -141,14 +141,14 @@ int import_keys(FILE* input, const char* input_path, FILE* status_file, key_grap
         while (const char* block = next_block(reader)) {
             if (block[17] != '\n') continue;
             if (block[0] == 'p') {
-                current_key = find_key(g, lookup, block + 1);
+                current_key = find_key(lookup, block + 1);
                 if (current_key == -1) {
                     // Only possible when the file changed between the passes.
                     std::fprintf(status_file, "Error finding key in pass 2.\n");
                     return 1;
                 }
             } else if (block[0] == 's') {
-                int32_t signer = find_key(g, lookup, block + 1);
+                int32_t signer = find_key(lookup, block + 1);
                 if (signer != -1 && current_key != -1) {
                     edges.emplace_back(signer, current_key);
                     ++g.sig_count;

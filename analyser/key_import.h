@@ -22,7 +22,7 @@ constexpr size_t RECORD_SIZE = 18;
 uint32_t parse_id_half(const char* chars);
 
 // The lowest key index whose id equals the 16 id characters, or -1.
-int32_t find_key(const key_graph& g, const key_lookup& lookup, const char* id_chars);
+int32_t find_key(const key_lookup& lookup, const char* id_chars);
 
 // Appends a key with the id of the 16 id characters at index key_count.
 void add_key(key_graph& g, key_lookup& lookup, const char* id_chars);

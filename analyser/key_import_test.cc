@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -165,4 +168,79 @@ TEST(ImportKeys, LargeListsCrossReadChunks) {
     for (int32_t k : {0, 1, 65535, 65536, 199999})
         EXPECT_EQ(list_of(signed_by(r.g, k)),
                   (std::vector<int32_t>{(k + 1) % static_cast<int32_t>(KEYS)}));
+}
+
+namespace {
+
+// A stream whose content changes each time it is read from the start again,
+// and that can be made to fail reads or seeks.
+struct scripted_input {
+    std::vector<std::string> passes; // content of each pass
+    size_t pass = 0;
+    size_t position = 0;
+    bool fail_reads_at_end = false; // an I/O error instead of the end of the data
+};
+
+ssize_t scripted_read(void* cookie, char* buffer, size_t size) {
+    auto* in = static_cast<scripted_input*>(cookie);
+    const std::string& text = in->passes[std::min(in->pass, in->passes.size() - 1)];
+    if (in->position >= text.size()) {
+        if (in->fail_reads_at_end) {
+            errno = EIO;
+            return -1;
+        }
+        return 0;
+    }
+    size_t n = std::min(size, text.size() - in->position);
+    std::memcpy(buffer, text.data() + in->position, n);
+    in->position += n;
+    return static_cast<ssize_t>(n);
+}
+
+int scripted_seek(void* cookie, off64_t* offset, int whence) {
+    auto* in = static_cast<scripted_input*>(cookie);
+    if (*offset != 0 || whence != SEEK_SET) return -1;
+    ++in->pass;
+    in->position = 0;
+    return 0;
+}
+
+import_result run_scripted_import(scripted_input& script, bool seekable) {
+    cookie_io_functions_t io{scripted_read, nullptr, seekable ? scripted_seek : nullptr, nullptr};
+    FILE* input = fopencookie(&script, "r", io);
+    FILE* status = tmpfile();
+    import_result r;
+    r.status = import_keys(input, "scripted.keys", status, r.g);
+    std::rewind(status);
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, status)) > 0)
+        r.status_text.append(buffer, n);
+    std::fclose(input);
+    std::fclose(status);
+    return r;
+}
+
+} // namespace
+
+TEST(ImportKeys, InputThatChangesOrFailsBetweenPasses) {
+    std::string a = record('p', id_of(0, 1)) + record('s', id_of(0, 1));
+    std::string b = record('p', id_of(0, 2)) + record('s', id_of(0, 1));
+    // A key that was not there in pass 1.
+    scripted_input changed{{a, b}};
+    import_result r = run_scripted_import(changed, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status_text, "Importing pass 1 (keys)...\ndone.\n1 keys imported\n"
+                             "Importing pass 2 (sigs)...\nError finding key in pass 2.\n");
+    // A stream that cannot be read a second time (a pipe) is refused rather
+    // than giving a graph without signatures.
+    scripted_input unseekable{{a}};
+    r = run_scripted_import(unseekable, false);
+    EXPECT_EQ(r.status, 1);
+    // A read error ends the run instead of passing for the end of the list.
+    scripted_input failing{{a}};
+    failing.fail_reads_at_end = true;
+    r = run_scripted_import(failing, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status_text, "Importing pass 1 (keys)...\n");
 }

@@ -7,13 +7,20 @@
 #include <cstdint>
 #include <vector>
 
+// One slot holds an id with its key index, so that a probe needs no look
+// into the key table.
+struct key_slot {
+    uint64_t id = 0;
+    int32_t key = -1; // -1: the slot is empty
+};
+
 struct key_lookup {
-    std::vector<int32_t> slots; // key index, or -1 for an empty slot
+    std::vector<key_slot> slots;
     size_t used = 0;
 };
 
 // The lowest key index with this id, or -1.
-int32_t lookup_key(const key_graph& g, const key_lookup& lookup, uint32_t id_high, uint32_t id_low);
+int32_t lookup_key(const key_lookup& lookup, uint32_t id_high, uint32_t id_low);
 
 // Records key index k under its id unless the id is already present (the
 // lower index then keeps it).

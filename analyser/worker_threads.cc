@@ -11,7 +11,10 @@ void run_on_threads(int threads, const std::function<void()>& work) {
         try {
             workers.emplace_back(work);
         } catch (const std::system_error&) {
+            // Out of threads or memory for their stacks: further attempts
+            // would fail alike, so the threads started so far do the work.
             std::fprintf(stderr, "Cannot create thread %d.", t);
+            break;
         }
     }
     work();

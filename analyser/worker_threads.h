@@ -7,5 +7,5 @@
 // ones; each call of work is expected to take its share from common state
 // until nothing is left, so the result does not depend on how many threads
 // actually ran. A thread that cannot be started is reported on standard error
-// ("Cannot create thread N.") and the run carries on with fewer.
+// ("Cannot create thread N.") and the run carries on with those started.
 void run_on_threads(int threads, const std::function<void()>& work);

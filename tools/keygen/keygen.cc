@@ -1,5 +1,10 @@
-// keygen: writes a deterministic, realistically shaped key list for the
-// key-graph analyser (see signature_graph.cc for how the graph is built).
+// keygen: writes a deterministic key list for the key-graph analyser, shaped
+// like a real OpenPGP signature graph: a strong set of about a third of the
+// keys with heavy-tailed degrees and many returned signatures, chains and
+// trees of keys below it, and islands it cannot reach. signature_graph.cc
+// says how the graph is built; key_list_writer.cc shuffles the keys, writes
+// the records and adds the optional noise. The same seed and options give
+// the same bytes on every machine.
 #include "key_list_writer.h"
 #include "keygen_settings.h"
 #include "signature_graph.h"
@@ -7,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 int main(int argc, char** argv) {
     keygen_settings settings;
@@ -31,8 +37,16 @@ int main(int argc, char** argv) {
         }
     }
 
-    const signature_graph graph = build_signature_graph(settings);
-    bool ok = write_key_list(settings, graph, out);
+    bool ok;
+    try {
+        const signature_graph graph = build_signature_graph(settings);
+        ok = write_key_list(settings, graph, out);
+    } catch (const std::bad_alloc&) {
+        // Millions of keys fit easily; this is for sizes far beyond that.
+        std::fprintf(stderr, "keygen: not enough memory for %llu keys\n",
+                     static_cast<unsigned long long>(settings.key_count));
+        return 1;
+    }
     if (ok && std::fflush(out) != 0) ok = false;
     const int saved_errno = errno;
     // A failed close loses buffered data, so it counts as a write error.

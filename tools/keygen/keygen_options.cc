@@ -48,7 +48,7 @@ bool parse_unsigned(const char* text, std::uint64_t& value) {
     if (*text < '0' || *text > '9') return false; // strtoull would accept a sign or blanks
     errno = 0;
     char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 0);
+    const unsigned long long v = std::strtoull(text, &end, 10);
     if (errno != 0 || *end != '\0') return false;
     value = v;
     return true;
@@ -79,7 +79,8 @@ const char* keygen_usage() {
            "18-byte records, a \"p\" line per key followed by one \"s\" line per signer.\n"
            "  -s, --seed SEED           seed of the pseudo-random generator (default 1)\n"
            "  -n, --keys KEYS           number of keys (default 1000)\n"
-           "  -m, --mean MEAN           signatures per key on average (default 5.6)\n"
+           "  -m, --mean MEAN           signatures per key on average (default 5.6); the strong\n"
+           "                            set and tails need about 1.5, tiny lists allow fewer\n"
            "  -o, --output FILE         write to FILE instead of standard output\n"
            "  -h, --help                print this summary\n"
            "Shape:\n"

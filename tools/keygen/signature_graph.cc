@@ -258,8 +258,10 @@ signature_graph build_signature_graph(const keygen_settings& settings) {
     build_tails(b);
     build_islands(b);
     build_core(b, total_target);
-    // Tails and islands may hold a repeat too (e.g. a ring of two keys).
-    std::sort(b.graph.signatures.begin(), b.graph.signatures.end());
+    // The core leaves everything sorted; without a core (fewer than two
+    // keys) the rest still needs it, and a ring of two keys may hold a repeat.
+    auto& s = b.graph.signatures;
+    if (!std::is_sorted(s.begin(), s.end())) std::sort(s.begin(), s.end());
     b.graph.signatures.erase(std::unique(b.graph.signatures.begin(), b.graph.signatures.end()),
                              b.graph.signatures.end());
     return std::move(b.graph);
