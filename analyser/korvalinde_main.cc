@@ -1,12 +1,12 @@
 // korvalinde: reads a key list, finds the strong set of its signature graph
 // and the keys reachable from it, and writes each reachable key's mean
 // distance from the strong set, the summary files and a report per key.
+#include "fast_distance.h"
 #include "key_graph.h"
 #include "key_import.h"
 #include "key_report.h"
 #include "msd_summary.h"
 #include "output_files.h"
-#include "plain_distance.h"
 #include "run_settings.h"
 #include "strong_sets.h"
 
@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
         output_failed(streams.othersets_file, streams.othersets_path))
         return 1;
 
-    distance_table table = plain_analysis(g, s, settings.threads);
+    distance_table table = fast_analysis(g, s, settings.threads);
     float mean_sum = write_msd(streams.msd_file, g, s, table);
     if (output_failed(streams.msd_file, streams.msd_path)) return 1;
     int status = write_key_reports(settings, g, s, table);
