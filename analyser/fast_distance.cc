@@ -597,7 +597,7 @@ distance_table fast_analysis(const key_graph& g, const set_results& s, int threa
     std::vector<inherited_key> inherited;
     partition_keys(g, s, table, graph, inherited);
 
-    progress_begin("analysis", static_cast<int64_t>(graph.members.size()));
+    progress_begin("analysis", static_cast<int64_t>(graph.members.size()), "members");
     run_searches(graph, table, threads);
     progress_end();
 

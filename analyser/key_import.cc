@@ -1,10 +1,13 @@
 #include "key_import.h"
 
+#include "progress.h"
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -46,6 +49,7 @@ const char* next_block(block_reader& reader) {
             if (n == 0) break;
             reader.end += n;
         }
+        progress_advance(static_cast<int64_t>((reader.end - left) / RECORD_SIZE));
         if (reader.end < RECORD_SIZE) return nullptr;
     }
     const char* block = reader.buffer.data() + reader.start;
@@ -110,6 +114,13 @@ int import_keys(FILE* input, const char* input_path, FILE* status_file, key_grap
     g = key_graph{};
     key_lookup lookup;
     int32_t current_key = -1;
+
+    // Both passes read every record; a pipe or device has no known size.
+    struct stat input_stat {};
+    int64_t records = fstat(fileno(input), &input_stat) == 0 && S_ISREG(input_stat.st_mode)
+                          ? static_cast<int64_t>(input_stat.st_size) / RECORD_SIZE
+                          : 0;
+    progress_phase progress("import", 2 * records, "records");
 
     std::fprintf(status_file, "Importing pass 1 (keys)...\n");
     {

@@ -1,5 +1,6 @@
 #include "key_report.h"
 
+#include "progress.h"
 #include "worker_threads.h"
 
 #include <algorithm>
@@ -129,6 +130,7 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
     group_start.push_back(order.size());
     size_t group_count = group_start.size() - 1;
 
+    progress_phase progress("reports", static_cast<int64_t>(group_count), "files");
     constexpr size_t CHUNK = 16;
     std::atomic<size_t> next_group{0};
     std::atomic<int> status{0};
@@ -138,6 +140,7 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
             size_t first = next_group.fetch_add(CHUNK);
             if (first >= group_count) return;
             size_t last = std::min(first + CHUNK, group_count);
+            progress_advance(static_cast<int64_t>(last - first));
             for (size_t group = first; group < last; ++group) {
                 text.clear();
                 for (size_t i = group_start[group]; i < group_start[group + 1]; ++i)

@@ -22,6 +22,7 @@ struct progress_state {
     std::atomic<int64_t> done{0};
     int64_t total = 0;
     const char* phase = "";
+    const char* unit = "";
     progress_clock::time_point started;
     std::thread ticker;
     std::mutex lock;
@@ -60,7 +61,8 @@ void draw() {
     double seconds = std::chrono::duration<double>(progress_clock::now() - state.started).count();
     char line[256];
     int length = progress_format(line + 1, sizeof line - 1, state.phase,
-                                 state.done.load(std::memory_order_relaxed), state.total, seconds);
+                                 state.done.load(std::memory_order_relaxed), state.total, seconds,
+                                 state.unit);
     line[0] = '\r';
     // Blank out what is left of a longer earlier line.
     int shown = length;
@@ -95,7 +97,7 @@ void tick() {
 } // namespace
 
 int progress_format(char* buf, int size, const char* phase, int64_t done, int64_t total,
-                    double seconds) {
+                    double seconds, const char* unit) {
     double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
     char eta[32];
     if (rate > 0 && done <= total)
@@ -103,17 +105,18 @@ int progress_format(char* buf, int size, const char* phase, int64_t done, int64_
     else
         std::snprintf(eta, sizeof eta, "?");
     int n =
-        std::snprintf(buf, static_cast<size_t>(size), "%s: %lld/%lld keys, %.0f/s, %s left", phase,
-                      static_cast<long long>(done), static_cast<long long>(total), rate, eta);
+        std::snprintf(buf, static_cast<size_t>(size), "%s: %lld/%lld %s, %.0f/s, %s left", phase,
+                      static_cast<long long>(done), static_cast<long long>(total), unit, rate, eta);
     if (n < 0) return 0;
     return std::min(n, size - 1);
 }
 
-void progress_begin(const char* phase, int64_t total) {
+void progress_begin(const char* phase, int64_t total, const char* unit) {
     progress_end();
     state.done.store(0, std::memory_order_relaxed);
     state.total = total;
     state.phase = phase;
+    state.unit = unit;
     state.started = progress_clock::now();
     state.stopping = false;
     state.drawn_length = 0;

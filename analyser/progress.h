@@ -3,7 +3,7 @@
 //
 // When standard error is a terminal and a phase has been running for more
 // than a second, a background ticker redraws
-//   "\r<phase>: <done>/<total> keys, <rate>/s, <eta> left"
+//   "\r<phase>: <done>/<total> <unit>, <rate>/s, <eta> left"
 // a few times a second and clears the line when the phase ends. When standard
 // error is not a terminal nothing at all is written, so redirected runs and
 // scripts see exactly the program's own output.
@@ -11,9 +11,9 @@
 
 #include <cstdint>
 
-// Starts a phase of total units. The phase name must stay valid until
-// progress_end. One phase at a time.
-void progress_begin(const char* phase, int64_t total);
+// Starts a phase of total units (keys, records, files, ...). The phase name
+// and the unit must stay valid until progress_end. One phase at a time.
+void progress_begin(const char* phase, int64_t total, const char* unit = "keys");
 
 // Counts n more units as done. Safe to call from any thread; costs one atomic
 // add.
@@ -22,7 +22,18 @@ void progress_advance(int64_t n);
 // Ends the phase: stops the ticker and clears the line if one was drawn.
 void progress_end();
 
+// Begins a phase on construction and ends it on every way out of the scope,
+// so no ticker thread outlives an early return.
+struct progress_phase {
+    progress_phase(const char* phase, int64_t total, const char* unit = "keys") {
+        progress_begin(phase, total, unit);
+    }
+    ~progress_phase() { progress_end(); }
+    progress_phase(const progress_phase&) = delete;
+    progress_phase& operator=(const progress_phase&) = delete;
+};
+
 // Formats the display line (without the leading "\r") into buf; returns its
 // length. Exposed for testing.
 int progress_format(char* buf, int size, const char* phase, int64_t done, int64_t total,
-                    double seconds);
+                    double seconds, const char* unit = "keys");

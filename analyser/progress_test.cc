@@ -95,6 +95,8 @@ TEST(Progress, LineShowsRateAndTimeLeft) {
     EXPECT_STREQ(line, "sets: 10/100000 keys, 10/s, 2h46m left");
     progress_format(line, sizeof line, "analysis", 0, 10, 2.0);
     EXPECT_STREQ(line, "analysis: 0/10 keys, 0/s, ? left");
+    progress_format(line, sizeof line, "import", 36, 72, 2.0, "records");
+    EXPECT_STREQ(line, "import: 36/72 records, 18/s, 2s left");
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "strong_sets.h"
 
+#include "progress.h"
+
 #include <vector>
 
 namespace {
@@ -28,6 +30,7 @@ void start_visit(set_search& search, int32_t v) {
     search.visit_number[static_cast<size_t>(v)] = search.visit_counter;
     search.low_link[static_cast<size_t>(v)] = search.visit_counter;
     search.set_stack.push_back(v);
+    progress_advance(1);
     search.frames.push_back({v, search.g.signed_by_start[static_cast<size_t>(v)]});
 }
 
@@ -111,6 +114,7 @@ void find_sets(const key_graph& g, FILE* othersets_file, FILE* status_file, set_
     s.component_of.assign(n, 0);
     s.reachable.assign(n, 0);
     {
+        progress_phase progress("sets", g.key_count);
         set_search search{g, s, othersets_file};
         search.visit_number.assign(n, 0);
         search.low_link.assign(n, 0);
