@@ -69,6 +69,27 @@ void check_graph(int32_t key_count, const std::vector<signature_edge>& edges,
                            what + " on " + std::to_string(threads) + " threads");
 }
 
+// Checks the fast analysis against the plain one with the adaptive choice of
+// steps on 1, 2 and 3 threads, and with each step forced on 2 (one thread
+// alone takes the same paths as the adaptive runs' small levels).
+void check_all_steps(int32_t key_count, const std::vector<signature_edge>& edges,
+                     const std::string& what) {
+    key_graph g = graph_from_edges(key_count, edges);
+    set_results s = plain_sets(g);
+    distance_table want = plain_analysis(g, s, 2);
+    const std::pair<level_steps, const char*> kinds[] = {
+        {level_steps::adaptive, "adaptive"},
+        {level_steps::bottom_up_only, "bottom-up"},
+        {level_steps::top_down_only, "top-down"},
+    };
+    for (auto [steps, name] : kinds)
+        for (int threads : {1, 2, 3})
+            if (threads == 2 || steps == level_steps::adaptive)
+                expect_same_tables(want, fast_analysis(g, s, threads, steps),
+                                   what + ", " + name + " on " + std::to_string(threads) +
+                                       " threads");
+}
+
 std::vector<signature_edge> random_edges(test_random& rng, int32_t keys, int64_t count) {
     std::vector<signature_edge> edges;
     for (int64_t i = 0; i < count; ++i)
@@ -229,6 +250,65 @@ TEST(FastAnalysis, KeysOutsideTheReachableSetGetNoEntry) {
     distance_table t = fast_analysis(g, s, 3);
     EXPECT_EQ(t.keys, (std::vector<int32_t>{0, 1, 2, 5}));
     check_graph(6, edges, "two rings");
+}
+
+TEST(FastAnalysis, LongCyclesWithChords) {
+    // A cycle longer than one batch of lanes, so that the last batch is
+    // partly used and the searches go thousands of levels deep; then the
+    // same with a few chords, which shorten some distances and make the
+    // frontier uneven.
+    const int32_t keys = 4200;
+    std::vector<signature_edge> cycle;
+    for (int32_t i = 0; i < keys; ++i)
+        cycle.push_back({i, (i + 1) % keys});
+    check_all_steps(keys, cycle, "cycle of 4200");
+    test_random rng(7);
+    const int32_t shorter = 2500;
+    std::vector<signature_edge> chorded;
+    for (int32_t i = 0; i < shorter; ++i)
+        chorded.push_back({i, (i + 1) % shorter});
+    for (int c = 0; c < 12; ++c)
+        chorded.push_back({rng.below(shorter), rng.below(shorter)});
+    // A tail behind the cycle, outside the strong set.
+    for (int32_t i = shorter; i < shorter + 40; ++i)
+        chorded.push_back({i - 1, i});
+    check_all_steps(shorter + 40, chorded, "cycle of 2500 with chords and a tail");
+}
+
+TEST(FastAnalysis, DenseCoreWithALongCycle) {
+    // A "lollipop": a dense core where the frontier is wide for a level or
+    // two, and a cycle of 1500 keys through it where the frontier is a few
+    // keys for a long time.
+    test_random rng(8);
+    const int32_t core = 80;
+    const int32_t loop = 1500;
+    std::vector<signature_edge> edges = random_edges(rng, core, core * 12);
+    for (int32_t i = 0; i < core; ++i)
+        edges.push_back({i, (i + 1) % core});
+    edges.push_back({3, core});
+    for (int32_t i = core; i < core + loop - 1; ++i)
+        edges.push_back({i, i + 1});
+    edges.push_back({core + loop - 1, 5});
+    check_all_steps(core + loop, edges, "lollipop");
+    // The same with the cycle entered and left at several core keys.
+    for (int j = 0; j < 6; ++j) {
+        edges.push_back({rng.below(core), core + rng.below(loop)});
+        edges.push_back({core + rng.below(loop), rng.below(core)});
+    }
+    check_all_steps(core + loop, edges, "lollipop with shortcuts");
+}
+
+TEST(FastAnalysis, LongChainSignedBothWays) {
+    // A chain of 3000 keys, each signing both neighbours: every key is in
+    // the strong set, the ends are 2999 hops apart, and the frontier of a
+    // batch thins out slowly from thousands of keys to two.
+    const int32_t keys = 3000;
+    std::vector<signature_edge> edges;
+    for (int32_t i = 0; i + 1 < keys; ++i) {
+        edges.push_back({i, i + 1});
+        edges.push_back({i + 1, i});
+    }
+    check_all_steps(keys, edges, "chain of 3000");
 }
 
 // Key lists made by keygen, read through the real import and set search:
