@@ -97,17 +97,37 @@ struct alignas(64) lane_set {
     uint64_t word[LANE_WORDS];
 };
 
-// The number of lanes in the given lines of a. Built for processors with
-// and without a population-count instruction; the right one is chosen at
-// load time.
-for_each_processor("popcnt", "default") int32_t count_lanes(const lane_set& a, line_mask lines) {
-    int32_t count = 0;
+// What settle_lines found in the lines it was given.
+struct settled_lines {
+    line_mask fresh = 0;  // lines with lanes not seen before
+    line_mask filled = 0; // lines that now have every lane seen
+    int32_t count = 0;    // the number of such lanes
+};
+
+// Keeps in the given lines of lanes only those not in seen and adds them to
+// seen, in one pass, so that nothing just stored is read back. Built for
+// processors with and without a population-count instruction; the right one
+// is chosen at load time.
+for_each_processor("popcnt", "default") settled_lines
+    settle_lines(lane_set& lanes, lane_set& seen, line_mask lines) {
+    settled_lines result;
     for (unsigned m = lines; m != 0; m &= m - 1) {
-        int first = LINE_WORDS * std::countr_zero(m);
-        for (int w = first; w < first + LINE_WORDS; ++w)
-            count += std::popcount(a.word[w]);
+        int l = std::countr_zero(m);
+        uint64_t any = 0;
+        uint64_t all = ~uint64_t{0};
+        for (int w = LINE_WORDS * l; w < LINE_WORDS * (l + 1); ++w) {
+            uint64_t fresh = lanes.word[w] & ~seen.word[w];
+            uint64_t now = seen.word[w] | fresh;
+            lanes.word[w] = fresh;
+            seen.word[w] = now;
+            any |= fresh;
+            all &= now;
+            result.count += std::popcount(fresh);
+        }
+        if (any != 0) result.fresh |= static_cast<line_mask>(1u << l);
+        if (all == ~uint64_t{0}) result.filled |= static_cast<line_mask>(1u << l);
     }
-    return count;
+    return result;
 }
 
 // ORs the lines lines[j] of the lane sets in[picked[j]] into into; also
@@ -485,11 +505,11 @@ struct batch_search {
         level = 0;
     }
 
-    // Records that key c sees the lanes in fresh (within lines) at
+    // Records that key c sees the count lanes in fresh (within lines) at
     // distance d.
-    void record(int32_t c, int32_t d, const lane_set& fresh, line_mask lines, bool complete) {
+    void record(int32_t c, int32_t d, const lane_set& fresh, line_mask lines, int32_t count,
+                bool complete) {
         key_stats& st = stats[c];
-        int32_t count = count_lanes(fresh, lines);
         st.hop_counts[std::min(d, HOP_LIMIT)] += count;
         st.distance_total += static_cast<int64_t>(d) * count;
         if (!complete) return;
@@ -511,14 +531,14 @@ struct batch_search {
         }
     }
 
-    // Key c has just seen the lanes in fresh (within fresh_lines, which are
-    // already added to seen[c]) at the current level: closes the lines that
-    // filled up, records the distances and counts c into the frontier.
-    void note_fresh(int32_t c, const lane_set& fresh, line_mask fresh_lines,
+    // Key c has just seen the lanes in fresh (already added to seen[c]) at
+    // the current level: closes the lines that filled up, records the
+    // distances and counts c into the frontier.
+    void note_fresh(int32_t c, const lane_set& fresh, const settled_lines& settled,
                     std::vector<int32_t>& out, level_tally& tally) {
-        open_lines[c] &= static_cast<line_mask>(~full_lines(seen[c], fresh_lines));
+        open_lines[c] &= static_cast<line_mask>(~settled.filled);
         bool complete = open_lines[c] == 0;
-        record(c, level, fresh, fresh_lines, complete);
+        record(c, level, fresh, settled.fresh, settled.count, complete);
         out.push_back(c);
         ++tally.frontier_keys;
         tally.frontier_edges += out_degree(c);
@@ -542,7 +562,7 @@ struct batch_search {
             f0.word[w] = uint64_t{1} << (lane % 64);
             frontier_lines[0][c] = line;
             sn.word[w] |= f0.word[w];
-            note_fresh(c, f0, line, out, tally);
+            note_fresh(c, f0, {line, full_lines(sn, line), 1}, out, tally);
         }
     }
 
@@ -603,30 +623,17 @@ struct batch_search {
             wanted &= static_cast<line_mask>(~full_lines(covered, wanted));
             if (wanted == 0) break;
         }
-        lane_set fresh;
-        line_mask fresh_lines = 0;
-        for (unsigned m = reach; m != 0; m &= m - 1) {
-            int l = std::countr_zero(m);
-            uint64_t any = 0;
-            for (int w = LINE_WORDS * l; w < LINE_WORDS * (l + 1); ++w) {
-                fresh.word[w] = gathered.word[w] & ~sn.word[w];
-                any |= fresh.word[w];
-            }
-            if (any != 0) fresh_lines |= static_cast<line_mask>(1u << l);
-        }
         // Only lines with new lanes are written and flagged.
-        out_lines = fresh_lines;
-        if (fresh_lines == 0) return;
+        settled_lines settled = settle_lines(gathered, seen[c], reach);
+        out_lines = settled.fresh;
+        if (settled.fresh == 0) return;
         lane_set& next = frontier[level & 1][c];
-        lane_set& seen_now = seen[c];
-        for (unsigned m = fresh_lines; m != 0; m &= m - 1) {
+        for (unsigned m = settled.fresh; m != 0; m &= m - 1) {
             int first = LINE_WORDS * std::countr_zero(m);
-            for (int w = first; w < first + LINE_WORDS; ++w) {
-                next.word[w] = fresh.word[w];
-                seen_now.word[w] |= fresh.word[w];
-            }
+            for (int w = first; w < first + LINE_WORDS; ++w)
+                next.word[w] = gathered.word[w];
         }
-        note_fresh(c, fresh, fresh_lines, out, tally);
+        note_fresh(c, next, settled, out, tally);
     }
 
     // One top-down step: the keys of the last frontier push their new lanes
@@ -667,24 +674,11 @@ struct batch_search {
         size_t kept = 0;
         for (size_t i = 0; i < reached; ++i) {
             int32_t w = out[i];
-            lane_set& fresh = collected[w];
-            lane_set& sn = seen[w];
-            line_mask fresh_lines = 0;
-            for (unsigned m = collected_lines[w]; m != 0; m &= m - 1) {
-                int l = std::countr_zero(m);
-                uint64_t any = 0;
-                for (int x = LINE_WORDS * l; x < LINE_WORDS * (l + 1); ++x) {
-                    uint64_t f = fresh.word[x] & ~sn.word[x];
-                    fresh.word[x] = f;
-                    sn.word[x] |= f;
-                    any |= f;
-                }
-                if (any != 0) fresh_lines |= static_cast<line_mask>(1u << l);
-            }
-            collected_lines[w] = fresh_lines;
-            if (fresh_lines == 0) continue;
+            settled_lines settled = settle_lines(collected[w], seen[w], collected_lines[w]);
+            collected_lines[w] = settled.fresh;
+            if (settled.fresh == 0) continue;
             // note_fresh appends w again; it is moved to its kept place.
-            note_fresh(w, fresh, fresh_lines, out, tally);
+            note_fresh(w, collected[w], settled, out, tally);
             out[kept++] = out.back();
             out.pop_back();
         }
