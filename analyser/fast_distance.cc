@@ -10,10 +10,19 @@
 // multi-source BFS of Then et al., "The More the Merrier: Efficient
 // Multi-Source Graph Traversal", VLDB 2014.
 //
-// Each level is computed bottom-up: every key whose lanes are not all seen
-// ORs the frontiers of its signers, stopping early once the remaining lanes
-// are covered. Every member reaches every reachable key, so each key ends
-// with all lanes seen; a key that has them all drops out of later levels.
+// Each level is stepped one of two ways, chosen per level (the direction-
+// optimising BFS of Beamer et al., "Direction-Optimizing Breadth-First
+// Search", SC 2012). Bottom-up: every key whose lanes are not all seen ORs
+// the frontiers of its signers, stopping early once the remaining lanes are
+// covered; this suits wide frontiers, but it looks at every key, which on a
+// deep graph (a long cycle has as many levels as keys) makes a batch cost
+// levels times keys. Top-down: only the keys of the last frontier, kept in
+// lists, push their non-empty frontier lines along their signatures to the
+// unfinished keys they signed. A level goes top-down when its frontier's
+// signatures (times TOP_DOWN_COST) are fewer than the keys plus the
+// signatures into unfinished keys, which is what a bottom-up level looks
+// at. Every member reaches every reachable key, so each key ends with all
+// lanes seen; a key that has them all drops out of later levels.
 // The bits a key gains at level d are members at exactly d hops:
 // popcount(new) goes into hop_counts[min(d, HOP_LIMIT)] and d * popcount into
 // distance_total, so there is no per-pair work. The level at which a key
@@ -36,16 +45,21 @@
 // inherits s's statistics shifted by one hop afterwards; chains and trees of
 // such keys are resolved parents first.
 //
-// Threads: all threads work on the same batch and the same level, each on
-// chunks of keys. A key's search state and statistics are written only by
-// the thread that handles the key in that level, and levels are separated
-// by a barrier, so the results do not depend on the number of threads or on
-// which thread handled which key.
+// Threads: all threads work on the same batch and the same level, and
+// levels are separated by a barrier. Bottom-up, each thread takes chunks of
+// keys; top-down, every thread reads the whole frontier but handles only
+// the keys signed in its own blocks of keys. Either way a key's search
+// state and statistics are written by one thread in a level, and what a key
+// gains in a level depends only on the frontier, so the results do not
+// depend on the number of threads or on which thread handled which key.
+// Top-down levels with a very small frontier are run by one thread between
+// barriers, where waking the others would cost more than the level.
 //
 // Memory: three lane sets (seen and two frontier levels, 1.5 KB in all) and
-// three line bytes per searched key, the statistics, and the searched
-// graph; nothing grows with the product of members and keys, and each
-// thread adds only its stack.
+// three line bytes per searched key, the statistics, the searched graph in
+// both directions, and the frontier lists of two levels (at most two key
+// numbers per searched key in all); nothing grows with the product of
+// members and keys, and each thread adds only its stack.
 #include "fast_distance.h"
 
 #include "progress.h"
@@ -91,7 +105,7 @@ constexpr int32_t OWNER_BLOCK = 256;
 constexpr int64_t TOP_DOWN_COST = 2;
 // Top-down levels with at most this many frontier signatures are run by one
 // thread alone.
-constexpr int64_t SERIAL_EDGES = 1024;
+constexpr int64_t SERIAL_EDGES = 8192;
 
 struct alignas(64) lane_set {
     uint64_t word[LANE_WORDS];
