@@ -59,8 +59,8 @@ void expect_same_tables(const distance_table& want, const distance_table& got,
         ++reported;
         std::string counts_a, counts_b;
         for (int h = 0; h <= HOP_LIMIT; ++h) {
-            counts_a += " " + std::to_string(a.hop_counts[h]);
-            counts_b += " " + std::to_string(b.hop_counts[h]);
+            counts_a.append(1, ' ').append(std::to_string(a.hop_counts[h]));
+            counts_b.append(1, ' ').append(std::to_string(b.hop_counts[h]));
         }
         ADD_FAILURE() << what << ": key " << want.keys[i] << "\n total " << a.distance_total
                       << " vs " << b.distance_total << "\n max " << a.max_hops << " vs "
