@@ -5,7 +5,14 @@
 
 #include "key_graph.h"
 
+// How the levels of the searches are stepped. The results are the same in
+// every case; the choice only changes the speed. adaptive picks the cheaper
+// step for each level; the others force one step throughout, so that each
+// can be checked on its own.
+enum class level_steps { adaptive, bottom_up_only, top_down_only };
+
 // The statistics of every reachable key, in ascending key index, computed on
 // the given number of threads (at least one is used). The result does not
 // depend on the number of threads.
-distance_table fast_analysis(const key_graph& g, const set_results& s, int threads);
+distance_table fast_analysis(const key_graph& g, const set_results& s, int threads,
+                             level_steps steps = level_steps::adaptive);
