@@ -130,6 +130,20 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
     group_start.push_back(order.size());
     size_t group_count = group_start.size() - 1;
 
+    // The two-character subdirectories, each made once before the writers
+    // start: most exist already from an earlier key or run, and one mkdir
+    // per report file would cost a system call per file for nothing. A real
+    // failure shows when the report is opened.
+    if (settings.use_subdirs) {
+        bool made[256] = {};
+        for (size_t group = 0; group < group_count; ++group) {
+            uint32_t id_low = id_low_of(order[group_start[group]]);
+            if (made[id_low >> 24]) continue;
+            made[id_low >> 24] = true;
+            (void)mkdir(report_directory(settings, id_low).c_str(), 0755);
+        }
+    }
+
     progress_phase progress("reports", static_cast<int64_t>(group_count), "files");
     constexpr size_t CHUNK = 16;
     std::atomic<size_t> next_group{0};
@@ -146,10 +160,6 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
                 for (size_t i = group_start[group]; i < group_start[group + 1]; ++i)
                     format_key_report(text, g, s, table.keys[order[i]], table.stats[order[i]]);
                 uint32_t id_low = id_low_of(order[group_start[group]]);
-                if (settings.use_subdirs) {
-                    // Usually exists already; a real failure shows at the open.
-                    (void)mkdir(report_directory(settings, id_low).c_str(), 0755);
-                }
                 std::string path = report_path(settings, id_low);
                 const char* failed_step = nullptr;
                 if (!write_whole_file(path, text, failed_step)) {
