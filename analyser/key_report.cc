@@ -108,8 +108,9 @@ std::string report_directory(const run_settings& settings, uint32_t id_low) {
 std::string report_path(const run_settings& settings, uint32_t id_low) {
     char name[9];
     std::snprintf(name, sizeof name, "%08X", id_low);
-    if (!settings.use_subdirs) return settings.output_dir + name;
-    return settings.output_dir + std::string(name, 2) + "/" + name;
+    std::string directory = report_directory(settings, id_low);
+    if (settings.use_subdirs) directory += '/';
+    return directory + name;
 }
 
 int write_key_reports(const run_settings& settings, const key_graph& g, const set_results& s,
