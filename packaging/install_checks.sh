@@ -42,7 +42,7 @@ check_help() {
 # Installs the build BUILD_DIR with prefix /usr under DESTDIR DEST; fails
 # unless everything it reports installing is under DEST.
 install_into() { # DEST BUILD_DIR
-    if ! DESTDIR=$1 cmake --install "$2" --prefix /usr >"$work/install.log" 2>&1; then
+    if ! DESTDIR=$1 "${CMAKE:-cmake}" --install "$2" --prefix /usr >"$work/install.log" 2>&1; then
         cat "$work/install.log"
         fail "cmake --install $2 failed"
         finish
