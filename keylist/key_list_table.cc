@@ -19,17 +19,57 @@ void put_record(std::string& out, char type, uint64_t id) {
     out.append(record, RECORD_SIZE);
 }
 
+size_t slot_of(uint64_t id, size_t mask) {
+    // Key ids are hashes already, but listings may hold made-up ones such as
+    // 0000000000000001: mix the bits so that those spread as well.
+    id ^= id >> 33;
+    id *= 0xFF51AFD7ED558CCDULL;
+    id ^= id >> 33;
+    return static_cast<size_t>(id) & mask;
+}
+
+void grow(key_index& index) {
+    const size_t size = index.ids.empty() ? 1024 : index.ids.size() * 2;
+    key_index bigger;
+    bigger.ids.assign(size, 0);
+    bigger.positions.assign(size, key_index::EMPTY);
+    for (size_t i = 0; i < index.ids.size(); ++i)
+        if (index.positions[i] != key_index::EMPTY)
+            insert_position(bigger, index.ids[i], index.positions[i]);
+    index = std::move(bigger);
+}
+
 } // namespace
+
+uint32_t find_position(const key_index& index, uint64_t id) {
+    if (index.ids.empty()) return key_index::EMPTY;
+    const size_t mask = index.ids.size() - 1;
+    for (size_t slot = slot_of(id, mask);; slot = (slot + 1) & mask) {
+        if (index.positions[slot] == key_index::EMPTY) return key_index::EMPTY;
+        if (index.ids[slot] == id) return index.positions[slot];
+    }
+}
+
+void insert_position(key_index& index, uint64_t id, uint32_t position) {
+    if (2 * (index.used + 1) > index.ids.size()) grow(index);
+    const size_t mask = index.ids.size() - 1;
+    size_t slot = slot_of(id, mask);
+    while (index.positions[slot] != key_index::EMPTY)
+        slot = (slot + 1) & mask;
+    index.ids[slot] = id;
+    index.positions[slot] = position;
+    ++index.used;
+}
 
 void add_key_block(key_list_table& table, uint64_t id, bool kept,
                    const std::vector<uint64_t>& signers) {
-    auto found = table.index.find(id);
-    if (found != table.index.end()) {
-        key_list_table::entry& e = table.entries[found->second];
+    const uint32_t found = find_position(table.index, id);
+    if (found != key_index::EMPTY) {
+        key_list_table::entry& e = table.entries[found];
         if (!kept) {
             e.left_out = true;
         } else if (!signers.empty() && !e.left_out) {
-            std::vector<uint64_t>& later = table.later_signers[found->second];
+            std::vector<uint64_t>& later = table.later_signers[found];
             later.insert(later.end(), signers.begin(), signers.end());
         }
         return;
@@ -41,7 +81,7 @@ void add_key_block(key_list_table& table, uint64_t id, bool kept,
     table.entries.push_back(
         {id, table.signers.size(), static_cast<uint32_t>(signers.size()), !kept});
     table.signers.insert(table.signers.end(), signers.begin(), signers.end());
-    table.index.emplace(id, position);
+    insert_position(table.index, id, position);
 }
 
 bool write_key_list(const key_list_table& table,

@@ -6,8 +6,9 @@
 //
 // The table holds the whole result until it is written, so that a later
 // block of the same key can still add to the key's first place: 8 bytes per
-// certification kept plus about 64 bytes per key kept or left out. The
-// listing itself is never held; it is usually many times larger.
+// certification kept plus 48 to 72 bytes per key kept or left out (its
+// entry and its slots in the id index), less than the size of the key list
+// written. The listing itself is never held; it is many times larger.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,19 @@
 #include <functional>
 #include <unordered_map>
 #include <vector>
+
+// Key id -> entry position, open addressing with linear probing; kept at
+// most half full.
+struct key_index {
+    std::vector<uint64_t> ids;
+    std::vector<uint32_t> positions; // EMPTY where no id is stored
+    size_t used = 0;
+    static constexpr uint32_t EMPTY = UINT32_MAX;
+};
+
+// The position stored for id, or key_index::EMPTY.
+uint32_t find_position(const key_index& index, uint64_t id);
+void insert_position(key_index& index, uint64_t id, uint32_t position);
 
 struct key_list_table {
     struct entry {
@@ -25,7 +39,7 @@ struct key_list_table {
     };
     std::vector<entry> entries;
     std::vector<uint64_t> signers;                                     // sorted, distinct per entry
-    std::unordered_map<uint64_t, uint32_t> index;                      // key id -> entry
+    key_index index;                                                   // key id -> entry
     std::unordered_map<uint32_t, std::vector<uint64_t>> later_signers; // from repeated blocks
 };
 
