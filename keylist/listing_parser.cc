@@ -18,15 +18,17 @@ constexpr int FIELDS_USED = 11;
 void split_fields(const char* line, size_t size, field* fields, int count) {
     const char* end = line + size;
     const char* at = line;
+    bool more = true; // the line has a field at at
     for (int i = 0; i < count; ++i) {
-        if (at > end) {
+        if (!more) {
             fields[i] = {};
             continue;
         }
         const char* colon = static_cast<const char*>(std::memchr(at, ':', end - at));
         const char* stop = colon != nullptr ? colon : end;
         fields[i] = {at, static_cast<size_t>(stop - at)};
-        at = stop + 1; // past the end when the line has no more colons
+        more = colon != nullptr;
+        if (more) at = colon + 1;
     }
 }
 
