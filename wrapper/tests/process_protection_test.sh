@@ -44,6 +44,11 @@ printf 'secret' >"$WORK/run/pass"
 chown -R nobody:"$group" "$WORK/run"
 cd "$WORK/run" || exit 2
 
+# An instrumented build would otherwise lower the core-size limit itself at
+# start, before nimvara saves the limit it was given.
+ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}disable_coredump=0"
+export ASAN_OPTIONS
+
 as_nobody() { setpriv --reuid=nobody --regid="$group" --clear-groups "$@"; }
 
 failures=0
