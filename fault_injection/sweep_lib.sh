@@ -29,7 +29,11 @@
 [ -n "$PRELOAD" ] && [ -f "$PRELOAD" ] || { echo "sweep: no preload library" >&2; exit 2; }
 [ -n "$REPORT_DIR" ] || { echo "sweep: no report directory" >&2; exit 2; }
 
-SWEEP_WORK=$(mktemp -d "${TMPDIR:-/tmp}/fault-sweep.XXXXXX") || exit 2
+# Hundreds of runs each create and remove a few dozen files: in memory when
+# the system offers a writable tmpfs and TMPDIR does not say otherwise.
+scratch=${TMPDIR:-/tmp}
+[ -z "$TMPDIR" ] && [ -d /dev/shm ] && [ -w /dev/shm ] && scratch=/dev/shm
+SWEEP_WORK=$(mktemp -d "$scratch/fault-sweep.XXXXXX") || exit 2
 trap 'rm -rf "$SWEEP_WORK"' EXIT
 sweep_failures=0
 
@@ -71,8 +75,8 @@ run_job() {
     (
         cd "$dir" || exit 2
         job_prepare
-        env LD_PRELOAD="$PRELOAD" FAULT_TARGET="$FAULT_TARGET" "$@" \
-            timeout -k 2 10 "${JOB_CMD[@]}" <"${JOB_STDIN:-/dev/null}" >run.out 2>run.err
+        export LD_PRELOAD="$PRELOAD" FAULT_TARGET="$FAULT_TARGET" "$@"
+        timeout -k 2 10 "${JOB_CMD[@]}" <"${JOB_STDIN:-/dev/null}" >run.out 2>run.err
         echo $? >run.status
     ) 2>/dev/null # the shell's own notes on a killed command; run.status has it
 }
@@ -162,7 +166,7 @@ sweep_job() {
 # for an absorbed one, 2 for a retried interruption, 3 for a problem.
 judge_run() {
     dir=$1
-    status=$(cat "$dir/run.status")
+    read -r status <"$dir/run.status"
     if [ ! -s "$dir/run.fired" ]; then
         echo "the injected failure never happened (status $status)"
         return 3
@@ -206,7 +210,8 @@ judge_run() {
         echo "status $status, but $reason"
         return 3
     fi
-    echo "status $status: $(head -n 1 "$dir/run.err")"
+    read -r message <"$dir/run.err"
+    echo "status $status: $message"
     return 0
 }
 
