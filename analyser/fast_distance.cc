@@ -62,6 +62,8 @@
 // members and keys, and each thread adds only its stack.
 #include "fast_distance.h"
 
+#include "worker_threads.h"
+
 #include "progress.h"
 
 #include <algorithm>
@@ -736,7 +738,7 @@ struct batch_search {
     // The step between two phases, run by one thread while the others wait.
     // Top-down levels with a small frontier are run here too, one after
     // another, as waking the other threads would cost more than the level.
-    void next_phase() noexcept {
+    void next_phase() {
         end_phase({tally_keys.exchange(0, std::memory_order_relaxed),
                    tally_edges.exchange(0, std::memory_order_relaxed),
                    tally_finished.exchange(0, std::memory_order_relaxed)});
@@ -793,12 +795,22 @@ void run_searches(const search_graph& graph, distance_table& table, int threads,
     batch_search search(graph, steps, threads);
     if (search.batch_count == 0 || search.searched_count == 0) return;
     search.start_batch(0);
-    auto completion = [&search]() noexcept { search.next_phase(); };
+    auto completion = [&search]() noexcept {
+        try {
+            search.next_phase();
+        } catch (const std::bad_alloc&) {
+            exit_out_of_memory();
+        }
+    };
     std::barrier sync(threads, completion);
     auto worker = [&search, &sync](int32_t self) {
-        while (search.phase != search_phase::done) {
-            search.work_phase(self);
-            sync.arrive_and_wait();
+        try {
+            while (search.phase != search_phase::done) {
+                search.work_phase(self);
+                sync.arrive_and_wait();
+            }
+        } catch (const std::bad_alloc&) {
+            exit_out_of_memory(); // the other threads wait for this one at the barrier
         }
     };
     std::vector<std::thread> helpers;

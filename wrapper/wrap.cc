@@ -4,6 +4,7 @@
 #include "diagnostics.h"
 #include "mangle.h"
 #include "passphrase_sources.h"
+#include "process_protection.h"
 #include "secret_memory.h"
 #include "settings.h"
 
@@ -57,6 +58,9 @@ void exec_command(char* const* words, bool empty_variable) {
             fprintf(stderr, " %s", words[i]);
         fputs("\n", stderr);
     }
+    // The program started gets the core-size limit we were given back; the
+    // exec itself makes the process dumpable again.
+    restore_child_limits();
     execvp(words[0], words);
     fatal_errno();
 }
