@@ -57,7 +57,8 @@ void exec_command(char* const* words, bool empty_variable) {
             fprintf(stderr, " %s", words[i]);
         fputs("\n", stderr);
     }
-    execvp(words[0], words);
+    // Every command has a program name: the wrapped command's first operand, or sh.
+    execvp(words[0], words); // NOLINT(clang-analyzer-core.NonNullParamChecker): see above
     fatal_errno();
 }
 
