@@ -113,12 +113,11 @@ void add_key(key_graph& g, key_lookup& lookup, const char* id_chars) {
 int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g) {
     g = key_graph{};
     key_lookup lookup;
-    int32_t current_key = -1;
 
     // Both passes read every record; a pipe or device has no known size.
     struct stat input_stat {};
     int64_t records = fstat(fileno(input), &input_stat) == 0 && S_ISREG(input_stat.st_mode)
-                          ? static_cast<int64_t>(input_stat.st_size) / RECORD_SIZE
+                          ? static_cast<int64_t>(input_stat.st_size / RECORD_SIZE)
                           : 0;
     progress_phase progress("import", 2 * records, "records");
 
@@ -149,6 +148,7 @@ int import_keys(FILE* input, const char* input_path, FILE* status_file, key_grap
     std::fprintf(status_file, "Importing pass 2 (sigs)...\n");
     {
         block_reader reader{input};
+        int32_t current_key = -1;
         while (const char* block = next_block(reader)) {
             if (block[17] != '\n') continue;
             if (block[0] == 'p') {
@@ -168,7 +168,7 @@ int import_keys(FILE* input, const char* input_path, FILE* status_file, key_grap
                 // signatures are skipped at such a count.
                 if (g.sig_count % 1000 == 0) {
                     std::fprintf(status_file, "%" PRId64 " sigs imported...\n", g.sig_count);
-                    std::fflush(status_file); // a failure shows in the stream's error flag
+                    (void)std::fflush(status_file); // a failure shows in the stream's error flag
                 }
             }
         }

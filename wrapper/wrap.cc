@@ -61,7 +61,8 @@ void exec_command(char* const* words, bool empty_variable) {
     // The program started gets the core-size limit we were given back; the
     // exec itself makes the process dumpable again.
     restore_child_limits();
-    execvp(words[0], words);
+    // Every command has a program name: the wrapped command's first operand, or sh.
+    execvp(words[0], words); // NOLINT(clang-analyzer-core.NonNullParamChecker): see above
     fatal_errno();
 }
 
