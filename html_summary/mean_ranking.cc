@@ -31,7 +31,9 @@ std::vector<ranked_key> take_ranked_keys(mean_ranking& ranking) {
     return keys;
 }
 
-void add_mean(mean_histogram& histogram, mean_e4 mean) { ++histogram.hundredths[mean / 100]; }
+void add_mean(mean_histogram& histogram, mean_e4 mean) {
+    ++histogram.hundredths[mean / 100];
+}
 
 std::vector<histogram_bin> histogram_bins(const mean_histogram& histogram, size_t max_bins) {
     std::vector<histogram_bin> bins;

@@ -36,8 +36,8 @@ report_layout find_report_layout(const std::string& dir, uint32_t id_low) {
     timespec nested_time{}, flat_time{};
     bool has_nested = regular_file(nested, nested_time);
     bool has_flat = regular_file(flat, flat_time);
-    if (has_nested && has_flat) return newer(flat_time, nested_time) ? report_layout::flat
-                                                                      : report_layout::subdirs;
+    if (has_nested && has_flat)
+        return newer(flat_time, nested_time) ? report_layout::flat : report_layout::subdirs;
     if (has_nested) return report_layout::subdirs;
     if (has_flat) return report_layout::flat;
     throw input_error(nested + ": no report for the best-ranked key (nor " + flat + ")");

@@ -122,13 +122,14 @@ void read_status(const std::string& dir, run_figures& figures) {
             ok = parse_counted(line, "reachable set is size ", "", figures.reachable_size);
             break;
         case STRONG:
-            ok = parse_counted(line, "strongly connected set is size ", "",
-                               figures.strong_set_size);
+            ok =
+                parse_counted(line, "strongly connected set is size ", "", figures.strong_set_size);
             break;
         case COMPLETE:
             break;
         }
-        if (!ok) fail_at_line(reader.path, reader.line_number, "unexpected line " + quote_line(line));
+        if (!ok)
+            fail_at_line(reader.path, reader.line_number, "unexpected line " + quote_line(line));
         expected = static_cast<step>(expected + 1);
     }
     if (expected != COMPLETE)
@@ -147,8 +148,8 @@ void read_other(const std::string& dir, run_figures& figures) {
         fail_at_line(reader.path, reader.line_number, "unexpected line " + quote_line(line));
 }
 
-void read_othersets(const std::string& dir, run_figures& figures,
-                    const std::vector<key_id>& ranked, std::vector<char>& in_strong_set) {
+void read_othersets(const std::string& dir, run_figures& figures, const std::vector<key_id>& ranked,
+                    std::vector<char>& in_strong_set) {
     size_t ranked_count = ranked.size();
     // Positions of the ranked ids, sorted by id for the lookups.
     std::vector<size_t> by_id(ranked_count);

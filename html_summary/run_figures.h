@@ -47,8 +47,8 @@ void read_other(const std::string& dir, run_figures& figures);
 // each count line against its id lines and the largest set against the
 // strong set size read from status.txt, and sets in_strong_set[i] for each
 // ranked[i] that is a member of the strong set (the first largest set).
-void read_othersets(const std::string& dir, run_figures& figures,
-                    const std::vector<key_id>& ranked, std::vector<char>& in_strong_set);
+void read_othersets(const std::string& dir, run_figures& figures, const std::vector<key_id>& ranked,
+                    std::vector<char>& in_strong_set);
 
 // A line quoted for a message: at most 60 characters, bytes outside
 // printable ASCII shown as "?".

@@ -120,18 +120,17 @@ void put_histogram(page_output& out, const page_content& c) {
     chart.y_label = "Keys";
     mean_e4 width = c.bins.empty() ? 0 : c.bins[0].high - c.bins[0].low;
     for (const histogram_bin& bin : c.bins) {
-        chart.bars.push_back({bin.count, edge_text(bin.low) + " to " + edge_text(bin.high) +
-                                             ": " + plural(bin.count, "key", "keys")});
+        chart.bars.push_back({bin.count, edge_text(bin.low) + " to " + edge_text(bin.high) + ": " +
+                                             plural(bin.count, "key", "keys")});
         chart.x_ticks.push_back(edge_text(bin.low));
     }
     if (!c.bins.empty()) chart.x_ticks.push_back(edge_text(c.bins.back().high));
     std::string caption =
-        c.bins.empty()
-            ? "No key was analysed, so there are no mean distances."
-            : "Each of the " + plural(c.analysed_keys, "analysed key", "analysed keys") +
-                  " of msd.txt, by its mean distance from the strong set, in bins " +
-                  edge_text(width) +
-                  " wide; a mean on a bin edge counts in the bin above the edge.";
+        c.bins.empty() ? "No key was analysed, so there are no mean distances."
+                       : "Each of the " + plural(c.analysed_keys, "analysed key", "analysed keys") +
+                             " of msd.txt, by its mean distance from the strong set, in bins " +
+                             edge_text(width) +
+                             " wide; a mean on a bin edge counts in the bin above the edge.";
     chart.description = caption;
     put(out, "<figure>\n");
     put(out, svg_bar_chart(chart));
@@ -192,8 +191,7 @@ void put_ranking(page_output& out, const page_content& c) {
              "</thead>\n<tbody>\n");
     for (size_t i = 0; i < c.ranking.size(); ++i) {
         const ranked_key& key = c.ranking[i];
-        std::string href =
-            url_path_escape(c.report_prefix + report_name(c.layout, key.id.id_low));
+        std::string href = url_path_escape(c.report_prefix + report_name(c.layout, key.id.id_low));
         put(out, "<tr><td class=\"num\">" + group_digits(static_cast<int64_t>(i + 1)) +
                      "</td><td><a class=\"id\" href=\"" + html_escape(href) + "\">" +
                      key_text(key.id) + "</a></td><td class=\"num\">" + format_mean(key.mean) +

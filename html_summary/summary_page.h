@@ -15,12 +15,12 @@ struct page_content {
     std::string title;
     std::string made_on; // shown when not empty
     run_figures figures;
-    int64_t analysed_keys = 0;           // lines of msd.txt
-    std::vector<ranked_key> ranking;     // best first, at most the ranking limit
-    std::vector<char> ranked_in_strong;  // one flag per ranking entry
-    std::string report_prefix;           // from the page to the output directory, "" or ending in "/"
+    int64_t analysed_keys = 0;          // lines of msd.txt
+    std::vector<ranked_key> ranking;    // best first, at most the ranking limit
+    std::vector<char> ranked_in_strong; // one flag per ranking entry
+    std::string report_prefix; // from the page to the output directory, "" or ending in "/"
     report_layout layout = report_layout::subdirs;
-    std::vector<histogram_bin> bins;     // of every analysed key's mean
+    std::vector<histogram_bin> bins;      // of every analysed key's mean
     std::vector<int64_t> best_hop_counts; // from the best-ranked key's report
 };
 

@@ -41,8 +41,9 @@ void y_axis_scale(int64_t largest, int64_t& top, int64_t& step) {
 
 std::string svg_bar_chart(const bar_chart& chart) {
     std::string id = html_escape(chart.id);
-    std::string svg = "<svg class=\"chart\" viewBox=\"0 0 640 320\" role=\"img\" aria-labelledby=\"" +
-                      id + "-title " + id + "-desc\">\n";
+    std::string svg =
+        "<svg class=\"chart\" viewBox=\"0 0 640 320\" role=\"img\" aria-labelledby=\"" + id +
+        "-title " + id + "-desc\">\n";
     svg += "<title id=\"" + id + "-title\">" + html_escape(chart.title) + "</title>\n";
     svg += "<desc id=\"" + id + "-desc\">" + html_escape(chart.description) + "</desc>\n";
 
@@ -74,10 +75,9 @@ std::string svg_bar_chart(const bar_chart& chart) {
     for (size_t i = 0; i < n; ++i) {
         const chart_bar& bar = chart.bars[i];
         double y = y_of(bar.value);
-        svg += "<rect x=\"" + number(LEFT + slot * static_cast<double>(i) + gap / 2) +
-               "\" y=\"" + number(y) + "\" width=\"" + number(slot - gap) + "\" height=\"" +
-               number(TOP + PLOT_H - y) + "\"><title>" + html_escape(bar.tip) +
-               "</title></rect>\n";
+        svg += "<rect x=\"" + number(LEFT + slot * static_cast<double>(i) + gap / 2) + "\" y=\"" +
+               number(y) + "\" width=\"" + number(slot - gap) + "\" height=\"" +
+               number(TOP + PLOT_H - y) + "\"><title>" + html_escape(bar.tip) + "</title></rect>\n";
     }
     svg += "</g>\n<g class=\"axis\">\n";
 
