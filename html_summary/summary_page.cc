@@ -38,8 +38,10 @@ svg.chart text { font: 12px system-ui, sans-serif; fill: var(--ink); }
 svg.chart .label { font-size: 13px; fill: var(--muted); }
 svg.chart .bars rect { fill: var(--bar); }
 @media (max-width: 40rem) {
-  svg.chart text { font-size: 17px; }
-  svg.chart .label { font-size: 18px; }
+  svg.chart text, svg.chart .label { font-size: 22px; }
+  svg.chart text.odd { display: none; }
+  th, td { padding: 0.3rem 0.4rem; }
+  main { padding: 0.75rem; }
 }
 svg.chart .grid { stroke: var(--line); stroke-width: 1; }
 svg.chart .baseline { stroke: var(--ink); stroke-width: 1; }
@@ -187,7 +189,7 @@ void put_ranking(page_output& out, const page_content& c) {
     }
     put(out, "<div class=\"table-wrap\">\n<table>\n<thead><tr><th scope=\"col\" "
              "class=\"num\">Rank</th><th scope=\"col\">Key ID</th><th scope=\"col\" "
-             "class=\"num\">Mean distance</th><th scope=\"col\">In the strong set</th></tr>"
+             "class=\"num\">Mean distance</th><th scope=\"col\">Strong set</th></tr>"
              "</thead>\n<tbody>\n");
     for (size_t i = 0; i < c.ranking.size(); ++i) {
         const ranked_key& key = c.ranking[i];

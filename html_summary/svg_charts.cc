@@ -22,6 +22,20 @@ std::string number(double value) {
 
 } // namespace
 
+std::string compact_count(int64_t value) {
+    char text[32];
+    if (value >= 1000000 && value % 100000 == 0) {
+        if (value % 1000000 == 0)
+            std::snprintf(text, sizeof text, "%lldM", static_cast<long long>(value / 1000000));
+        else
+            std::snprintf(text, sizeof text, "%lld.%lldM", static_cast<long long>(value / 1000000),
+                          static_cast<long long>(value % 1000000 / 100000));
+        return text;
+    }
+    if (value >= 10000 && value % 1000 == 0) return group_digits(value / 1000) + "k";
+    return group_digits(value);
+}
+
 void y_axis_scale(int64_t largest, int64_t& top, int64_t& step) {
     if (largest <= 0) {
         top = step = 1;
@@ -63,7 +77,7 @@ std::string svg_bar_chart(const bar_chart& chart) {
         svg += "<line class=\"grid\" x1=\"" + number(LEFT) + "\" x2=\"" + number(LEFT + PLOT_W) +
                "\" y1=\"" + y + "\" y2=\"" + y + "\"/>";
         svg += "<text x=\"" + number(LEFT - 6) + "\" y=\"" + y +
-               "\" text-anchor=\"end\" dominant-baseline=\"middle\">" + group_digits(v) +
+               "\" text-anchor=\"end\" dominant-baseline=\"middle\">" + compact_count(v) +
                "</text>\n";
     }
 
@@ -87,9 +101,13 @@ std::string svg_bar_chart(const bar_chart& chart) {
     size_t ticks = chart.x_ticks.size();
     bool on_edges = ticks == n + 1;
     size_t every = std::max<size_t>(1, (ticks + MAX_X_LABELS - 1) / MAX_X_LABELS);
-    for (size_t i = 0; i < ticks; i += every) {
+    // When there are many labels, every other one is marked "odd", for
+    // narrow screens to drop.
+    bool thin_further = (ticks + every - 1) / every > 6;
+    for (size_t i = 0, shown = 0; i < ticks; i += every, ++shown) {
         double x = LEFT + slot * static_cast<double>(i) + (on_edges ? 0 : slot / 2);
-        svg += "<text x=\"" + number(x) + "\" y=\"" + number(TOP + PLOT_H + 16) +
+        svg += std::string("<text") + (thin_further && shown % 2 ? " class=\"odd\"" : "") +
+               " x=\"" + number(x) + "\" y=\"" + number(TOP + PLOT_H + 20) +
                "\" text-anchor=\"middle\">" + html_escape(chart.x_ticks[i]) + "</text>\n";
     }
     svg += "<text class=\"label\" x=\"" + number(LEFT + PLOT_W / 2) + "\" y=\"" +

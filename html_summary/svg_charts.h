@@ -28,5 +28,8 @@ struct bar_chart {
 // at or above largest (1 when largest is 0).
 void y_axis_scale(int64_t largest, int64_t& top, int64_t& step);
 
+// A y axis label that stays short: "950", "1,500", "20k", "1.5M".
+std::string compact_count(int64_t value);
+
 // The chart as an <svg> element; all texts are escaped here.
 std::string svg_bar_chart(const bar_chart& chart);

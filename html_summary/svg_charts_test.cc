@@ -51,9 +51,21 @@ TEST(SvgCharts, BarsTicksLabelsAndEscaping) {
     EXPECT_NE(svg.find(">t28<"), std::string::npos);
     EXPECT_EQ(svg.find(">t29<"), std::string::npos);
     EXPECT_EQ(count(svg, "\" text-anchor=\"middle\">t"), 8u);
+    EXPECT_EQ(count(svg, "<text class=\"odd\""), 4u); // t4, t12, t20, t28
     // y axis from 0 to 300 in steps of 100.
     EXPECT_NE(svg.find(">300</text>"), std::string::npos);
     EXPECT_EQ(count(svg, "class=\"grid\""), 4u);
+}
+
+TEST(SvgCharts, CompactCounts) {
+    EXPECT_EQ(compact_count(0), "0");
+    EXPECT_EQ(compact_count(9999), "9,999");
+    EXPECT_EQ(compact_count(5000), "5,000");
+    EXPECT_EQ(compact_count(20000), "20k");
+    EXPECT_EQ(compact_count(25500), "25,500");
+    EXPECT_EQ(compact_count(1000000), "1M");
+    EXPECT_EQ(compact_count(1500000), "1.5M");
+    EXPECT_EQ(compact_count(1250000), "1,250k");
 }
 
 TEST(SvgCharts, EmptyChartIsStillAValidDrawing) {
@@ -64,6 +76,20 @@ TEST(SvgCharts, EmptyChartIsStillAValidDrawing) {
     EXPECT_NE(svg.find("</svg>"), std::string::npos);
     for (const char* bad : {"nan\"", "inf\""})
         EXPECT_EQ(svg.find(bad), std::string::npos) << bad;
+}
+
+} // namespace
+
+namespace {
+
+TEST(SvgCharts, FewLabelsAreNeverDropped) {
+    bar_chart chart;
+    chart.id = "few";
+    for (int i = 0; i < 4; ++i) {
+        chart.bars.push_back({i, ""});
+        chart.x_ticks.push_back(std::to_string(i));
+    }
+    EXPECT_EQ(svg_bar_chart(chart).find("odd"), std::string::npos);
 }
 
 } // namespace
