@@ -124,7 +124,8 @@ TEST(ReadMsd, MalformedLinesAreNamed) {
     mean_histogram h;
     for (const char* bad :
          {"0000000A 000000AA", "0000000A 000000AA   0.5", "0000000A 000000AA\t0.5000",
-          "0000000a 000000AA   0.5000", "0000000A 000000AA   -nan"}) {
+          "0000000a 000000AA   0.5000", "0000000A 000000AA   -nan", "0000000A 000000AA  -1.0000",
+          "0000000A 000000AA   0.50001"}) {
         write_file(d.path / "msd.txt", std::string("0000000B 000000BB   0.5000\n") + bad + "\n");
         EXPECT_EQ(input_error_of([&] { read_msd(d.dir(), r, h); }),
                   d.dir() + "msd.txt:2: expected a key id and a mean distance, found " +

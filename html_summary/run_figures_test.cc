@@ -9,26 +9,6 @@
 
 namespace {
 
-TEST(ParseFields, KeyIdsAndMeansInTheAnalysersForm) {
-    key_id id;
-    ASSERT_TRUE(parse_key_id("0A1B2C3D FFFFFFFF", id));
-    EXPECT_EQ(id.id_high, 0x0A1B2C3Du);
-    EXPECT_EQ(id.id_low, 0xFFFFFFFFu);
-    for (const char* bad : {"0a1b2c3d FFFFFFFF", "0A1B2C3D-FFFFFFFF", "0A1B2C3 FFFFFFFF", ""})
-        EXPECT_FALSE(parse_key_id(bad, id)) << bad;
-
-    mean_e4 mean = -1;
-    ASSERT_TRUE(parse_mean("  2.3857", mean));
-    EXPECT_EQ(mean, 23857);
-    ASSERT_TRUE(parse_mean("1234.0001", mean));
-    EXPECT_EQ(mean, 12340001);
-    EXPECT_EQ(format_mean(12340001), "1234.0001");
-    EXPECT_EQ(format_mean(5), "0.0005");
-    for (const char* bad :
-         {"2.385", "2.38571", "-1.0000", ".5000", "2.38x7", "nan", "  ", "1e3.0000"})
-        EXPECT_FALSE(parse_mean(bad, mean)) << bad;
-}
-
 TEST(ReadSummaryFiles, SmallOutputDirectory) {
     scratch_dir d;
     write_small_output(d.path);
