@@ -91,16 +91,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     const uint8_t* body = bytes + 1 + sizes_count;
     size_t body_size = size - 1 - sizes_count;
 
-    std::string file;
-    for (size_t i = 0; i < body_size; ++i) {
-        if (expand && body[i] == 0x01 && i + 2 < body_size) {
-            file.append(static_cast<size_t>(body[i + 1]) * 256 + body[i + 2], 'x');
-            i += 2;
-        } else {
-            file += static_cast<char>(body[i]);
+    // Sized first, so that a long file is built without moving it around.
+    auto expand_into = [&](std::string* file) {
+        size_t length = 0;
+        for (size_t i = 0; i < body_size; ++i) {
+            size_t run = 1;
+            if (expand && body[i] == 0x01 && i + 2 < body_size) {
+                run = static_cast<size_t>(body[i + 1]) * 256 + body[i + 2];
+                if (file) file->append(run, 'x');
+                i += 2;
+            } else if (file) {
+                *file += static_cast<char>(body[i]);
+            }
+            length += run;
         }
-        if (file.size() > MAX_EXPANDED) return 0;
-    }
+        return length;
+    };
+    size_t length = expand_into(nullptr);
+    if (length > MAX_EXPANDED) return 0;
+    std::string file;
+    file.reserve(length);
+    expand_into(&file);
 
     // Reads of a byte or two over a long file rescan the unfinished line each
     // time; long files get reads of at least 256 bytes to stay fast.

@@ -26,9 +26,10 @@ for target in $targets; do
     esac
 done
 
+mkdir -p "$build" || exit 1
 cmake -S "$root" -B "$build" -G Ninja -DFUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWERROR=ON >"$build.configure.log" 2>&1 || {
-    cat "$build.configure.log" >&2
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWERROR=ON >"$build/configure.log" 2>&1 || {
+    cat "$build/configure.log" >&2
     echo "$0: configuring the fuzz build failed" >&2
     exit 1
 }
