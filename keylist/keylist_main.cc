@@ -1,0 +1,178 @@
+// korvalinde-keylist: turns gpg's machine-readable listing of keys and
+// signatures into the key list korvalinde reads. The listing is parsed as it
+// streams in; the key list is written only once the whole listing has been
+// read without error, to a temporary file renamed into place with -o.
+#include "key_list_table.h"
+#include "keylist_options.h"
+#include "listing_parser.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t READ_BLOCK = 1 << 20;
+
+void report_errno(const std::string& name, const char* what) {
+    std::fprintf(stderr, "korvalinde-keylist: %s: %s: %s\n", name.c_str(), what,
+                 std::strerror(errno));
+}
+
+// Reads the whole listing from fd into the parser. Returns false after a
+// reported read error or malformed line.
+bool read_listing(int fd, const std::string& name, listing_parser& parser) {
+    std::unique_ptr<char[]> buffer(new char[READ_BLOCK]);
+    for (;;) {
+        const ssize_t n = read(fd, buffer.get(), READ_BLOCK);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            report_errno(name, "read error");
+            return false;
+        }
+        if (n == 0) break;
+        if (!feed_listing(parser, buffer.get(), static_cast<size_t>(n))) break;
+    }
+    if (!parser.failed) finish_listing(parser);
+    if (parser.failed) {
+        std::fprintf(stderr, "korvalinde-keylist: %s:%llu: %s\n", name.c_str(),
+                     static_cast<unsigned long long>(parser.error_line), parser.error.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool write_all(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes the key list to standard output.
+bool write_to_stdout(const key_list_table& table, written_counts& counts) {
+    auto write = [](const char* data, size_t size) { return write_all(STDOUT_FILENO, data, size); };
+    if (!write_key_list(table, write, counts)) {
+        report_errno("standard output", "write error");
+        return false;
+    }
+    return true;
+}
+
+// Writes the key list to a temporary file beside path and renames it into
+// place; on any failure the temporary is removed and path is left as it was.
+bool write_to_file(const std::string& path, const key_list_table& table, written_counts& counts) {
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        report_errno(path, "cannot create a temporary file beside it");
+        return false;
+    }
+    // mkstemp makes the file readable by its owner only; give it the mode a
+    // newly created file gets.
+    const mode_t mask = umask(0);
+    umask(mask); // restores the mask; the call cannot fail
+    bool ok = fchmod(fd, 0666 & ~mask) == 0;
+    const char* what = "cannot set the mode of the temporary file";
+    if (ok) {
+        auto write = [fd](const char* data, size_t size) { return write_all(fd, data, size); };
+        ok = write_key_list(table, write, counts);
+        what = "write error";
+    }
+    // Data reach the disk before the name does, so a crash never leaves a
+    // truncated list under the final name.
+    if (ok && fsync(fd) != 0) ok = false;
+    const int saved_errno = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+    } else if (!ok) {
+        errno = saved_errno;
+    }
+    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        what = "cannot rename the temporary file into place";
+    }
+    if (!ok) {
+        report_errno(path, what);
+        // The temporary is ours and incomplete; if it cannot be removed there
+        // is nothing better to do than leave it.
+        (void)unlink(temporary.c_str());
+    }
+    return ok;
+}
+
+void print_summary(const keylist_counts& c, const written_counts& w) {
+    std::fprintf(stderr,
+                 "korvalinde-keylist: %llu keys read, %llu keys written, %llu signatures "
+                 "written\n"
+                 "korvalinde-keylist: keys left out: %llu revoked, %llu expired\n"
+                 "korvalinde-keylist: %llu certifications read, dropped: %llu self, %llu "
+                 "revoked, %llu expired, %llu bad\n",
+                 static_cast<unsigned long long>(c.keys_read),
+                 static_cast<unsigned long long>(w.keys),
+                 static_cast<unsigned long long>(w.signatures),
+                 static_cast<unsigned long long>(c.keys_revoked),
+                 static_cast<unsigned long long>(c.keys_expired),
+                 static_cast<unsigned long long>(c.certifications_seen),
+                 static_cast<unsigned long long>(c.dropped_self),
+                 static_cast<unsigned long long>(c.dropped_revoked),
+                 static_cast<unsigned long long>(c.dropped_expired),
+                 static_cast<unsigned long long>(c.dropped_bad));
+}
+
+int run(const keylist_settings& settings) {
+    const bool from_stdin = settings.input_path == "-";
+    const std::string input_name = from_stdin ? "standard input" : settings.input_path;
+    int fd = STDIN_FILENO;
+    if (!from_stdin) {
+        fd = open(settings.input_path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            report_errno(input_name, "cannot open");
+            return 1;
+        }
+    }
+
+    key_list_table table;
+    listing_parser parser;
+    parser.rules = settings.rules;
+    parser.sink = [&table](uint64_t id, bool kept, const std::vector<uint64_t>& signers) {
+        add_key_block(table, id, kept, signers);
+    };
+    const bool read_ok = read_listing(fd, input_name, parser);
+    // Only read from; a failed close loses nothing.
+    if (!from_stdin) (void)close(fd);
+    if (!read_ok) return 1;
+
+    written_counts written;
+    const bool ok = settings.output_path == "-"
+                        ? write_to_stdout(table, written)
+                        : write_to_file(settings.output_path, table, written);
+    if (!ok) return 1;
+    if (settings.verbose > 0) print_summary(parser.counts, written);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    keylist_settings settings;
+    if (std::optional<int> status = read_keylist_options(argc, argv, settings)) return *status;
+    try {
+        return run(settings);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "korvalinde-keylist: not enough memory\n");
+        return 1;
+    }
+}

@@ -1,0 +1,126 @@
+#include "keylist_options.h"
+
+#include <cstdio>
+#include <getopt.h>
+
+namespace {
+
+const char USAGE[] =
+    "Usage: korvalinde-keylist [-hVv] [-o FILE] [--as-of DATE] [LISTING]\n"
+    "Reads gpg --with-colons --fixed-list-mode --list-sigs output (LISTING, or\n"
+    "standard input when it is absent or \"-\") and writes a key list for korvalinde.\n"
+    "  -o, --output FILE  write the key list to FILE (replaced only on success)\n"
+    "      --as-of DATE   leave out keys and certifications expired at DATE\n"
+    "                     (YYYY-MM-DD, UTC, or seconds since 1970) or made after it\n"
+    "  -v, --verbose      print counts of keys and certifications on standard error\n"
+    "  -h, --help         print this help\n"
+    "  -V, --version      print the version\n";
+
+bool all_digits(const char* text) {
+    if (*text == '\0') return false;
+    for (; *text != '\0'; ++text)
+        if (*text < '0' || *text > '9') return false;
+    return true;
+}
+
+int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
+bool leap(int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+} // namespace
+
+std::optional<int64_t> parse_as_of(const char* text) {
+    if (all_digits(text)) {
+        int64_t value = 0;
+        for (const char* c = text; *c != '\0'; ++c) {
+            if (value > (INT64_MAX - 9) / 10) return std::nullopt;
+            value = value * 10 + (*c - '0');
+        }
+        return value;
+    }
+    // YYYY-MM-DD exactly.
+    int digits[8], n = 0;
+    for (int i = 0; i < 10; ++i) {
+        const char c = text[i];
+        if (i == 4 || i == 7) {
+            if (c != '-') return std::nullopt;
+        } else {
+            if (c < '0' || c > '9') return std::nullopt;
+            digits[n++] = c - '0';
+        }
+    }
+    if (text[10] != '\0') return std::nullopt;
+    const int64_t y = digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3];
+    const int64_t m = digits[4] * 10 + digits[5], d = digits[6] * 10 + digits[7];
+    static const int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (m < 1 || m > 12 || d < 1) return std::nullopt;
+    if (d > month_days[m - 1] + (m == 2 && leap(y) ? 1 : 0)) return std::nullopt;
+    return days_from_civil(y, m, d) * 86400;
+}
+
+std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings& settings) {
+    enum { OPTION_AS_OF = 256 };
+    static const option long_options[] = {
+        {"output", required_argument, nullptr, 'o'},
+        {"as-of", required_argument, nullptr, OPTION_AS_OF},
+        {"verbose", no_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
+    };
+    int option;
+    // "+" keeps glibc from permuting: option parsing stops at the first operand.
+    while ((option = getopt_long(argc, argv, "+o:vhV", long_options, nullptr)) != -1) {
+        switch (option) {
+        case 'o':
+            if (*optarg == '\0') {
+                std::fprintf(stderr,
+                             "korvalinde-keylist: the output file given with -o is empty\n");
+                return 1;
+            }
+            settings.output_path = optarg;
+            break;
+        case OPTION_AS_OF: {
+            std::optional<int64_t> when = parse_as_of(optarg);
+            if (!when) {
+                std::fprintf(stderr,
+                             "korvalinde-keylist: --as-of needs a date YYYY-MM-DD or seconds "
+                             "since 1970, not \"%s\"\n",
+                             optarg);
+                return 1;
+            }
+            settings.rules.has_as_of = true;
+            settings.rules.as_of = *when;
+            break;
+        }
+        case 'v':
+            ++settings.verbose;
+            break;
+        case 'h':
+            std::fputs(USAGE, stdout);
+            return 0;
+        case 'V':
+            std::printf("korvalinde-keylist %s\n", KEYLIST_VERSION);
+            return 0;
+        default:
+            // getopt_long has reported the option in its own words.
+            std::fputs("korvalinde-keylist: --help lists the options\n", stderr);
+            return 1;
+        }
+    }
+    if (optind < argc) settings.input_path = argv[optind++];
+    if (optind < argc) {
+        std::fprintf(stderr, "korvalinde-keylist: one listing at most, not also \"%s\"\n",
+                     argv[optind]);
+        return 1;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,111 @@
+#!/bin/sh
+# korvalinde-keylist's command line, files and failures, run as a user runs
+# it: options, standard input and output, -o with its temporary file, and
+# every kind of failure with its message and exit status.
+# Started as: script KORVALINDE_KEYLIST
+[ -x "$1" ] || { echo "usage: $0 KORVALINDE_KEYLIST" >&2; exit 2; }
+KEYLIST=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+work=$(mktemp -d) || exit 2
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+cd "$work" || exit 2
+umask 022
+
+failures=0
+fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
+# run EXPECTED-STATUS ARGS...: runs the program with standard output in out
+# and standard error in err.
+run() {
+    expected=$1
+    shift
+    "$KEYLIST" "$@" >out 2>err
+    status=$?
+    [ "$status" -eq "$expected" ] || fail "$* exited with $status, not $expected: $(cat err)"
+}
+has() { grep -q -- "$2" "$1" || fail "$1 lacks \"$2\": $(cat "$1")"; }
+empty() { [ ! -s "$1" ] || fail "$1 is not empty: $(head -3 "$1")"; }
+
+A=AAAA00000000000A
+B=BBBB00000000000B
+cat >listing <<LISTING
+tru::1:1:0:3:1:5
+pub:-:255:22:$A:1::::::scSC:
+uid:-::::1::H::a:
+sig:::22:$A:1::::a:13x:
+sig:::22:$B:2::::b:10x:
+LISTING
+printf 'p%s\ns%s\n' "$A" "$B" >expected
+
+# Help, version and usage errors.
+run 0 --help
+has out "^Usage: korvalinde-keylist"
+empty err
+run 0 -h
+has out "--as-of DATE"
+run 0 -V
+has out "^korvalinde-keylist [0-9]"
+run 1 --no-such-option listing
+empty out
+has err "korvalinde-keylist: --help lists the options"
+run 1 listing other
+has err 'one listing at most, not also "other"'
+# Options end at the first operand.
+run 1 listing -o x
+has err 'one listing at most, not also "-o"'
+[ ! -e x ] || fail "-o after the operand was taken as an option"
+run 1 --as-of 2026-02-30 listing
+has err 'not "2026-02-30"'
+run 1 -o '' listing
+has err "empty"
+
+# Standard input (no operand, or "-") to standard output.
+run 0 <listing
+cmp -s out expected || fail "standard input: wrong key list"
+empty err
+run 0 - <listing
+cmp -s out expected || fail "\"-\": wrong key list"
+run 0 </dev/null
+empty out
+run 0 -v listing
+has err "1 keys read, 1 keys written, 1 signatures written"
+has err "2 certifications read, dropped: 1 self, 0 revoked, 0 expired, 0 bad"
+
+# -o replaces the file only on success, through a temporary beside it.
+echo "old list" >result.keys
+run 0 -o result.keys listing
+cmp -s result.keys expected || fail "-o: wrong key list"
+empty out
+[ "$(stat -c %a result.keys)" = 644 ] || fail "-o: mode $(stat -c %a result.keys), not 644"
+cp listing broken
+echo "sig:::22:NOTAKEYID:3::::c:10x:" >>broken
+echo "old list" >result.keys
+run 1 -o result.keys broken
+has err "^korvalinde-keylist: broken:6: key id of the sig record is not 16 hexadecimal digits$"
+[ "$(cat result.keys)" = "old list" ] || fail "a failed run changed the output file"
+[ "$(ls)" = "$(printf 'broken\nerr\nexpected\nlisting\nout\nresult.keys')" ] ||
+    fail "files left behind: $(ls)"
+# On standard output, a malformed listing gives no list at all.
+run 1 <broken
+empty out
+has err "standard input:6:"
+
+# Files that cannot be read or written.
+run 1 missing
+has err "^korvalinde-keylist: missing: cannot open: No such file or directory$"
+mkdir dir
+run 1 dir
+has err "^korvalinde-keylist: dir: read error: Is a directory$"
+run 1 -o nowhere/result.keys listing
+has err "nowhere/result.keys: cannot create a temporary file beside it"
+if [ "$(id -u)" != 0 ]; then
+    mkdir locked
+    chmod a-w locked
+    run 1 -o locked/result.keys listing
+    has err "locked/result.keys"
+fi
+if [ -w /dev/full ]; then
+    "$KEYLIST" listing >/dev/full 2>err && fail "writing to a full device succeeded"
+    has err "standard output: write error: No space left on device"
+fi
+
+[ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
+echo "all passed"
