@@ -62,6 +62,8 @@
 // members and keys, and each thread adds only its stack.
 #include "fast_distance.h"
 
+#include "worker_threads.h"
+
 #include "progress.h"
 
 #include <algorithm>
@@ -153,11 +155,13 @@ for_each_processor("avx2", "default") void gather_lines(lane_set& into, const la
     constexpr int AHEAD = 8;
     for (int j = 0; j < std::min(n, AHEAD); ++j)
         for (unsigned m = lines[j]; m != 0; m &= m - 1)
-            __builtin_prefetch(&in[picked[j]].word[LINE_WORDS * std::countr_zero(m)]);
+            __builtin_prefetch(
+                &in[picked[j]].word[std::ptrdiff_t{LINE_WORDS} * std::countr_zero(m)]);
     for (int j = 0; j < n; ++j) {
         if (j + AHEAD < n)
             for (unsigned m = lines[j + AHEAD]; m != 0; m &= m - 1)
-                __builtin_prefetch(&in[picked[j + AHEAD]].word[LINE_WORDS * std::countr_zero(m)]);
+                __builtin_prefetch(
+                    &in[picked[j + AHEAD]].word[std::ptrdiff_t{LINE_WORDS} * std::countr_zero(m)]);
         const lane_set& f = in[picked[j]];
         for (unsigned m = lines[j]; m != 0; m &= m - 1) {
             int first = LINE_WORDS * std::countr_zero(m);
@@ -202,6 +206,7 @@ inline line_mask full_lines(const lane_set& a, line_mask which) {
 class lane_array {
   public:
     explicit lane_array(size_t count) : bytes_(std::max<size_t>(count, 1) * sizeof(lane_set)) {
+        // cppcheck-suppress invalidFunctionArg ; -1 is the descriptor anonymous mappings require
         void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         // Only a hint: without huge pages the array works the same.
@@ -486,7 +491,7 @@ struct batch_search {
     // Deals the blocks of keys out to the threads that actually run.
     void set_workers(int32_t count) {
         workers = count;
-        block_owner.resize(static_cast<size_t>(searched_count / OWNER_BLOCK + 1));
+        block_owner.resize(static_cast<size_t>(searched_count / OWNER_BLOCK) + 1);
         for (size_t b = 0; b < block_owner.size(); ++b)
             block_owner[b] = static_cast<uint16_t>(b % static_cast<size_t>(count));
     }
@@ -634,6 +639,7 @@ struct batch_search {
                 for (int w = first; w < first + LINE_WORDS; ++w)
                     covered.word[w] = gathered.word[w] | sn.word[w];
             }
+            // cppcheck-suppress uninitvar ; full_lines reads only the wanted lines, all set above
             wanted &= static_cast<line_mask>(~full_lines(covered, wanted));
             if (wanted == 0) break;
         }
@@ -736,7 +742,7 @@ struct batch_search {
     // The step between two phases, run by one thread while the others wait.
     // Top-down levels with a small frontier are run here too, one after
     // another, as waking the other threads would cost more than the level.
-    void next_phase() noexcept {
+    void next_phase() {
         end_phase({tally_keys.exchange(0, std::memory_order_relaxed),
                    tally_edges.exchange(0, std::memory_order_relaxed),
                    tally_finished.exchange(0, std::memory_order_relaxed)});
@@ -793,12 +799,22 @@ void run_searches(const search_graph& graph, distance_table& table, int threads,
     batch_search search(graph, steps, threads);
     if (search.batch_count == 0 || search.searched_count == 0) return;
     search.start_batch(0);
-    auto completion = [&search]() noexcept { search.next_phase(); };
+    auto completion = [&search]() noexcept {
+        try {
+            search.next_phase();
+        } catch (const std::bad_alloc&) {
+            exit_out_of_memory();
+        }
+    };
     std::barrier sync(threads, completion);
     auto worker = [&search, &sync](int32_t self) {
-        while (search.phase != search_phase::done) {
-            search.work_phase(self);
-            sync.arrive_and_wait();
+        try {
+            while (search.phase != search_phase::done) {
+                search.work_phase(self);
+                sync.arrive_and_wait();
+            }
+        } catch (const std::bad_alloc&) {
+            exit_out_of_memory(); // the other threads wait for this one at the barrier
         }
     };
     std::vector<std::thread> helpers;

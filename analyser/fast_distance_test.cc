@@ -131,7 +131,7 @@ TEST(FastAnalysis, DenseAndSparseRandomGraphs) {
     test_random rng(1);
     for (int round = 0; round < 8; ++round) {
         int32_t keys = 20 + rng.below(120);
-        check_graph(keys, random_edges(rng, keys, keys * (2 + rng.below(12))),
+        check_graph(keys, random_edges(rng, keys, static_cast<int64_t>(keys) * (2 + rng.below(12))),
                     "random graph " + std::to_string(round));
     }
 }
@@ -140,7 +140,7 @@ TEST(FastAnalysis, StrongSetSpanningSeveralBatches) {
     // Enough members for several lane batches, the last one partly used.
     test_random rng(2);
     for (int32_t keys : {1400, 2100}) {
-        std::vector<signature_edge> edges = random_edges(rng, keys, keys * 3);
+        std::vector<signature_edge> edges = random_edges(rng, keys, static_cast<int64_t>(keys) * 3);
         for (int32_t i = 0; i < keys; i += 3)
             edges.push_back({i, (i + 1) % keys}); // reciprocal-ish ring pieces
         check_graph(keys, edges, "large graph of " + std::to_string(keys));
@@ -154,6 +154,7 @@ TEST(FastAnalysis, LongChainsPastThirtyHops) {
         // some joined by extra signatures so not every key has one signer.
         std::vector<signature_edge> edges;
         int32_t core = 3 + rng.below(6);
+        edges.reserve(static_cast<size_t>(core));
         for (int32_t i = 0; i < core; ++i)
             edges.push_back({i, (i + 1) % core});
         int32_t next = core;
@@ -172,6 +173,7 @@ TEST(FastAnalysis, LongChainsPastThirtyHops) {
     // A strong set that is one long ring: members up to 99 hops away, and
     // keys behind it farther still.
     std::vector<signature_edge> ring;
+    ring.reserve(100);
     for (int32_t i = 0; i < 100; ++i)
         ring.push_back({i, (i + 1) % 100});
     for (int32_t i = 100; i < 130; ++i)
@@ -219,7 +221,7 @@ TEST(FastAnalysis, DuplicateAndSelfSignatures) {
     test_random rng(5);
     for (int round = 0; round < 4; ++round) {
         int32_t keys = 20 + rng.below(50);
-        std::vector<signature_edge> edges = random_edges(rng, keys, keys * 2);
+        std::vector<signature_edge> edges = random_edges(rng, keys, static_cast<int64_t>(keys) * 2);
         std::vector<signature_edge> noisy;
         for (auto e : edges) {
             noisy.push_back(e);
@@ -238,7 +240,7 @@ TEST(FastAnalysis, SingleSignerTrees) {
     test_random rng(6);
     for (int round = 0; round < 6; ++round) {
         int32_t core = 10 + rng.below(40);
-        std::vector<signature_edge> edges = random_edges(rng, core, core * 4);
+        std::vector<signature_edge> edges = random_edges(rng, core, static_cast<int64_t>(core) * 4);
         int32_t keys = core + 50 + rng.below(200);
         for (int32_t k = core; k < keys; ++k) {
             int32_t signer = rng.below(k);
@@ -272,6 +274,7 @@ TEST(FastAnalysis, LongCyclesWithChords) {
     // frontier uneven.
     const int32_t keys = deep_size(4200, 1000);
     std::vector<signature_edge> cycle;
+    cycle.reserve(static_cast<size_t>(keys));
     for (int32_t i = 0; i < keys; ++i)
         cycle.push_back({i, (i + 1) % keys});
     // Bottom-up steps alone would look at every key on every one of the
@@ -280,6 +283,7 @@ TEST(FastAnalysis, LongCyclesWithChords) {
     test_random rng(7);
     const int32_t shorter = deep_size(2500, 700);
     std::vector<signature_edge> chorded;
+    chorded.reserve(static_cast<size_t>(shorter));
     for (int32_t i = 0; i < shorter; ++i)
         chorded.push_back({i, (i + 1) % shorter});
     for (int c = 0; c < 12; ++c)
@@ -297,7 +301,7 @@ TEST(FastAnalysis, DenseCoreWithALongCycle) {
     test_random rng(8);
     const int32_t core = 80;
     const int32_t loop = deep_size(1500, 600);
-    std::vector<signature_edge> edges = random_edges(rng, core, core * 12);
+    std::vector<signature_edge> edges = random_edges(rng, core, static_cast<int64_t>(core) * 12);
     for (int32_t i = 0; i < core; ++i)
         edges.push_back({i, (i + 1) % core});
     edges.push_back({3, core});
@@ -335,6 +339,7 @@ TEST(FastAnalysis, KeyListsFromTheGenerator) {
         "-n 3000 -s 12 --max-chain 45 --tail-fraction 0.6",
         "-n 2500 -s 13 --reciprocal 0.9 -m 9",
         "-n 3000 -s 14 --reciprocal 0.1 -m 2.5 --island-fraction 0.5",
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one shape over two lines
         "-n 3000 -s 15 --dup-keys 0.02 --dup-sigs 0.05 --self-sigs 0.05 --unknown-signers 0.03 "
         "--lower-case 0.05 --low-collisions 0.02 --bad-records 0.01",
     };
@@ -342,8 +347,9 @@ TEST(FastAnalysis, KeyListsFromTheGenerator) {
         char path[] = "/tmp/fast_distance_test_XXXXXX";
         int fd = mkstemp(path);
         ASSERT_GE(fd, 0);
-        close(fd); // keygen writes the file by name
+        EXPECT_EQ(close(fd), 0); // keygen writes the file by name
         std::string command = std::string(KEYGEN_PATH) + " " + shape + " -o " + path;
+        // NOLINTNEXTLINE(cert-env33-c): the generator runs through sh on purpose
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         FILE* input = std::fopen(path, "r");
         FILE* sink = std::fopen("/dev/null", "w");
@@ -353,9 +359,9 @@ TEST(FastAnalysis, KeyListsFromTheGenerator) {
         ASSERT_EQ(import_keys(input, path, sink, g), 0) << shape;
         set_results s;
         find_sets(g, sink, sink, s);
-        std::fclose(input);
-        std::fclose(sink);
-        unlink(path);
+        (void)std::fclose(input);
+        (void)std::fclose(sink);
+        (void)unlink(path);
         distance_table want = plain_analysis(g, s, 2);
         for (int threads : {1, 2, 3, 7})
             expect_same_tables(want, fast_analysis(g, s, threads),

@@ -180,7 +180,6 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
                   key_graph& g) {
     g = key_graph{};
     key_lookup lookup;
-    int32_t current_key = -1;
 
     progress_phase progress("import", 2 * records, "records");
 
@@ -206,6 +205,7 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
     std::fprintf(status_file, "Importing pass 2 (sigs)...\n");
     {
         auto reader = open_pass(source);
+        int32_t current_key = -1;
         while (const char* block = next_block(reader)) {
             if (block[17] != '\n') continue;
             if (block[0] == 'p') {
@@ -225,7 +225,7 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
                 // signatures are skipped at such a count.
                 if (g.sig_count % 1000 == 0) {
                     std::fprintf(status_file, "%" PRId64 " sigs imported...\n", g.sig_count);
-                    std::fflush(status_file); // a failure shows in the stream's error flag
+                    (void)std::fflush(status_file); // a failure shows in the stream's error flag
                 }
             }
         }
@@ -245,7 +245,7 @@ int import_keys(FILE* input, const char* input_path, FILE* status_file, key_grap
     // Both passes read every record; a pipe or device has no known size.
     struct stat input_stat {};
     int64_t records = fstat(fileno(input), &input_stat) == 0 && S_ISREG(input_stat.st_mode)
-                          ? static_cast<int64_t>(input_stat.st_size) / RECORD_SIZE
+                          ? static_cast<int64_t>(input_stat.st_size / RECORD_SIZE)
                           : 0;
     return import_passes(file_source{input, input_path}, input_path, records, status_file, g);
 }

@@ -39,8 +39,8 @@ import_result run_import(const std::string& list) {
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, status)) > 0)
         r.status_text.append(buffer, n);
-    std::fclose(input);
-    std::fclose(status);
+    (void)std::fclose(input);
+    (void)std::fclose(status);
     return r;
 }
 
@@ -156,7 +156,7 @@ TEST(ImportKeys, LargeListsCrossReadChunks) {
     // the reader's chunk boundaries.
     constexpr uint32_t KEYS = 200000;
     std::string list;
-    list.reserve(KEYS * 2 * RECORD_SIZE);
+    list.reserve(size_t{KEYS} * 2 * RECORD_SIZE);
     for (uint32_t k = 0; k < KEYS; ++k) {
         list += record('p', id_of(k * 7, k));
         list += record('s', id_of(((k + 1) % KEYS) * 7, (k + 1) % KEYS));
@@ -192,12 +192,16 @@ ssize_t scripted_read(void* cookie, char* buffer, size_t size) {
         return 0;
     }
     size_t n = std::min(size, text.size() - in->position);
+    // NOLINTNEXTLINE(bugprone-not-null-terminated-result): bytes of a file, not a string
     std::memcpy(buffer, text.data() + in->position, n);
     in->position += n;
     return static_cast<ssize_t>(n);
 }
 
-int scripted_seek(void* cookie, off64_t* offset, int whence) {
+// The parameter types are fixed by fopencookie's seek function type.
+// cppcheck-suppress constParameter
+int scripted_seek(void* cookie, off64_t* offset, // NOLINT(readability-non-const-parameter)
+                  int whence) {
     auto* in = static_cast<scripted_input*>(cookie);
     if (*offset != 0 || whence != SEEK_SET) return -1;
     ++in->pass;
@@ -216,8 +220,8 @@ import_result run_scripted_import(scripted_input& script, bool seekable) {
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, status)) > 0)
         r.status_text.append(buffer, n);
-    std::fclose(input);
-    std::fclose(status);
+    (void)std::fclose(input);
+    (void)std::fclose(status);
     return r;
 }
 

@@ -5,6 +5,7 @@
 
 namespace {
 
+// NOLINTNEXTLINE(cert-err58-cpp): a test constant; no memory at start-up ends the run
 const std::string FIXED_LINES =
     "This individual key report was generated as part of the monthly korvalinde\n"
     "report at https://nimvara.example.org/korvalinde/.\n\n"

@@ -11,8 +11,11 @@
 #include "strong_sets.h"
 
 #include <cstdio>
+#include <new>
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     run_settings settings;
     if (std::optional<int> status = read_options(argc, argv, settings)) return *status;
 
@@ -36,7 +39,31 @@ int main(int argc, char** argv) {
     float mean_sum = write_msd(streams.msd_file, g, s, table);
     if (output_failed(streams.msd_file, streams.msd_path)) return 1;
     int status = write_key_reports(settings, g, s, table);
+    // The average line stands for complete summary files: it is written only
+    // after the others have been closed without error, and taken back when
+    // "other.txt" itself cannot be written. A report that failed has been
+    // named on standard error and does not change the average.
+    if (close_results(streams) != 0) {
+        (void)close_files(streams); // nothing was written to other.txt
+        return 1;
+    }
     write_average(streams.other_file, mean_sum, s.reachable_size);
-    if (close_files(streams) != 0) status = 1;
+    if (close_files(streams) != 0) {
+        withdraw_file(streams.other_path);
+        return 1;
+    }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // The files written so far are flushed by the normal exit; none of
+        // them carries the average line yet.
+        std::fprintf(stderr, "korvalinde: out of memory\n");
+        return 1;
+    }
 }

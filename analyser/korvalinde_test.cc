@@ -113,6 +113,7 @@ class Korvalinde : public ::testing::Test {
     }
 };
 
+// NOLINTNEXTLINE(cert-err58-cpp): a test constant; no memory at start-up ends the run
 const std::string FIXED_LINES =
     "This individual key report was generated as part of the monthly korvalinde\n"
     "report at https://nimvara.example.org/korvalinde/.\n\n"
@@ -411,7 +412,7 @@ TEST_F(Korvalinde, MillionKeyChain) {
     for (bool forward : {true, false}) {
         SCOPED_TRACE(forward ? "k signs k + 1" : "k + 1 signs k");
         std::string list;
-        list.reserve(KEYS * 2 * 18);
+        list.reserve(size_t{KEYS} * 2 * 18);
         for (uint32_t k = 0; k < KEYS; ++k) {
             list += record('p', id_high(k), id_low(k));
             uint32_t signer = forward ? k - 1 : k + 1;

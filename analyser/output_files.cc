@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,30 +46,45 @@ bool output_failed(FILE* stream, const std::string& path) {
     return false;
 }
 
-int close_files(output_streams& streams) {
-    int status = 0;
+namespace {
+
+// Flushes and closes one summary stream, reporting a failure; true if all of
+// it reached the file.
+bool close_summary(FILE*& stream, const std::string& path) {
+    if (!stream) return true;
+    bool failed = output_failed(stream, path);
+    if (std::fclose(stream) != 0 && !failed) {
+        int error = errno;
+        std::fprintf(stderr, "korvalinde: error writing %s: %s\n", path.c_str(),
+                     std::strerror(error));
+        failed = true;
+    }
+    stream = nullptr;
+    return !failed;
+}
+
+} // namespace
+
+int close_results(output_streams& streams) {
     if (streams.input) {
         (void)std::fclose(streams.input); // read-only: nothing can be lost at close
         streams.input = nullptr;
     }
-    struct summary {
-        FILE*& stream;
-        const std::string& path;
-    } summaries[] = {{streams.status_file, streams.status_path},
-                     {streams.msd_file, streams.msd_path},
-                     {streams.othersets_file, streams.othersets_path},
-                     {streams.other_file, streams.other_path}};
-    for (summary& f : summaries) {
-        if (!f.stream) continue;
-        bool failed = output_failed(f.stream, f.path);
-        if (std::fclose(f.stream) != 0 && !failed) {
-            int error = errno;
-            std::fprintf(stderr, "korvalinde: error writing %s: %s\n", f.path.c_str(),
-                         std::strerror(error));
-            failed = true;
-        }
-        f.stream = nullptr;
-        if (failed) status = 1;
-    }
+    int status = 0;
+    if (!close_summary(streams.status_file, streams.status_path)) status = 1;
+    if (!close_summary(streams.msd_file, streams.msd_path)) status = 1;
+    if (!close_summary(streams.othersets_file, streams.othersets_path)) status = 1;
     return status;
+}
+
+int close_files(output_streams& streams) {
+    int status = close_results(streams);
+    if (!close_summary(streams.other_file, streams.other_path)) status = 1;
+    return status;
+}
+
+void withdraw_file(const std::string& path) {
+    // Called after a failure that has been reported already; if even this
+    // fails there is nothing more to say.
+    (void)truncate(path.c_str(), 0);
 }

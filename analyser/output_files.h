@@ -24,6 +24,14 @@ int open_files(const run_settings& settings, output_streams& streams);
 // anything written to it so far has failed. Returns true on failure.
 bool output_failed(FILE* stream, const std::string& path);
 
-// Closes the input and the four summary files. Returns 0, or 1 when any
-// summary file could not be written completely (each failure reported).
+// Closes the input and the summary files other than "other.txt". Returns 0,
+// or 1 when any of them could not be written completely (each failure
+// reported).
+int close_results(output_streams& streams);
+
+// Closes whatever close_results has not closed, "other.txt" included, with
+// the same result.
 int close_files(output_streams& streams);
+
+// Empties a file whose content cannot be trusted after a reported failure.
+void withdraw_file(const std::string& path);

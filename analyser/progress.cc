@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -31,7 +32,8 @@ struct progress_state {
     int drawn_length = 0; // characters of the line on screen, 0 if none
 };
 
-progress_state state;
+// Member construction neither allocates nor throws.
+progress_state state; // NOLINT(cert-err58-cpp): see above
 
 // Writes the whole buffer to standard error. The display is a courtesy: a
 // failed write is not worth disturbing the run for, so errors end the attempt.
@@ -46,7 +48,7 @@ void write_stderr(const char* text, size_t length) {
 }
 
 void format_duration(char* buf, int size, double seconds) {
-    auto s = static_cast<int64_t>(seconds + 0.5);
+    auto s = static_cast<int64_t>(std::llround(seconds));
     if (s >= 3600)
         std::snprintf(buf, static_cast<size_t>(size), "%lldh%02lldm",
                       static_cast<long long>(s / 3600), static_cast<long long>(s / 60 % 60));

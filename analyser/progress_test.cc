@@ -26,7 +26,7 @@ void run_phase_on(int fd, std::chrono::milliseconds length) {
     }
     progress_end();
     ASSERT_EQ(dup2(saved, STDERR_FILENO), STDERR_FILENO);
-    close(saved); // nothing to do if closing the copy fails
+    (void)close(saved); // nothing to do if closing the copy fails
 }
 
 std::string read_available(int fd) {
@@ -47,11 +47,11 @@ struct pseudo_terminal {
         if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
         slave = open(ptsname(master), O_RDWR | O_NOCTTY);
         // Reads on the master must not block once the output is drained.
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        EXPECT_NE(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), -1);
     }
     ~pseudo_terminal() {
-        if (slave >= 0) close(slave);
-        if (master >= 0) close(master);
+        if (slave >= 0) (void)close(slave);
+        if (master >= 0) (void)close(master);
     }
 };
 
@@ -75,11 +75,11 @@ TEST(Progress, DrawsAndClearsALineOnATerminal) {
 TEST(Progress, SilentWhenNotATerminalOrShort) {
     int pipe_ends[2];
     ASSERT_EQ(pipe(pipe_ends), 0);
-    fcntl(pipe_ends[0], F_SETFL, O_NONBLOCK);
+    ASSERT_NE(fcntl(pipe_ends[0], F_SETFL, O_NONBLOCK), -1);
     run_phase_on(pipe_ends[1], std::chrono::milliseconds(1300));
     EXPECT_EQ(read_available(pipe_ends[0]), "");
-    close(pipe_ends[0]);
-    close(pipe_ends[1]);
+    (void)close(pipe_ends[0]);
+    (void)close(pipe_ends[1]);
 
     pseudo_terminal pty;
     ASSERT_GE(pty.slave, 0);

@@ -18,8 +18,8 @@ sets_run run_find_sets(const key_graph& g) {
     find_sets(g, othersets, status, r.s);
     r.othersets = stream_text(othersets);
     r.status = stream_text(status);
-    std::fclose(othersets);
-    std::fclose(status);
+    (void)std::fclose(othersets);
+    (void)std::fclose(status);
     return r;
 }
 

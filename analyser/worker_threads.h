@@ -9,3 +9,9 @@
 // actually ran. A thread that cannot be started is reported on standard error
 // ("Cannot create thread N.") and the run carries on with those started.
 void run_on_threads(int threads, const std::function<void()>& work);
+
+// For a thread that cannot get memory while others run: an exception cannot
+// leave it, and the others may be waiting for it, so the process ends here
+// with a message and status 1. The summary files are not flushed, so none of
+// them is left looking complete.
+[[noreturn]] void exit_out_of_memory();

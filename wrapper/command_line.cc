@@ -35,7 +35,7 @@ const char* require_file_name(parse_state& state, const char* label, const char*
 const char* take_file_argument(parse_state& state, wrapper_settings& s, const char* label,
                                const char* value) {
     require_file_name(state, label, value);
-    if (state.failed()) return value;
+    if (value == nullptr || state.failed()) return value;
     if (strcmp(value, "-") == 0) {
         s.stdin_uses += 1;
         if (s.stdin_uses >= 2) state.fail(PARSE_STDIN_TWICE, label);
@@ -83,7 +83,7 @@ parse_outcome parse_arguments(char** argv, wrapper_settings& s) {
             s.mode = MODE_FILE;
         } else if (position == 0 && is(argument, "-P", "--print")) {
             s.mode = MODE_PRINT;
-        } else if (s.mode == MODE_VERSION) {
+        } else if (s.mode == MODE_VERSION) { // NOLINT(bugprone-branch-clone): order matters
             state.fail(PARSE_UNRECOGNIZED, argument);
         } else if (is(argument, "-v", "--verbose")) {
             s.verbosity += 1;

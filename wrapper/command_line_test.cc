@@ -17,6 +17,7 @@ struct parsed {
 parsed parse(std::vector<std::string>& arguments) {
     arguments.insert(arguments.begin(), "nimvara");
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (auto& a : arguments)
         argv.push_back(a.data());
     argv.push_back(nullptr);

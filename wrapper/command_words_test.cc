@@ -9,6 +9,7 @@ namespace {
 // The built vector joined with spaces, or the refusal.
 std::string built(std::vector<std::string> command, const char* option = "--passphrase-fd") {
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (auto& word : command)
         argv.push_back(word.data());
     argv.push_back(nullptr);

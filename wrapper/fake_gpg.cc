@@ -26,6 +26,11 @@
 
 namespace {
 
+// A decimal number from the test's arguments or environment; 0 if absent.
+int number(const char* text) {
+    return text == nullptr ? 0 : static_cast<int>(strtol(text, nullptr, 10));
+}
+
 std::string escaped(const char* text) {
     std::string out;
     for (const char* p = text; *p != '\0'; ++p) {
@@ -57,7 +62,7 @@ std::string open_descriptors() {
     int own = dirfd(dir);
     while (dirent* entry = readdir(dir)) {
         if (entry->d_name[0] == '.') continue;
-        int fd = atoi(entry->d_name);
+        int fd = number(entry->d_name);
         if (fd == own || inherited_by_test(fd)) continue;
         if (!list.empty()) list += ' ';
         list += entry->d_name;
@@ -110,10 +115,11 @@ std::string stdin_state() {
 bool launch(int argc, char** argv) {
     if (argc < 3) return false;
     if (strcmp(argv[1], "--run-ignoring-sigchld") == 0) {
-        signal(SIGCHLD, SIG_IGN);
+        (void)signal(SIGCHLD, SIG_IGN); // a valid signal number: cannot fail
     } else if (strcmp(argv[1], "--run-with-dead-child") == 0) {
         pid_t child = fork();
         if (child == 0) _exit(0);
+        // cppcheck-suppress usleepCalled ; a short pause in a test stand-in, on Linux only
         usleep(50000); // let it become a zombie before the exec
     } else {
         return false;
@@ -131,12 +137,12 @@ int main(int argc, char** argv) {
     const char* option = getenv("FAKE_GPG_OPTION");
     if (option == nullptr) option = "--passphrase-fd";
     int passphrase_fd = -1;
-    int exit_status = getenv("FAKE_GPG_EXIT") ? atoi(getenv("FAKE_GPG_EXIT")) : 0;
-    int kill_signal = getenv("FAKE_GPG_SIGNAL") ? atoi(getenv("FAKE_GPG_SIGNAL")) : 0;
+    int exit_status = number(getenv("FAKE_GPG_EXIT"));
+    int kill_signal = number(getenv("FAKE_GPG_SIGNAL"));
     for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], option) == 0 && i + 1 < argc) passphrase_fd = atoi(argv[i + 1]);
-        if (strncmp(argv[i], "--exit=", 7) == 0) exit_status = atoi(argv[i] + 7);
-        if (strncmp(argv[i], "--kill=", 7) == 0) kill_signal = atoi(argv[i] + 7);
+        if (strcmp(argv[i], option) == 0 && i + 1 < argc) passphrase_fd = number(argv[i + 1]);
+        if (strncmp(argv[i], "--exit=", 7) == 0) exit_status = number(argv[i] + 7);
+        if (strncmp(argv[i], "--kill=", 7) == 0) kill_signal = number(argv[i] + 7);
     }
 
     std::string report = "argc " + std::to_string(argc) + "\n";
@@ -164,11 +170,11 @@ int main(int argc, char** argv) {
         if (fd < 0 ||
             write(fd, report.data(), report.size()) != static_cast<ssize_t>(report.size()))
             return 99;
-        close(fd);
+        if (close(fd) != 0) return 99;
     }
     if (kill_signal != 0) {
-        signal(kill_signal, SIG_DFL);
-        kill(getpid(), kill_signal);
+        (void)signal(kill_signal, SIG_DFL); // an invalid number shows at kill
+        (void)kill(getpid(), kill_signal);  // if refused, the exit status tells
     }
     return exit_status;
 }

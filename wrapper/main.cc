@@ -5,6 +5,7 @@
 #include "diagnostics.h"
 #include "mangle.h"
 #include "passphrase_sources.h"
+#include "process_protection.h"
 #include "secret_memory.h"
 #include "settings.h"
 #include "wrap.h"
@@ -26,7 +27,9 @@ passphrase_buffer mangled;
 int main(int, char** argv) {
     // Each diagnostic is several writes; line buffering makes it one line.
     // setvbuf fails only for an invalid mode, and nothing was written yet.
-    setvbuf(stderr, stderr_buffer, _IOLBF, sizeof stderr_buffer);
+    (void)setvbuf(stderr, stderr_buffer, _IOLBF, sizeof stderr_buffer);
+    // Before any passphrase is read: no core file, no debugger.
+    protect_process();
     parse_command_line(argv);
 
     switch (settings.mode) {

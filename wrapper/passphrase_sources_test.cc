@@ -17,9 +17,9 @@ struct scratch_file {
         int fd = mkstemp(path);
         EXPECT_GE(fd, 0);
         EXPECT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-        close(fd);
+        EXPECT_EQ(close(fd), 0);
     }
-    ~scratch_file() { unlink(path); }
+    ~scratch_file() { (void)unlink(path); }
 };
 
 class PassphraseSources : public testing::Test {
@@ -27,34 +27,34 @@ class PassphraseSources : public testing::Test {
     void SetUp() override { settings = wrapper_settings{}; }
     void TearDown() override {
         settings = wrapper_settings{};
-        unsetenv(PASSPHRASE_VARIABLE);
+        EXPECT_EQ(unsetenv(PASSPHRASE_VARIABLE), 0);
     }
     passphrase_buffer buffer;
 };
 
 TEST_F(PassphraseSources, VariableIsDecodedAndThenReadsEmpty) {
-    setenv(PASSPHRASE_VARIABLE, "a\\000b\\012", 1);
+    ASSERT_EQ(setenv(PASSPHRASE_VARIABLE, "a\\000b\\012", 1), 0);
     int n = passphrase_from_env_or_tty(buffer.bytes, PASSPHRASE_MAX);
     EXPECT_EQ(std::string(buffer.bytes, static_cast<size_t>(n)), std::string("a\0b\n", 4));
     ASSERT_NE(getenv(PASSPHRASE_VARIABLE), nullptr);
     EXPECT_STREQ(getenv(PASSPHRASE_VARIABLE), "");
 
-    setenv(PASSPHRASE_VARIABLE, "", 1);
+    ASSERT_EQ(setenv(PASSPHRASE_VARIABLE, "", 1), 0);
     EXPECT_EQ(get_passphrase(buffer.bytes, PASSPHRASE_MAX), 0);
 }
 
 TEST_F(PassphraseSources, VariableMayDecodeToTheWholeBufferButNoMore) {
     std::string value(PASSPHRASE_MAX, 'x');
-    setenv(PASSPHRASE_VARIABLE, value.c_str(), 1);
+    ASSERT_EQ(setenv(PASSPHRASE_VARIABLE, value.c_str(), 1), 0);
     EXPECT_EQ(passphrase_from_env_or_tty(buffer.bytes, PASSPHRASE_MAX), PASSPHRASE_MAX);
-    setenv(PASSPHRASE_VARIABLE, (value + "x").c_str(), 1);
+    ASSERT_EQ(setenv(PASSPHRASE_VARIABLE, (value + "x").c_str(), 1), 0);
     EXPECT_EXIT(passphrase_from_env_or_tty(buffer.bytes, PASSPHRASE_MAX),
                 testing::ExitedWithCode(1), "^nimvara: passphrase too long\n$");
 }
 
 TEST_F(PassphraseSources, FileIsTakenByteForByteAndLeavesTheVariableAlone) {
     scratch_file file(std::string("pw\0\n", 4));
-    setenv(PASSPHRASE_VARIABLE, "other", 1);
+    ASSERT_EQ(setenv(PASSPHRASE_VARIABLE, "other", 1), 0);
     settings.passphrase_file = file.path;
     int n = get_passphrase(buffer.bytes, PASSPHRASE_MAX);
     EXPECT_EQ(std::string(buffer.bytes, static_cast<size_t>(n)), std::string("pw\0\n", 4));

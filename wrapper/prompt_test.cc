@@ -31,11 +31,11 @@ struct prompt_run {
 
     ~prompt_run() {
         if (pid > 0 && !exited) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
+            (void)kill(pid, SIGKILL);
+            (void)waitpid(pid, nullptr, 0);
         }
         for (int fd : {master, slave, out, err})
-            if (fd >= 0) close(fd);
+            if (fd >= 0) (void)close(fd);
     }
 };
 
@@ -54,6 +54,7 @@ void start(prompt_run& run, std::vector<std::string> arguments, const char* vari
     ASSERT_EQ(pipe2(err, O_CLOEXEC), 0);
     arguments.insert(arguments.begin(), NIMVARA_PATH);
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (auto& a : arguments)
         argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -65,23 +66,20 @@ void start(prompt_run& run, std::vector<std::string> arguments, const char* vari
         setsid();
         int tty = open(slave_name.c_str(), O_RDWR);
         if (tty < 0) _exit(120);
-        dup2(tty, 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
+        if (dup2(tty, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) _exit(120);
         for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-            signal(s, SIG_DFL);
-        if (variable)
-            setenv("NIMVARA_PASSPHRASE", variable, 1);
-        else
-            unsetenv("NIMVARA_PASSPHRASE");
-        if (record) setenv("FAKE_GPG_RECORD", record, 1);
+            (void)signal(s, SIG_DFL); // valid signal numbers: cannot fail
+        if (variable ? setenv("NIMVARA_PASSPHRASE", variable, 1) != 0
+                     : unsetenv("NIMVARA_PASSPHRASE") != 0)
+            _exit(120);
+        if (record && setenv("FAKE_GPG_RECORD", record, 1) != 0) _exit(120);
         // Whatever the test runner left open is not the wrapper's to pass on.
         close_range(3, ~0U, 0);
         execv(NIMVARA_PATH, argv.data());
         _exit(121);
     }
-    close(out[1]);
-    close(err[1]);
+    (void)close(out[1]); // the child's ends: nothing to lose
+    (void)close(err[1]);
     run.out = out[0];
     run.err = err[0];
 }
@@ -258,8 +256,8 @@ TEST(Prompt, InteractiveWinsOverFileAndVariableAndFeedsThePipe) {
     EXPECT_NE(seen.find("\nenv set ''\n"), std::string::npos) << seen;
     // The terminal and the pipe's write end stay behind.
     EXPECT_NE(seen.find("\nfds 0 1 2 3\n"), std::string::npos) << seen;
-    unlink(record.c_str());
-    rmdir(dir);
+    (void)unlink(record.c_str());
+    (void)rmdir(dir);
 }
 
 } // namespace

@@ -17,7 +17,7 @@ void wipe_secret(void* data, size_t size);
 // Static instances are also wiped on exit().
 struct passphrase_buffer {
     char bytes[PASSPHRASE_MAX];
-    passphrase_buffer() { lock_secret(bytes, sizeof bytes); }
+    passphrase_buffer() noexcept { lock_secret(bytes, sizeof bytes); }
     ~passphrase_buffer() { wipe(); }
     passphrase_buffer(const passphrase_buffer&) = delete;
     passphrase_buffer& operator=(const passphrase_buffer&) = delete;

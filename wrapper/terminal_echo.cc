@@ -1,5 +1,6 @@
 #include "terminal_echo.h"
 
+#include <cerrno>
 #include <csignal>
 #include <termios.h>
 #include <unistd.h>
@@ -15,10 +16,23 @@ struct termios saved_settings;
 struct sigaction previous_actions[GUARDED_COUNT];
 bool handler_installed[GUARDED_COUNT];
 
+// tcsetattr that is made again when a signal interrupts it: TCSAFLUSH waits
+// for the terminal's output to drain, and that wait can be interrupted, which
+// would leave echo as it was. errno is kept for the signal handler's caller.
+int set_terminal(int fd, int action, const struct termios* wanted) {
+    int saved_errno = errno;
+    int result;
+    do {
+        result = tcsetattr(fd, action, wanted);
+    } while (result != 0 && errno == EINTR);
+    errno = saved_errno;
+    return result;
+}
+
 void put_settings_back(int action) {
     // Nothing more can be done if the terminal refuses; the caller is leaving
     // the prompt either way.
-    (void)tcsetattr(saved_fd, action, &saved_settings);
+    (void)set_terminal(saved_fd, action, &saved_settings);
 }
 
 // Only async-signal-safe calls: write, tcsetattr, sigaction, sigprocmask, raise.
@@ -77,7 +91,7 @@ void terminal_echo_off(int tty_fd) {
     install_handlers();
     echo_off = 1;
     // A terminal that refuses the change keeps echoing; the prompt still works.
-    (void)tcsetattr(tty_fd, TCSAFLUSH, &quiet);
+    (void)set_terminal(tty_fd, TCSAFLUSH, &quiet);
 }
 
 void restore_terminal_echo() {

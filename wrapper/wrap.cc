@@ -4,6 +4,7 @@
 #include "diagnostics.h"
 #include "mangle.h"
 #include "passphrase_sources.h"
+#include "process_protection.h"
 #include "secret_memory.h"
 #include "settings.h"
 
@@ -57,7 +58,11 @@ void exec_command(char* const* words, bool empty_variable) {
             fprintf(stderr, " %s", words[i]);
         fputs("\n", stderr);
     }
-    execvp(words[0], words);
+    // The program started gets the core-size limit we were given back; the
+    // exec itself makes the process dumpable again.
+    restore_child_limits();
+    // Every command has a program name: the wrapped command's first operand, or sh.
+    execvp(words[0], words); // NOLINT(clang-analyzer-core.NonNullParamChecker): see above
     fatal_errno();
 }
 

@@ -18,6 +18,7 @@ parse_result parse(std::initializer_list<const char*> words) {
     std::vector<std::string> storage{"keygen"};
     storage.insert(storage.end(), words.begin(), words.end());
     std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
     for (auto& s : storage)
         argv.push_back(s.data());
     argv.push_back(nullptr);

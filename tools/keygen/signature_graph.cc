@@ -57,7 +57,7 @@ struct graph_builder {
 };
 
 std::uint64_t round_to_count(double x) {
-    return x <= 0 ? 0 : static_cast<std::uint64_t>(x + 0.5);
+    return x <= 0 ? 0 : static_cast<std::uint64_t>(std::llround(x));
 }
 
 void split_populations(graph_builder& b) {

@@ -1,0 +1,89 @@
+// korvalinde-html: reads a korvalinde output directory and writes one
+// self-contained HTML page with the run's figures, two charts and the keys
+// ranked by mean distance.
+#include "line_reader.h"
+#include "mean_ranking.h"
+#include "page_file.h"
+#include "report_files.h"
+#include "run_figures.h"
+#include "summary_options.h"
+#include "summary_page.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// The chart stays readable on a phone with this many bars.
+constexpr size_t HISTOGRAM_BINS = 40;
+
+std::string current_date() {
+    std::time_t now = std::time(nullptr);
+    std::tm utc;
+    char text[64];
+    if (now == static_cast<std::time_t>(-1) || !gmtime_r(&now, &utc) ||
+        std::strftime(text, sizeof text, "on %Y-%m-%d at %H:%M UTC", &utc) == 0)
+        return "";
+    return text;
+}
+
+void make_page(const summary_settings& settings) {
+    page_content content;
+    content.title = settings.title;
+    if (settings.show_date) content.made_on = current_date();
+
+    read_status(settings.dir, content.figures);
+    read_other(settings.dir, content.figures);
+
+    mean_ranking ranking;
+    ranking.limit = settings.ranking_limit;
+    mean_histogram histogram;
+    read_msd(settings.dir, ranking, histogram);
+    content.analysed_keys = ranking.total;
+    content.ranking = take_ranked_keys(ranking);
+    content.bins = histogram_bins(histogram, HISTOGRAM_BINS);
+
+    std::vector<key_id> ids;
+    ids.reserve(content.ranking.size());
+    for (const ranked_key& key : content.ranking)
+        ids.push_back(key.id);
+    read_othersets(settings.dir, content.figures, ids, content.ranked_in_strong);
+
+    if (!content.ranking.empty()) {
+        const key_id& best = content.ranking.front().id;
+        content.layout = find_report_layout(settings.dir, best.id_low);
+        content.best_hop_counts = read_hop_counts(settings.dir, content.layout, best);
+    }
+    content.report_prefix = href_prefix(settings.page_path, settings.dir);
+
+    page_file file;
+    open_page_file(file, settings.page_path);
+    page_output out;
+    out.fd = file.fd;
+    write_summary_page(out, content);
+    if (!flush_page(out))
+        throw page_error(file.temp_path + ": cannot write: " + std::strerror(out.error));
+    commit_page_file(file);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    summary_settings settings;
+    if (std::optional<int> status = read_summary_options(argc, argv, settings)) return *status;
+    try {
+        make_page(settings);
+    } catch (const input_error& error) {
+        std::fprintf(stderr, "korvalinde-html: %s\n", error.what());
+        return 1;
+    } catch (const page_error& error) {
+        std::fprintf(stderr, "korvalinde-html: %s\n", error.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "korvalinde-html: out of memory\n");
+        return 1;
+    }
+    return 0;
+}

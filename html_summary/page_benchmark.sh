@@ -1,0 +1,29 @@
+#!/bin/sh
+# Measures korvalinde-html on a large analyser output: run time, peak memory
+# and page size, for the default ranking limit and for -n 0.
+# Usage: page_benchmark.sh BUILD-DIR [KEYS] [OUTPUT-DIR]
+# Without OUTPUT-DIR it generates KEYS keys (default 200000, 6 signatures a
+# key, seed 1), analyses them into a scratch directory and removes it after;
+# with it, it measures the page for an existing output directory.
+set -eu
+build=$1
+keys=${2:-200000}
+html=$build/html_summary/korvalinde-html
+if [ $# -ge 3 ]; then
+    out=$3
+else
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    "$build/tools/keygen" -n "$keys" -m 6 -s 1 -o "$work/keys"
+    "$build/analyser/korvalinde" -o "$work/out" "$work/keys" >/dev/null
+    out=$work/out
+fi
+page=$(mktemp)
+trap 'rm -f "$page"; [ -z "${work:-}" ] || rm -rf "$work"' EXIT
+printf 'korvalinde-html: %s keys in msd.txt\n' "$(wc -l <"$out/msd.txt")"
+for limit in 1000 0; do
+    # /usr/bin/time (Debian package "time") reports the peak resident size.
+    /usr/bin/time -f "korvalinde-html -n $limit: %e s elapsed, %M KB peak memory" \
+        "$html" -n "$limit" -o "$page" "$out"
+    printf 'korvalinde-html -n %s: page of %s bytes\n' "$limit" "$(wc -c <"$page")"
+done

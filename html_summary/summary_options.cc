@@ -1,0 +1,96 @@
+#include "summary_options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <getopt.h>
+
+namespace {
+
+void print_usage(FILE* stream, const char* program) {
+    std::fprintf(stream,
+                 "Usage: %s [-hd] [-n count] [-o file] [-t title] [dir]\n"
+                 "Writes one self-contained HTML page summarising a korvalinde output\n"
+                 "directory (default output/) into dir/index.html.\n"
+                 "  -n, --limit count   rank the first count keys (default 1000; 0: all)\n"
+                 "  -o, --output file   write the page to file instead\n"
+                 "  -t, --title title   the page's title (default \"korvalinde results\")\n"
+                 "  -d, --date          show when the page was made (the page then differs\n"
+                 "                      between runs)\n"
+                 "  -h, --help          show this help\n",
+                 program);
+}
+
+bool parse_limit(const char* text, size_t& limit) {
+    if (*text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long n = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || n > MAX_RANKING_LIMIT) return false;
+    limit = static_cast<size_t>(n);
+    return true;
+}
+
+} // namespace
+
+std::optional<int> read_summary_options(int argc, char** argv, summary_settings& settings) {
+    static const option long_options[] = {
+        {"date", no_argument, nullptr, 'd'},        {"help", no_argument, nullptr, 'h'},
+        {"limit", required_argument, nullptr, 'n'}, {"output", required_argument, nullptr, 'o'},
+        {"title", required_argument, nullptr, 't'}, {nullptr, 0, nullptr, 0},
+    };
+    const char* program = argc > 0 ? argv[0] : "korvalinde-html";
+    optind = 1; // parse from the start, also when called again (tests)
+    int c;
+    // "+" keeps glibc from permuting: parsing stops at the first operand.
+    while ((c = getopt_long(argc, argv, "+dhn:o:t:", long_options, nullptr)) != -1) {
+        switch (c) {
+        case 'd':
+            settings.show_date = true;
+            break;
+        case 'h':
+            print_usage(stdout, program);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        case 'n':
+            if (!parse_limit(optarg, settings.ranking_limit)) {
+                std::fprintf(stderr,
+                             "korvalinde-html: -n needs a number of keys from 0 to %zu, not "
+                             "\"%s\"\n",
+                             MAX_RANKING_LIMIT, optarg);
+                return 1;
+            }
+            break;
+        case 'o':
+            if (*optarg == '\0') {
+                std::fprintf(stderr, "korvalinde-html: the file given with -o is empty\n");
+                return 1;
+            }
+            settings.page_path = optarg;
+            break;
+        case 't':
+            settings.title = optarg;
+            break;
+        default:
+            // getopt_long has reported the option in its own words.
+            print_usage(stderr, program);
+            return 1;
+        }
+    }
+    if (optind < argc) {
+        std::string dir = argv[optind];
+        if (dir.empty()) {
+            std::fprintf(stderr, "korvalinde-html: the directory operand is empty\n");
+            return 1;
+        }
+        if (dir.back() != '/') dir += '/';
+        settings.dir = dir;
+        if (optind + 1 < argc) {
+            std::fprintf(stderr, "korvalinde-html: one directory only, not also \"%s\"\n",
+                         argv[optind + 1]);
+            print_usage(stderr, program);
+            return 1;
+        }
+    }
+    if (settings.page_path.empty()) settings.page_path = settings.dir + "index.html";
+    return std::nullopt;
+}

@@ -1,0 +1,22 @@
+// The command line of korvalinde-html.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+struct summary_settings {
+    std::string dir = "output/"; // the analyser's output directory, always ending in "/"
+    std::string page_path;       // -o; empty means dir + "index.html"
+    std::string title = "korvalinde results";
+    size_t ranking_limit = 1000; // -n; 0 means every key
+    bool show_date = false;      // -d
+};
+
+// The largest -n other than 0: beyond it the page is no longer usable.
+constexpr size_t MAX_RANKING_LIMIT = 100000000;
+
+// Reads the command line. Returns an exit status when the program should end
+// now (0 after --help, 1 after a usage error, reported on standard error).
+// Option parsing stops at the first operand.
+std::optional<int> read_summary_options(int argc, char** argv, summary_settings& settings);

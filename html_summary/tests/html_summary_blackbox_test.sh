@@ -1,0 +1,133 @@
+# korvalinde-html run the way it is used: on the real analyser's output,
+# with its files, messages and exit statuses.
+# Started as: html_summary_blackbox_test.sh KORVALINDE KORVALINDE_HTML SAMPLE_KEYS
+KORVALINDE=$1
+HTML=$2
+SAMPLE=$3
+[ -x "$KORVALINDE" ] && [ -x "$HTML" ] && [ -f "$SAMPLE" ] || {
+    echo "usage: $0 KORVALINDE KORVALINDE_HTML SAMPLE_KEYS" >&2
+    exit 2
+}
+KORVALINDE=$(cd "$(dirname "$KORVALINDE")" && pwd)/$(basename "$KORVALINDE")
+HTML=$(cd "$(dirname "$HTML")" && pwd)/$(basename "$HTML")
+SAMPLE=$(cd "$(dirname "$SAMPLE")" && pwd)/$(basename "$SAMPLE")
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/korvalinde-html-test.XXXXXX") || exit 2
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK" || exit 2
+
+failures=0
+fail() {
+    printf 'FAIL: %s\n' "$1"
+    failures=$((failures + 1))
+}
+
+# run ARGS...: status in $status, output in run.out and run.err.
+run() {
+    "$HTML" "$@" >run.out 2>run.err
+    status=$?
+}
+
+rows() { grep -c '^<tr><td' "$1"; }
+
+"$KORVALINDE" -j 2 -o out "$SAMPLE" >/dev/null 2>&1 || { echo "korvalinde failed"; exit 1; }
+"$KORVALINDE" -j 2 -1 -o flat "$SAMPLE" >/dev/null 2>&1 || { echo "korvalinde -1 failed"; exit 1; }
+
+# The default page, in the directory, twice the same.
+run out
+[ "$status" = 0 ] && [ ! -s run.out ] && [ ! -s run.err ] || fail "plain run: status $status, $(cat run.err)"
+[ -f out/index.html ] || fail "no out/index.html"
+cp out/index.html first.html
+run out
+cmp -s first.html out/index.html || fail "two runs on the same directory differ"
+[ "$(rows out/index.html)" = 300 ] || fail "expected 300 ranked keys"
+grep -q 'All 300 analysed keys' out/index.html || fail "no key count"
+grep -q '<dd>1,800</dd>' out/index.html || fail "no signature count"
+grep -q '<dd>3.8710</dd>' out/index.html || fail "no average mean"
+[ "$(ls -a out | grep -c '^\.index')" = 0 ] || fail "temporary file left behind"
+
+# Every link leads to a report that holds the linked key, in both layouts.
+for dir in out flat; do
+    run -n 0 "$dir"
+    [ "$status" = 0 ] || fail "$dir: status $status"
+    sed -n 's/.*href="\([^"]*\)">\([0-9A-F]* [0-9A-F]*\)<.*/\1 \2/p' "$dir/index.html" >links
+    [ "$(wc -l <links)" = 300 ] || fail "$dir: expected 300 links"
+    while read -r href high low; do
+        grep -qx "KeyID $high $low" "$dir/$href" || { fail "$dir: $href lacks $high $low"; break; }
+    done <links
+done
+grep -q 'href="[0-9A-F]\{8\}"' flat/index.html || fail "flat layout links are not flat"
+grep -q 'href="[0-9A-F][0-9A-F]/[0-9A-F]\{8\}"' out/index.html || fail "links lack subdirectories"
+
+# The ranking: lowest mean first, ties by key id, and exactly the first N.
+run -n 5 out
+[ "$(rows out/index.html)" = 5 ] || fail "-n 5: not 5 rows"
+grep -q 'The first 5 of 300 analysed keys' out/index.html || fail "-n 5: no 'first 5 of 300'"
+sort -k3,3n -k1,1 -k2,2 out/msd.txt | head -5 | awk '{print $1 " " $2}' >expected
+sed -n 's/.*">\([0-9A-F]* [0-9A-F]*\)<\/a>.*/\1/p' out/index.html >ranked
+cmp -s expected ranked || fail "-n 5: not the five lowest means in key id order"
+
+# Options: POSIX order, -o elsewhere with relative links, a title, the date.
+mkdir -p www/keys
+run -t '<script>alert(1)</script> & co' -o www/keys/page.html out
+[ "$status" = 0 ] || fail "-o: status $status $(cat run.err)"
+grep -q '<h1>&lt;script&gt;alert(1)&lt;/script&gt; &amp; co</h1>' www/keys/page.html ||
+    fail "title not escaped"
+grep -q '<script' www/keys/page.html && fail "a script element in the page"
+grep -q 'href="\.\./\.\./out/[0-9A-F][0-9A-F]/' www/keys/page.html || fail "-o: links not relative"
+run --date out
+grep -q 'class="made">Made on 20[0-9-]* at [0-9:]* UTC' out/index.html || fail "--date: no date"
+run out -n 5
+[ "$status" = 1 ] && grep -q 'one directory only, not also "-n"' run.err ||
+    fail "an option after the operand was read as an option"
+run --help
+[ "$status" = 0 ] && grep -q '^Usage: .*\[dir\]' run.out && [ ! -s run.err ] || fail "--help"
+run -x out
+[ "$status" = 1 ] && grep -q 'Usage:' run.err || fail "-x: status $status"
+for bad in -1 5x 100000001 ''; do
+    run -n "$bad" out
+    [ "$status" = 1 ] && grep -q -- '-n needs a number of keys' run.err || fail "-n '$bad' accepted"
+done
+
+# Bad input: a clear message naming the file and line, status 1, and the
+# page left as it was.
+cp out/index.html before.html
+cp out/msd.txt msd.saved
+sed '7s/ [0-9.]*$/ seven/' msd.saved >out/msd.txt
+run out
+[ "$status" = 1 ] || fail "malformed msd.txt: status $status"
+grep -qx "korvalinde-html: out/msd.txt:7: expected a key id and a mean distance, found \"[0-9A-F ]* seven\"" run.err ||
+    fail "malformed msd.txt: message $(cat run.err)"
+cmp -s before.html out/index.html || fail "a failed run changed the page"
+rm out/msd.txt
+run out
+grep -qx "korvalinde-html: out/msd.txt: cannot open: No such file or directory" run.err && [ "$status" = 1 ] ||
+    fail "missing msd.txt: $(cat run.err)"
+cp msd.saved out/msd.txt
+run nowhere
+[ "$status" = 1 ] && grep -q 'nowhere/status.txt: cannot open' run.err || fail "missing directory"
+best=$(sed -n 's/.*href="\([^"]*\)".*/\1/p' before.html | head -1)
+mv "out/$best" report.saved
+run out
+[ "$status" = 1 ] && grep -q "out/$best: no report for the best-ranked key" run.err ||
+    fail "missing report: $(cat run.err)"
+mv report.saved "out/$best"
+
+# A page that cannot be written whole is not put in place.
+(
+    trap '' XFSZ
+    ulimit -f 8 # 8 blocks: far less than the page
+    "$HTML" -n 0 out >run.out 2>run.err
+    echo $? >status
+)
+[ "$(cat status)" = 1 ] && grep -q 'cannot write: File too large' run.err || fail "write error: $(cat run.err)"
+cmp -s before.html out/index.html || fail "a page cut short replaced the old one"
+[ "$(ls -a out | grep -c '^\.index')" = 0 ] || fail "temporary file left after a write error"
+run -o /dev/full/page.html out
+[ "$status" = 1 ] && grep -q '/dev/full/page.html: cannot create a temporary file' run.err ||
+    fail "unwritable -o: $(cat run.err)"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failure(s)"
+    exit 1
+fi
+echo "all passed"

@@ -1,0 +1,118 @@
+#!/bin/sh
+# Static checks: clang-tidy (settings in .clang-tidy) and cppcheck over every
+# C++ source in the compile database: programs, tests, tools and benchmarks,
+# including directories added later. Prints every finding and exits 1 if there
+# is any, 0 if both tools are clean, 2 if a tool is missing.
+#
+# Usage: tools/static_checks.sh [BUILD_DIR]     (default: build)
+#
+# The build directory only needs to be configured, not built: it is configured
+# here (Ninja, compile commands exported) when it has no compile_commands.json.
+#
+# Environment: CLANG_TIDY and CPPCHECK name the programs (default clang-tidy-14
+# or clang-tidy, and cppcheck); STATIC_CHECKS_JOBS the parallel clang-tidy runs
+# (default: online processors).
+#
+# clang-tidy 14 reads the compile commands g++ 12 uses. It parses libstdc++ 12
+# in C++20 mode without help, and the sanitizer flags (-fsanitize=...,
+# -fno-sanitize-recover=all) are clang's too; -static-libstdc++ and
+# -static-libgcc are link flags and never reach it. The only addition is
+# -Wno-unknown-warning-option, so that a g++-only warning option added to the
+# build (such as -Wno-stringop-overflow) does not stop clang-tidy.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+case $build in /*) ;; *) build=$(pwd)/$build ;; esac
+
+pick() {
+    for candidate in "$@"; do
+        if command -v "$candidate" >/dev/null 2>&1; then
+            echo "$candidate"
+            return 0
+        fi
+    done
+    return 1
+}
+tidy=${CLANG_TIDY:-$(pick clang-tidy-14 clang-tidy || true)}
+cppcheck=${CPPCHECK:-$(pick cppcheck || true)}
+if [ -z "$tidy" ] || [ -z "$cppcheck" ]; then
+    echo "static_checks: needs clang-tidy (Debian: clang-tidy-14) and cppcheck" >&2
+    exit 2
+fi
+jobs=${STATIC_CHECKS_JOBS:-$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)}
+
+if [ ! -f "$build/compile_commands.json" ]; then
+    if [ -f "$build/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+    else
+        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+    fi
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/static_checks.XXXXXX")
+trap 'rm -rf "$work"' EXIT INT TERM
+
+# Every project source the build compiles, once each. Sources generated into a
+# build directory and third-party code (fetched dependencies) are left out.
+sed -n 's/^ *"file": *"\(.*\)",\{0,1\}$/\1/p' "$build/compile_commands.json" |
+    while IFS= read -r file; do
+        case $file in
+        "$build"/* | "$root"/build*/* | */_deps/* | */third_party/*) ;;
+        "$root"/*) echo "$file" ;;
+        esac
+    done | sort -u >"$work/files"
+count=$(wc -l <"$work/files")
+if [ "$count" -eq 0 ]; then
+    echo "static_checks: no project sources in $build/compile_commands.json" >&2
+    exit 2
+fi
+
+status=0
+
+echo "static_checks: clang-tidy on $count files, $jobs at a time"
+# Each file's report goes to its own log, so parallel runs never interleave.
+mkdir "$work/tidy"
+tr '\n' '\0' <"$work/files" |
+    xargs -0 -n 1 -P "$jobs" sh -c '
+        log="$1/$(printf %s "$4" | tr / _).log"
+        if ! "$2" -p "$3" --quiet --extra-arg=-Wno-unknown-warning-option "$4" >"$log" 2>&1; then
+            echo "$4" >"$log.failed"
+        fi' sh "$work/tidy" "$tidy" "$build" || true
+# "N warnings generated" is clang's count of diagnostics filtered out: noise.
+for failed in "$work"/tidy/*.failed; do
+    [ -e "$failed" ] || continue
+    grep -v '^[0-9]* warnings\{0,1\} generated\.$\|^Suppressed [0-9]* warnings\|^Use -header-filter\|warnings treated as errors$' \
+        "${failed%.failed}" || true
+    status=1
+done
+# A header's finding shows once per file that includes it; count it once.
+findings=$(cat "$work"/tidy/*.log | grep -c '^[^ ].*:[0-9]*:[0-9]*: error: .*\]$' | tr -d ' ' || true)
+unique=$(cat "$work"/tidy/*.log | grep '^[^ ].*:[0-9]*:[0-9]*: error: .*\]$' | sort -u | wc -l | tr -d ' ')
+if [ "$status" -ne 0 ]; then
+    echo "static_checks: clang-tidy: $unique distinct findings ($findings reports)"
+    if [ "$unique" -eq 0 ]; then
+        echo "static_checks: clang-tidy failed without a finding (see above)"
+    fi
+else
+    echo "static_checks: clang-tidy: clean"
+fi
+
+echo "static_checks: cppcheck"
+# The standard library's configuration is always loaded; posix and googletest
+# describe the other interfaces the code uses. System headers (GoogleTest's
+# internals among them) are not on the include paths, so they are not checked.
+if ! "$cppcheck" --project="$build/compile_commands.json" \
+    --enable=warning,style,performance,portability --std=c++20 \
+    --library=posix --library=googletest \
+    --inline-suppr --suppressions-list="$root/tools/cppcheck_suppressions.txt" \
+    --suppress=missingIncludeSystem --suppress='*:/usr/include/*' \
+    -i "$build" -j "$jobs" --quiet --error-exitcode=1 \
+    --template='{file}:{line}:{column}: {severity}: {message} [{id}]'; then
+    echo "static_checks: cppcheck: findings above"
+    status=1
+else
+    echo "static_checks: cppcheck: clean"
+fi
+
+exit "$status"
