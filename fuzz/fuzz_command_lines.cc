@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr size_t MAX_EXPANDED = 3 * LINE_BUFFER_SIZE;
+constexpr size_t MAX_EXPANDED = 3 * static_cast<size_t>(LINE_BUFFER_SIZE);
 
 struct split_result {
     std::vector<std::string> lines;
