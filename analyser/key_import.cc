@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <sys/stat.h>
 #include <utility>
 #include <vector>
@@ -32,7 +33,11 @@ long parse_group(const char* chars) {
 // from its start; a final block of fewer than 18 bytes is never handed out.
 struct block_reader {
     FILE* input;
-    std::vector<char> buffer = std::vector<char>(RECORD_SIZE * 65536);
+    // About 126 KiB: reads this large cost no more per byte than larger ones,
+    // and the buffer stays in cache. Left uninitialised: only bytes fread has
+    // filled are ever looked at.
+    static constexpr size_t BUFFER_SIZE = RECORD_SIZE * 7168;
+    std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(BUFFER_SIZE);
     size_t start = 0;
     size_t end = 0;
 };
@@ -40,19 +45,19 @@ struct block_reader {
 const char* next_block(block_reader& reader) {
     if (reader.end - reader.start < RECORD_SIZE) {
         size_t left = reader.end - reader.start;
-        std::memmove(reader.buffer.data(), reader.buffer.data() + reader.start, left);
+        std::memmove(reader.buffer.get(), reader.buffer.get() + reader.start, left);
         reader.start = 0;
         reader.end = left;
-        while (reader.end < reader.buffer.size()) {
-            size_t n = std::fread(reader.buffer.data() + reader.end, 1,
-                                  reader.buffer.size() - reader.end, reader.input);
+        while (reader.end < block_reader::BUFFER_SIZE) {
+            size_t n = std::fread(reader.buffer.get() + reader.end, 1,
+                                  block_reader::BUFFER_SIZE - reader.end, reader.input);
             if (n == 0) break;
             reader.end += n;
         }
         progress_advance(static_cast<int64_t>((reader.end - left) / RECORD_SIZE));
         if (reader.end < RECORD_SIZE) return nullptr;
     }
-    const char* block = reader.buffer.data() + reader.start;
+    const char* block = reader.buffer.get() + reader.start;
     reader.start += RECORD_SIZE;
     return block;
 }
@@ -110,20 +115,77 @@ void add_key(key_graph& g, key_lookup& lookup, const char* id_chars) {
     ++g.key_count;
 }
 
-int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g) {
+namespace {
+
+// A key list held in memory: its consecutive 18-byte blocks, the same ones a
+// file of these bytes gives.
+struct memory_reader {
+    const char* data;
+    size_t size;
+    size_t start = 0;
+};
+
+const char* next_block(memory_reader& reader) {
+    if (reader.size - reader.start < RECORD_SIZE) return nullptr;
+    const char* block = reader.data + reader.start;
+    reader.start += RECORD_SIZE;
+    // Counted in blocks here; the file reader counts a whole chunk at a time.
+    if (reader.start % (RECORD_SIZE * 65536) == 0) progress_advance(65536);
+    return block;
+}
+
+// The two passes over a key list, shared by the file and the memory import.
+// A source gives its blocks with next_block(source), reports after each pass
+// whether reading failed, and starts over for pass 2.
+struct file_source {
+    FILE* input;
+    const char* input_path;
+};
+
+bool pass_failed(const file_source& source) {
+    return read_failed(source.input, source.input_path);
+}
+
+bool restart(const file_source& source) {
+    if (std::fseek(source.input, 0, SEEK_SET) == 0) return true;
+    int error = errno;
+    std::fprintf(stderr, "korvalinde: cannot read %s a second time: %s\n", source.input_path,
+                 std::strerror(error));
+    return false;
+}
+
+block_reader open_pass(const file_source& source) {
+    return block_reader{source.input};
+}
+
+struct memory_source {
+    const char* data;
+    size_t size;
+};
+
+bool pass_failed(const memory_source&) {
+    return false;
+}
+
+bool restart(const memory_source&) {
+    return true;
+}
+
+memory_reader open_pass(const memory_source& source) {
+    return memory_reader{source.data, source.size};
+}
+
+template <typename Source>
+int import_passes(const Source& source, const char* input_path, int64_t records, FILE* status_file,
+                  key_graph& g) {
     g = key_graph{};
     key_lookup lookup;
 
-    // Both passes read every record; a pipe or device has no known size.
-    struct stat input_stat {};
-    int64_t records = fstat(fileno(input), &input_stat) == 0 && S_ISREG(input_stat.st_mode)
-                          ? static_cast<int64_t>(input_stat.st_size / RECORD_SIZE)
-                          : 0;
     progress_phase progress("import", 2 * records, "records");
 
     std::fprintf(status_file, "Importing pass 1 (keys)...\n");
     {
-        block_reader reader{input};
+        auto reader = open_pass(source);
         while (const char* block = next_block(reader)) {
             if (block[17] != '\n' || block[0] != 'p') continue;
             if (g.key_count == std::numeric_limits<int32_t>::max()) {
@@ -132,22 +194,17 @@ int import_keys(FILE* input, const char* input_path, FILE* status_file, key_grap
             }
             add_key(g, lookup, block + 1);
         }
-        if (read_failed(input, input_path)) return 1;
+        if (pass_failed(source)) return 1;
     }
     std::fprintf(status_file, "done.\n");
     std::fprintf(status_file, "%d keys imported\n", g.key_count);
-    if (std::fseek(input, 0, SEEK_SET) != 0) {
-        int error = errno;
-        std::fprintf(stderr, "korvalinde: cannot read %s a second time: %s\n", input_path,
-                     std::strerror(error));
-        return 1;
-    }
+    if (!restart(source)) return 1;
 
     // Pass 2 collects the edges (signer, signed key) in record order.
     std::vector<std::pair<int32_t, int32_t>> edges;
     std::fprintf(status_file, "Importing pass 2 (sigs)...\n");
     {
-        block_reader reader{input};
+        auto reader = open_pass(source);
         int32_t current_key = -1;
         while (const char* block = next_block(reader)) {
             if (block[17] != '\n') continue;
@@ -172,7 +229,7 @@ int import_keys(FILE* input, const char* input_path, FILE* status_file, key_grap
                 }
             }
         }
-        if (read_failed(input, input_path)) return 1;
+        if (pass_failed(source)) return 1;
     }
     std::fprintf(status_file, "done.\n");
     std::fprintf(status_file, "%" PRId64 " sigs imported\n", g.sig_count);
@@ -180,4 +237,21 @@ int import_keys(FILE* input, const char* input_path, FILE* status_file, key_grap
     build_adjacency(g.key_count, edges, true, g.signed_by_start, g.signed_by_keys);
     build_adjacency(g.key_count, edges, false, g.signs_start, g.signs_keys);
     return 0;
+}
+
+} // namespace
+
+int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g) {
+    // Both passes read every record; a pipe or device has no known size.
+    struct stat input_stat {};
+    int64_t records = fstat(fileno(input), &input_stat) == 0 && S_ISREG(input_stat.st_mode)
+                          ? static_cast<int64_t>(input_stat.st_size / RECORD_SIZE)
+                          : 0;
+    return import_passes(file_source{input, input_path}, input_path, records, status_file, g);
+}
+
+int import_keys_from_memory(const char* data, size_t size, const char* input_path,
+                            FILE* status_file, key_graph& g) {
+    return import_passes(memory_source{data, size}, input_path,
+                         static_cast<int64_t>(size / RECORD_SIZE), status_file, g);
 }

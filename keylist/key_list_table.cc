@@ -87,7 +87,9 @@ void add_key_block(key_list_table& table, uint64_t id, bool kept,
 bool write_key_list(const key_list_table& table,
                     const std::function<bool(const char*, size_t)>& write, written_counts& counts) {
     std::string out;
-    out.reserve(WRITE_CHUNK + RECORD_SIZE);
+    // A small list needs no megabyte; later signers may still grow it.
+    const size_t records = table.entries.size() + table.signers.size();
+    out.reserve(std::min(WRITE_CHUNK, records * RECORD_SIZE) + RECORD_SIZE);
     std::vector<uint64_t> merged;
     for (uint32_t i = 0; i < table.entries.size(); ++i) {
         const key_list_table::entry& e = table.entries[i];
