@@ -21,9 +21,14 @@ failures=0
 fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
 
 # Everything happens on 2026-01-01, so that a key made to last one day has
-# expired by any later date, whatever the clock says.
-made=20260101T000000
+# expired by any later date, whatever the clock says. Each gpg call starts a
+# minute after the one before: the faked clock runs on during a call, and on
+# a busy machine a key made in one call would otherwise lie in the future of
+# the next ("created 1 second in the future") and be unusable.
+minute=0
 g() {
+    made=$(printf '20260101T%02d%02d00' $((minute / 60)) $((minute % 60)))
+    minute=$((minute + 1))
     gpg --batch --quiet --pinentry-mode loopback --passphrase '' --faked-system-time "$made" \
         "$@" >>gpg.out 2>>gpg.err || { echo "gpg $*:"; cat gpg.err; exit 1; }
 }
