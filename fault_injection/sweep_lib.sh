@@ -24,7 +24,10 @@
 #                with the clean run's)
 #   job_failed   function, called in the run directory of a failed run:
 #                prints a reason and returns 1 if it left something wrong
-# and may set SWEEP_ONLY to the families to fail, as "open|mkdir".
+# and may set SWEEP_ONLY to the families to fail, as "open|mkdir", and
+# SWEEP_STRIDE to fail only every Kth call of one family (and its last), as
+# "malloc=4", where that family makes hundreds of calls that all take the
+# same path. SWEEP_FULL=1 in the environment ignores SWEEP_STRIDE.
 
 [ -n "$PRELOAD" ] && [ -f "$PRELOAD" ] || { echo "sweep: no preload library" >&2; exit 2; }
 [ -n "$REPORT_DIR" ] || { echo "sweep: no report directory" >&2; exit 2; }
@@ -121,6 +124,12 @@ sweep_job() {
         sed 's/^/  /' "$SWEEP_WORK/$name-max"
         echo "Injected runs (function, N, error: outcome):"
     } >"$report"
+    stride_family= stride=1
+    if [ -n "$SWEEP_STRIDE" ] && [ -z "$SWEEP_FULL" ]; then
+        stride_family=${SWEEP_STRIDE%=*}
+        stride=${SWEEP_STRIDE#*=}
+        echo "Only every ${stride}th call of $stride_family and its last (SWEEP_FULL=1: all)" >>"$report"
+    fi
     run="$SWEEP_WORK/$name-run"
     while read -r family count; do
         for spec in $(errors_for "$family"); do
@@ -129,6 +138,11 @@ sweep_job() {
             n=1
             while [ "$n" -le "$count" ]; do
                 if [ "$which" = ends ] && [ "$n" -ne 1 ] && [ "$n" -ne "$count" ]; then
+                    n=$((n + 1))
+                    continue
+                fi
+                if [ "$family" = "$stride_family" ] && [ $(((n - 1) % stride)) -ne 0 ] &&
+                    [ "$n" -ne "$count" ]; then
                     n=$((n + 1))
                     continue
                 fi

@@ -71,9 +71,10 @@ void make_page(const summary_settings& settings) {
 } // namespace
 
 int main(int argc, char** argv) {
-    summary_settings settings;
-    if (std::optional<int> status = read_summary_options(argc, argv, settings)) return *status;
     try {
+        // The options are inside too: their strings can fail to allocate.
+        summary_settings settings;
+        if (std::optional<int> status = read_summary_options(argc, argv, settings)) return *status;
         make_page(settings);
     } catch (const input_error& error) {
         std::fprintf(stderr, "korvalinde-html: %s\n", error.what());

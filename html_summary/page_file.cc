@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -30,12 +30,12 @@ void open_page_file(page_file& file, const std::string& path) {
     fs::path target(path);
     std::string name = "." + target.filename().string() + ".XXXXXX";
     std::string temp = (target.parent_path() / name).string();
-    std::vector<char> pattern(temp.begin(), temp.end());
-    pattern.push_back('\0');
-    int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    // mkostemp fills in the name in place, so once the file exists nothing
+    // is left to allocate: the holder always learns the name it must remove.
+    int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) fail(path, "cannot create a temporary file beside it", errno);
     file.fd = fd;
-    file.temp_path = pattern.data();
+    file.temp_path = std::move(temp);
 }
 
 void commit_page_file(page_file& file) {
@@ -55,9 +55,12 @@ std::string href_prefix(const std::string& page_path, const std::string& dir) {
     std::error_code error;
     fs::path page_dir = fs::path(page_path).parent_path();
     if (page_dir.empty()) page_dir = ".";
-    fs::path from = fs::weakly_canonical(fs::absolute(page_dir), error);
+    // The error-code forms throw nothing but std::bad_alloc.
+    fs::path from = fs::absolute(page_dir, error);
+    if (!error) from = fs::weakly_canonical(from, error);
     if (error) throw page_error(page_dir.string() + ": " + error.message());
-    fs::path to = fs::weakly_canonical(fs::absolute(dir), error);
+    fs::path to = fs::absolute(dir, error);
+    if (!error) to = fs::weakly_canonical(to, error);
     if (error) throw page_error(dir + ": " + error.message());
     fs::path relative = to.lexically_relative(from);
     if (relative.empty()) relative = to; // no relative way (never on one file system tree)

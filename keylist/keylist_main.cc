@@ -88,7 +88,15 @@ bool write_to_file(const std::string& path, const key_list_table& table, written
     const char* what = "cannot set the mode of the temporary file";
     if (ok) {
         auto write = [fd](const char* data, size_t size) { return write_all(fd, data, size); };
-        ok = write_key_list(table, write, counts);
+        try {
+            ok = write_key_list(table, write, counts);
+        } catch (...) {
+            // Out of memory while building a chunk: the temporary must not
+            // outlive the run. Neither call can make matters worse here.
+            (void)close(fd);
+            (void)unlink(temporary.c_str());
+            throw;
+        }
         what = "write error";
     }
     // Data reach the disk before the name does, so a crash never leaves a
@@ -167,9 +175,10 @@ int run(const keylist_settings& settings) {
 } // namespace
 
 int main(int argc, char** argv) {
-    keylist_settings settings;
-    if (std::optional<int> status = read_keylist_options(argc, argv, settings)) return *status;
     try {
+        // The options are inside too: their strings can fail to allocate.
+        keylist_settings settings;
+        if (std::optional<int> status = read_keylist_options(argc, argv, settings)) return *status;
         return run(settings);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "korvalinde-keylist: not enough memory\n");
