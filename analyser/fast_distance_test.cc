@@ -339,9 +339,9 @@ TEST(FastAnalysis, KeyListsFromTheGenerator) {
         "-n 3000 -s 12 --max-chain 45 --tail-fraction 0.6",
         "-n 2500 -s 13 --reciprocal 0.9 -m 9",
         "-n 3000 -s 14 --reciprocal 0.1 -m 2.5 --island-fraction 0.5",
-        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one shape over two lines
-        "-n 3000 -s 15 --dup-keys 0.02 --dup-sigs 0.05 --self-sigs 0.05 --unknown-signers 0.03 "
-        "--lower-case 0.05 --low-collisions 0.02 --bad-records 0.01",
+        // One shape over two lines; the parentheses say the joined literal is meant.
+        ("-n 3000 -s 15 --dup-keys 0.02 --dup-sigs 0.05 --self-sigs 0.05 --unknown-signers 0.03 "
+         "--lower-case 0.05 --low-collisions 0.02 --bad-records 0.01"),
     };
     for (const char* shape : shapes) {
         char path[] = "/tmp/fast_distance_test_XXXXXX";

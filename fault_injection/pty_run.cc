@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
         if (setsid() < 0) _exit(126);
         int tty = open(slave_name.c_str(), O_RDWR);
         if (tty < 0 || dup2(tty, 0) < 0) _exit(126);
-        if (tty != 0) close(tty);
+        if (tty != 0) (void)close(tty); // the child runs on with descriptor 0 either way
         execvp(argv[2], argv + 2);
         _exit(127);
     }

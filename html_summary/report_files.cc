@@ -3,8 +3,10 @@
 #include "line_reader.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 
 std::string report_name(report_layout layout, uint32_t id_low) {
@@ -26,6 +28,27 @@ bool regular_file(const std::string& path, timespec& mtime) {
 
 bool newer(const timespec& a, const timespec& b) {
     return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// Blanks, then decimal digits up to the next non-digit; false when there are
+// none or the number does not fit.
+bool take_number(std::string_view& text, int64_t& value) {
+    size_t start = text.find_first_not_of(' ');
+    if (start == std::string_view::npos) return false;
+    text.remove_prefix(start);
+    if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) return false;
+    text.remove_prefix(static_cast<size_t>(end - text.data()));
+    return true;
+}
+
+// A whole "%2d hops: %5d" row.
+bool parse_hop_row(std::string_view row, int64_t& hops, int64_t& count) {
+    constexpr std::string_view middle = " hops:";
+    if (!take_number(row, hops) || !row.starts_with(middle)) return false;
+    row.remove_prefix(middle.size());
+    return take_number(row, count) && row.empty();
 }
 
 } // namespace
@@ -60,18 +83,15 @@ std::vector<int64_t> read_hop_counts(const std::string& dir, report_layout layou
             if (line == "Breakout by hop count (only from strong set):") state = ROWS;
             continue;
         }
-        // "%2d hops: %5d", numbered from 0 without gaps.
-        int hops = -1;
-        long long count = -1;
-        int consumed = 0;
-        std::string row(line);
-        if (std::sscanf(row.c_str(), "%d hops: %lld%n", &hops, &count, &consumed) != 2 ||
-            static_cast<size_t>(consumed) != row.size()) {
+        // Rows numbered from 0 without gaps.
+        int64_t hops = -1;
+        int64_t count = -1;
+        if (!parse_hop_row(line, hops, count)) {
             if (line.empty() && !counts.empty()) return counts;
             fail_at_line(reader.path, reader.line_number,
                          "expected a hop count row, found " + quote_line(line));
         }
-        if (hops != static_cast<int>(counts.size()) || count < 0)
+        if (hops != static_cast<int64_t>(counts.size()))
             fail_at_line(reader.path, reader.line_number,
                          "hop count rows out of order at " + quote_line(line));
         counts.push_back(count);

@@ -71,6 +71,25 @@ TEST(ReportFiles, MalformedHopRowsAreNamed) {
                   read_hop_counts(d.dir(), report_layout::flat, {1, 0xABCD});
               }),
               d.dir() + "0000ABCD:4: expected a hop count row, found \" 1 hops:   lots\"");
+    // Numbers too large for any count, and signs, are not rows; a hop number
+    // that would wrap around to 1 in an int must not pass as the next row.
+    const struct {
+        std::string row, error;
+    } cases[] = {
+        {" 1 hops: 99999999999999999999",
+         "expected a hop count row, found \" 1 hops: 99999999999999999999\""},
+        {"4294967297 hops:     7", "hop count rows out of order at \"4294967297 hops:     7\""},
+        {"+1 hops:     7", "expected a hop count row, found \"+1 hops:     7\""},
+        {" 1 hops:    -7", "expected a hop count row, found \" 1 hops:    -7\""},
+        {" 1 hops:     7 ", "expected a hop count row, found \" 1 hops:     7 \""},
+    };
+    for (const auto& c : cases) {
+        write_file(d.path / "0000ABCD", head + " 0 hops:     1\n" + c.row + "\n");
+        EXPECT_EQ(input_error_of([&] {
+                      read_hop_counts(d.dir(), report_layout::flat, {1, 0xABCD});
+                  }),
+                  d.dir() + "0000ABCD:4: " + c.error);
+    }
 }
 
 } // namespace

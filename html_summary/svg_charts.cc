@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 namespace {
 
@@ -20,11 +22,18 @@ std::string number(double value) {
     return text;
 }
 
+// Appends the pieces in order. In the loops below this replaces chains of +,
+// each of which builds and copies a temporary string per piece.
+void append(std::string& out, std::initializer_list<std::string_view> pieces) {
+    for (std::string_view piece : pieces)
+        out += piece;
+}
+
 } // namespace
 
 std::string compact_count(int64_t value) {
-    char text[32];
     if (value >= 1000000 && value % 100000 == 0) {
+        char text[32];
         if (value % 1000000 == 0)
             std::snprintf(text, sizeof text, "%lldM", static_cast<long long>(value / 1000000));
         else
@@ -74,11 +83,11 @@ std::string svg_bar_chart(const bar_chart& chart) {
     svg += "<g class=\"axis\">\n";
     for (int64_t v = 0; v <= top; v += step) {
         std::string y = number(y_of(v));
-        svg += "<line class=\"grid\" x1=\"" + number(LEFT) + "\" x2=\"" + number(LEFT + PLOT_W) +
-               "\" y1=\"" + y + "\" y2=\"" + y + "\"/>";
-        svg += "<text x=\"" + number(LEFT - 6) + "\" y=\"" + y +
-               "\" text-anchor=\"end\" dominant-baseline=\"middle\">" + compact_count(v) +
-               "</text>\n";
+        append(svg, {"<line class=\"grid\" x1=\"", number(LEFT), "\" x2=\"", number(LEFT + PLOT_W),
+                     "\" y1=\"", y, "\" y2=\"", y, "\"/>"});
+        append(svg, {"<text x=\"", number(LEFT - 6), "\" y=\"", y,
+                     "\" text-anchor=\"end\" dominant-baseline=\"middle\">", compact_count(v),
+                     "</text>\n"});
     }
 
     // Bars, each with its own tooltip.
@@ -89,9 +98,10 @@ std::string svg_bar_chart(const bar_chart& chart) {
     for (size_t i = 0; i < n; ++i) {
         const chart_bar& bar = chart.bars[i];
         double y = y_of(bar.value);
-        svg += "<rect x=\"" + number(LEFT + slot * static_cast<double>(i) + gap / 2) + "\" y=\"" +
-               number(y) + "\" width=\"" + number(slot - gap) + "\" height=\"" +
-               number(TOP + PLOT_H - y) + "\"><title>" + html_escape(bar.tip) + "</title></rect>\n";
+        append(svg,
+               {"<rect x=\"", number(LEFT + slot * static_cast<double>(i) + gap / 2), "\" y=\"",
+                number(y), "\" width=\"", number(slot - gap), "\" height=\"",
+                number(TOP + PLOT_H - y), "\"><title>", html_escape(bar.tip), "</title></rect>\n"});
     }
     svg += "</g>\n<g class=\"axis\">\n";
 
@@ -106,9 +116,9 @@ std::string svg_bar_chart(const bar_chart& chart) {
     bool thin_further = (ticks + every - 1) / every > 6;
     for (size_t i = 0, shown = 0; i < ticks; i += every, ++shown) {
         double x = LEFT + slot * static_cast<double>(i) + (on_edges ? 0 : slot / 2);
-        svg += std::string("<text") + (thin_further && shown % 2 ? " class=\"odd\"" : "") +
-               " x=\"" + number(x) + "\" y=\"" + number(TOP + PLOT_H + 20) +
-               "\" text-anchor=\"middle\">" + html_escape(chart.x_ticks[i]) + "</text>\n";
+        append(svg, {"<text", thin_further && shown % 2 ? " class=\"odd\"" : "", " x=\"", number(x),
+                     "\" y=\"", number(TOP + PLOT_H + 20), "\" text-anchor=\"middle\">",
+                     html_escape(chart.x_ticks[i]), "</text>\n"});
     }
     svg += "<text class=\"label\" x=\"" + number(LEFT + PLOT_W / 2) + "\" y=\"" +
            number(HEIGHT - 8) + "\" text-anchor=\"middle\">" + html_escape(chart.x_label) +

@@ -12,7 +12,7 @@ size_t count(const std::string& text, const std::string& part) {
 }
 
 TEST(SvgCharts, YAxisSteps) {
-    struct {
+    const struct {
         int64_t largest, top, step;
     } cases[] = {{0, 1, 1},         {1, 1, 1},         {5, 5, 1},
                  {6, 6, 2},         {11, 15, 5},       {103, 150, 50},
@@ -33,7 +33,7 @@ TEST(SvgCharts, BarsTicksLabelsAndEscaping) {
     chart.x_label = "x <label>";
     chart.y_label = "y's label";
     for (int i = 0; i < 30; ++i) {
-        chart.bars.push_back({i * 10, "bar <" + std::to_string(i) + ">"});
+        chart.bars.push_back({int64_t{i} * 10, "bar <" + std::to_string(i) + ">"});
         chart.x_ticks.push_back("t" + std::to_string(i));
     }
     chart.x_ticks.push_back("t30"); // edge labels: one more than the bars
