@@ -1,5 +1,7 @@
 #include "keylist_options.h"
 
+#include "civil_date.h"
+
 #include <cstdio>
 #include <getopt.h>
 
@@ -21,14 +23,6 @@ bool all_digits(const char* text) {
     for (; *text != '\0'; ++text)
         if (*text < '0' || *text > '9') return false;
     return true;
-}
-
-int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
 }
 
 bool leap(int64_t y) {

@@ -1,5 +1,7 @@
 #include "listing_parser.h"
 
+#include "civil_date.h"
+
 #include <cstring>
 
 namespace {
@@ -71,16 +73,6 @@ bool parse_digits(const char* text, size_t size, int64_t& value) {
     }
     value = v;
     return true;
-}
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
 }
 
 // A time field: empty (NO_TIME), seconds since the epoch, or the ISO 8601

@@ -1,0 +1,17 @@
+// Calendar dates as days since 1970-01-01, for the listing's ISO times and
+// the --as-of option.
+#pragma once
+
+#include <cstdint>
+
+// Days from 1970-01-01 to the given civil date in the proleptic Gregorian
+// calendar (month 1-12, day 1-31); negative before 1970. Eras of 400 years
+// make the leap rules plain arithmetic.
+inline int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
