@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the libFuzzer programs with clang (in build-fuzz/) and runs each
-# for SECONDS on a scratch copy of its seed corpus, two at a time. Fails when
+# for SECONDS on a scratch copy of its seed corpus, two at a time (or
+# FUZZ_PARALLEL at a time). Fails when
 # any run ends in a crash, a failed check, a leak, a timeout, running out of
 # memory or a sanitizer report, and prints which target and where the
 # input that caused it was kept.
@@ -62,20 +63,21 @@ run_one() {
     echo $? >"$work/$target.status"
 }
 
-# Two at a time, one per core.
+# FUZZ_PARALLEL targets at a time (default 2, one per core).
+parallel=${FUZZ_PARALLEL:-2}
 set -- $targets
 while [ $# -gt 0 ]; do
-    run_one "$1" &
-    first=$!
-    second=
-    if [ $# -gt 1 ]; then
-        run_one "$2" &
-        second=$!
+    pids=
+    n=0
+    while [ $# -gt 0 ] && [ "$n" -lt "$parallel" ]; do
+        run_one "$1" &
+        pids="$pids $!"
+        n=$((n + 1))
         shift
-    fi
-    shift
-    wait $first
-    [ -n "$second" ] && wait "$second"
+    done
+    for pid in $pids; do
+        wait "$pid"
+    done
 done
 
 failed=0
