@@ -114,6 +114,14 @@ void put_figures(page_output& out, const page_content& c) {
     put(out, "</p>\n</section>\n");
 }
 
+// A chart with its caption, which is also the drawing's accessible description.
+void put_chart(page_output& out, bar_chart& chart, const std::string& caption) {
+    chart.description = caption;
+    put(out, "<figure>\n");
+    put(out, svg_bar_chart(chart));
+    put(out, "<figcaption>" + html_escape(caption) + "</figcaption>\n</figure>\n");
+}
+
 void put_histogram(page_output& out, const page_content& c) {
     bar_chart chart;
     chart.id = "means";
@@ -133,10 +141,7 @@ void put_histogram(page_output& out, const page_content& c) {
                              " of msd.txt, by its mean distance from the strong set, in bins " +
                              edge_text(width) +
                              " wide; a mean on a bin edge counts in the bin above the edge.";
-    chart.description = caption;
-    put(out, "<figure>\n");
-    put(out, svg_bar_chart(chart));
-    put(out, "<figcaption>" + html_escape(caption) + "</figcaption>\n</figure>\n");
+    put_chart(out, chart, caption);
 }
 
 void put_hop_chart(page_output& out, const page_content& c) {
@@ -166,10 +171,7 @@ void put_hop_chart(page_output& out, const page_content& c) {
                   "best-connected key; counts summed over every key would need one report file "
                   "per key.";
     }
-    chart.description = caption;
-    put(out, "<figure>\n");
-    put(out, svg_bar_chart(chart));
-    put(out, "<figcaption>" + html_escape(caption) + "</figcaption>\n</figure>\n");
+    put_chart(out, chart, caption);
 }
 
 void put_ranking(page_output& out, const page_content& c) {

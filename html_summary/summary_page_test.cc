@@ -1,6 +1,7 @@
 #include "summary_page.h"
 
 #include "html_text.h"
+#include "test_dirs.h"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +9,6 @@
 #include <unistd.h>
 
 namespace {
-
-size_t count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
 
 TEST(HtmlText, EscapingAndNumbers) {
     EXPECT_EQ(html_escape("<a href=\"x\">Tom & Jerry's</a>"),

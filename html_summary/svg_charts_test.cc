@@ -1,15 +1,10 @@
 #include "svg_charts.h"
 
+#include "test_dirs.h"
+
 #include <gtest/gtest.h>
 
 namespace {
-
-size_t count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
 
 TEST(SvgCharts, YAxisSteps) {
     const struct {

@@ -17,6 +17,9 @@ struct scratch_dir {
     std::string dir() const { return path.string() + "/"; }
 };
 
+// How many times part stands in text, overlapping included.
+size_t count(const std::string& text, const std::string& part);
+
 void write_file(const std::filesystem::path& path, const std::string& text);
 std::string read_file(const std::filesystem::path& path);
 
