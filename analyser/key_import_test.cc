@@ -26,6 +26,17 @@ struct import_result {
     key_graph g;
 };
 
+// Everything written to a temporary stream, from its start.
+std::string read_back(FILE* stream) {
+    std::rewind(stream);
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
+        text.append(buffer, n);
+    return text;
+}
+
 import_result run_import(const std::string& list) {
     import_result r;
     FILE* input = tmpfile();
@@ -34,11 +45,7 @@ import_result run_import(const std::string& list) {
     EXPECT_EQ(std::fwrite(list.data(), 1, list.size(), input), list.size());
     std::rewind(input);
     r.status = import_keys(input, "test.keys", status, r.g);
-    std::rewind(status);
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, status)) > 0)
-        r.status_text.append(buffer, n);
+    r.status_text = read_back(status);
     (void)std::fclose(input);
     (void)std::fclose(status);
     return r;
@@ -215,11 +222,7 @@ import_result run_scripted_import(scripted_input& script, bool seekable) {
     FILE* status = tmpfile();
     import_result r;
     r.status = import_keys(input, "scripted.keys", status, r.g);
-    std::rewind(status);
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, status)) > 0)
-        r.status_text.append(buffer, n);
+    r.status_text = read_back(status);
     (void)std::fclose(input);
     (void)std::fclose(status);
     return r;
