@@ -738,7 +738,6 @@ distance_table fast_analysis(const key_graph& g, const set_results& s, int threa
     distance_table table;
     for (int32_t k = 0; k < g.key_count; ++k)
         if (s.reachable[k]) table.keys.push_back(k);
-    table.stats.resize(table.keys.size());
     if (table.keys.empty()) return table;
     threads = std::max(threads, 1);
 
@@ -753,6 +752,8 @@ distance_table fast_analysis(const key_graph& g, const set_results& s, int threa
         source_results results{stats, far.runs};
         progress_phase progress("analysis", members, "members");
         run_searches(graph, threads, steps, results);
+        // Made only now that the lane arrays are gone.
+        table.stats.resize(table.keys.size());
         for (size_t c = 0; c < graph.entry_of.size(); ++c)
             table.stats[graph.entry_of[c]] = stats[c];
     }
