@@ -59,11 +59,14 @@ int passphrase_from_env_or_tty(char* buffer, int size) {
     int n = unmangle_passphrase(value, len);
     if (n > size) {
         wipe_secret(value, static_cast<size_t>(len));
+        wipe_passphrase_variable();
         fatal_too_long();
     }
     memcpy(buffer, value, static_cast<size_t>(n));
-    // From here on the variable reads as empty, also for every child.
+    // From here on the variable reads as empty, also for every child: this
+    // copy (decoded in place, so its length is wiped as found) and any other.
     wipe_secret(value, static_cast<size_t>(len));
+    wipe_passphrase_variable();
     return n;
 }
 
