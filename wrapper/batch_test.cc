@@ -34,7 +34,8 @@ TEST(BatchCommand, TextAroundTheLine) {
     settings.verbosity = 50;
     char text[512];
     format_batch_command(text, sizeof text, "gpg -d 'a b'");
-    std::string want = "exec nimvara";
+    std::string want = "nimvara_passphrase=$NIMVARA_PASSPHRASE; unset NIMVARA_PASSPHRASE; "
+                       "NIMVARA_PASSPHRASE=$nimvara_passphrase exec nimvara";
     for (int i = 0; i < 42; ++i)
         want += " -v";
     want += " -o --passphrase-fd -- gpg -d 'a b'";
