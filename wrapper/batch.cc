@@ -95,8 +95,7 @@ void run_command_line(const char* line) {
         // The original end is close-on-exec anyway; closing it is tidiness.
         (void)close(ends[0]);
     } else {
-        int flags = fcntl(0, F_GETFD);
-        if (flags < 0 || fcntl(0, F_SETFD, flags & ~FD_CLOEXEC) < 0) fatal_errno();
+        keep_across_exec(0);
     }
     static char command_text[COMMAND_TEXT_SIZE];
     format_batch_command(command_text, COMMAND_TEXT_SIZE, line);
