@@ -19,17 +19,6 @@ namespace {
 constexpr int COMMAND_TEXT_SIZE = 65536;
 constexpr int VERBOSITY_TEXT_SIZE = 128;
 
-// The shell inherits the mangled passphrase in its environment, and every
-// program it starts would inherit it from there. This prefix moves the value
-// into a shell variable that is not exported and gives it back, as
-// NIMVARA_PASSPHRASE, to the nested wrapper alone: an assignment in front of
-// exec reaches the program exec starts, while the other members of a
-// pipeline, command substitutions and the programs they run see no
-// variable. The shell's own process keeps its initial environment, though.
-constexpr const char* KEEP_VARIABLE_TO_EXEC =
-    "nimvara_passphrase=$NIMVARA_PASSPHRASE; unset NIMVARA_PASSPHRASE; "
-    "NIMVARA_PASSPHRASE=$nimvara_passphrase ";
-
 bool taken_literally_by_shell(const char* word) {
     if (*word == '\0') return false;
     for (const char* p = word; *p != '\0'; ++p)
@@ -72,7 +61,7 @@ void format_batch_command(char* text, int size, const char* line) {
     // a path with a space or a quote must still name this program.
     static char self_word[COMMAND_TEXT_SIZE];
     static char option_word[COMMAND_TEXT_SIZE];
-    do_snprintf(text, static_cast<size_t>(size), "%sexec %s%s -o %s -- %s", KEEP_VARIABLE_TO_EXEC,
+    do_snprintf(text, static_cast<size_t>(size), "exec %s%s -o %s -- %s",
                 shell_word(settings.self_path, self_word, COMMAND_TEXT_SIZE), verbosity_text,
                 shell_word(settings.option_name, option_word, COMMAND_TEXT_SIZE), line);
 }

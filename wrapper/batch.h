@@ -12,7 +12,6 @@ void run_command_line(const char* line);
 // (written into buffer). Ends the process when the quoted form does not fit.
 const char* shell_word(const char* word, char* buffer, int size);
 
-// The text the shell runs for a line: "exec <self> [-v ...] -o <option> -- <line>",
-// after a prefix that hands NIMVARA_PASSPHRASE to that exec alone.
+// The text the shell runs for a line: "exec <self> [-v ...] -o <option> -- <line>".
 // Ends the process with "do_snprintf() size exceeded" when it does not fit.
 void format_batch_command(char* text, int size, const char* line);

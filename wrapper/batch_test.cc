@@ -34,8 +34,7 @@ TEST(BatchCommand, TextAroundTheLine) {
     settings.verbosity = 50;
     char text[512];
     format_batch_command(text, sizeof text, "gpg -d 'a b'");
-    std::string want = "nimvara_passphrase=$NIMVARA_PASSPHRASE; unset NIMVARA_PASSPHRASE; "
-                       "NIMVARA_PASSPHRASE=$nimvara_passphrase exec nimvara";
+    std::string want = "exec nimvara";
     for (int i = 0; i < 42; ++i)
         want += " -v";
     want += " -o --passphrase-fd -- gpg -d 'a b'";
