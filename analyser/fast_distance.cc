@@ -271,6 +271,7 @@ struct batch_search {
     int32_t searched_count = 0;
     int32_t lane_members = 0; // members[0, lane_members) are searched in batches
     int32_t batch_count = 0;
+    int32_t abandoned_level = -1; // see budget
 
     // The statistics and farthest lists of each searched key, gathered over
     // all batches.
@@ -313,7 +314,6 @@ struct batch_search {
     // (abandoned_level, or -1) to single-source searches.
     std::chrono::steady_clock::time_point batch_started;
     std::chrono::duration<double> budget{1e300};
-    int32_t abandoned_level = -1;
 
     std::atomic<int32_t> next_chunk{0};
     std::atomic<int64_t> tally_keys{0};
