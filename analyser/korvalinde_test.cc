@@ -383,11 +383,10 @@ TEST_F(Korvalinde, ShippedSample) {
 }
 
 // One chain of a million keys, in both directions, run end to end: the set
-// search and the reachability pass go a million keys deep. The per-key
-// searches of the straightforward analysis make this quadratic, so it runs
-// only where the fast distance analysis is built. The ids' low halves repeat
-// every 1024 keys, so that the million reports go into 1024 files; they are
-// written to memory-backed storage where there is some.
+// search, the reachability pass and the distance analysis all go a million
+// keys deep. The ids' low halves repeat every 1024 keys, so that the million
+// reports go into 1024 files; they are written to memory-backed storage
+// where there is some.
 TEST_F(Korvalinde, MillionKeyChain) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // Instrumented, the two million-key runs take minutes; the same deep
