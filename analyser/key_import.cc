@@ -29,8 +29,8 @@ long parse_group(const char* chars) {
     return std::strtol(group, nullptr, 16);
 }
 
-// Reads a stream in large chunks and hands out consecutive 18-byte blocks
-// from its start; a final block of fewer than 18 bytes is never handed out.
+// Reads a stream in large chunks and hands out consecutive record-sized
+// blocks from its start; a final shorter block is never handed out.
 struct block_reader {
     FILE* input;
     // About 126 KiB: reads this large cost no more per byte than larger ones,
@@ -117,7 +117,7 @@ void add_key(key_graph& g, key_lookup& lookup, const char* id_chars) {
 
 namespace {
 
-// A key list held in memory: its consecutive 18-byte blocks, the same ones a
+// A key list held in memory: its consecutive record-sized blocks, the same ones a
 // file of these bytes gives.
 struct memory_reader {
     const char* data;
@@ -187,12 +187,12 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
     {
         auto reader = open_pass(source);
         while (const char* block = next_block(reader)) {
-            if (block[17] != '\n' || block[0] != 'p') continue;
+            if (block[RECORD_LINE_END_AT] != '\n' || block[RECORD_TYPE_AT] != RECORD_KEY) continue;
             if (g.key_count == std::numeric_limits<int32_t>::max()) {
                 std::fprintf(stderr, "korvalinde: too many keys in %s\n", input_path);
                 return 1;
             }
-            add_key(g, lookup, block + 1);
+            add_key(g, lookup, block + RECORD_ID_AT);
         }
         if (pass_failed(source)) return 1;
     }
@@ -207,16 +207,16 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
         auto reader = open_pass(source);
         int32_t current_key = -1;
         while (const char* block = next_block(reader)) {
-            if (block[17] != '\n') continue;
-            if (block[0] == 'p') {
-                current_key = find_key(lookup, block + 1);
+            if (block[RECORD_LINE_END_AT] != '\n') continue;
+            if (block[RECORD_TYPE_AT] == RECORD_KEY) {
+                current_key = find_key(lookup, block + RECORD_ID_AT);
                 if (current_key == -1) {
                     // Only possible when the file changed between the passes.
                     std::fprintf(status_file, "Error finding key in pass 2.\n");
                     return 1;
                 }
-            } else if (block[0] == 's') {
-                int32_t signer = find_key(lookup, block + 1);
+            } else if (block[RECORD_TYPE_AT] == RECORD_SIGNATURE) {
+                int32_t signer = find_key(lookup, block + RECORD_ID_AT);
                 if (signer != -1 && current_key != -1) {
                     edges.emplace_back(signer, current_key);
                     ++g.sig_count;

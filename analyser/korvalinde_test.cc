@@ -1,5 +1,7 @@
 // korvalinde run the way it is used: the built program in a scratch
 // directory, with its real files, descriptors and exit statuses.
+#include "graph_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -113,13 +115,6 @@ class Korvalinde : public ::testing::Test {
     }
 };
 
-// NOLINTNEXTLINE(cert-err58-cpp): a test constant; no memory at start-up ends the run
-const std::string FIXED_LINES =
-    "This individual key report was generated as part of the monthly korvalinde\n"
-    "report at https://nimvara.example.org/korvalinde/.\n\n"
-    "Note: Key signature counts and lists are from a pruned list that only\n"
-    "includes keys with signatures other than their own.\n\n";
-
 } // namespace
 
 TEST_F(Korvalinde, FourKeysWriteEveryFile) {
@@ -140,7 +135,7 @@ TEST_F(Korvalinde, FourKeysWriteEveryFile) {
                                 "00000000 0000000C   1.5000\n00000000 0000000D   2.5000\n");
     EXPECT_EQ(files["other.txt"], "Average mean is    1.2500\n");
     EXPECT_EQ(files["00/0000000A"],
-              "KeyID 00000000 0000000A\n\n" + FIXED_LINES +
+              "KeyID 00000000 0000000A\n\n" + std::string(REPORT_PREAMBLE) +
                   "Signatures to this key:\n  00000000 0000000B\n"
                   "Total: 1 signatures to this id from this set\n\n"
                   "Signatures from this key:\n  00000000 0000000B\n"
@@ -388,11 +383,10 @@ TEST_F(Korvalinde, ShippedSample) {
 }
 
 // One chain of a million keys, in both directions, run end to end: the set
-// search and the reachability pass go a million keys deep. The per-key
-// searches of the straightforward analysis make this quadratic, so it runs
-// only where the fast distance analysis is built. The ids' low halves repeat
-// every 1024 keys, so that the million reports go into 1024 files; they are
-// written to memory-backed storage where there is some.
+// search, the reachability pass and the distance analysis all go a million
+// keys deep. The ids' low halves repeat every 1024 keys, so that the million
+// reports go into 1024 files; they are written to memory-backed storage
+// where there is some.
 TEST_F(Korvalinde, MillionKeyChain) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // Instrumented, the two million-key runs take minutes; the same deep

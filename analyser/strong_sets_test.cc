@@ -1,5 +1,5 @@
 #include "strong_sets.h"
-#include "test_graphs.h"
+#include "graph_fixture.h"
 
 #include <gtest/gtest.h>
 

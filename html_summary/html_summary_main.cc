@@ -58,7 +58,7 @@ void make_page(const summary_settings& settings) {
     }
     content.report_prefix = href_prefix(settings.page_path, settings.dir);
 
-    page_file file;
+    atomic_file file;
     open_page_file(file, settings.page_path);
     page_output out;
     out.fd = file.fd;

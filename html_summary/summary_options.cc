@@ -1,5 +1,7 @@
 #include "summary_options.h"
 
+#include "decimal.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -22,12 +24,9 @@ void print_usage(FILE* stream, const char* program) {
 }
 
 bool parse_limit(const char* text, size_t& limit) {
-    if (*text < '0' || *text > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long n = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || n > MAX_RANKING_LIMIT) return false;
-    limit = static_cast<size_t>(n);
+    const std::optional<uint64_t> n = parse_decimal(text, 0, MAX_RANKING_LIMIT);
+    if (!n) return false;
+    limit = static_cast<size_t>(*n);
     return true;
 }
 

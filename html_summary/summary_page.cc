@@ -1,6 +1,7 @@
 #include "summary_page.h"
 
 #include "html_text.h"
+#include "file_io.h"
 #include "svg_charts.h"
 
 #include <cerrno>
@@ -215,15 +216,9 @@ void put(page_output& out, std::string_view text) {
 bool flush_page(page_output& out) {
     if (out.error != 0) return false;
     if (out.fd < 0) return true;
-    size_t done = 0;
-    while (done < out.buffer.size()) {
-        ssize_t n = write(out.fd, out.buffer.data() + done, out.buffer.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            out.error = errno;
-            return false;
-        }
-        done += static_cast<size_t>(n);
+    if (!write_all(out.fd, out.buffer.data(), out.buffer.size())) {
+        out.error = errno;
+        return false;
     }
     out.buffer.clear();
     return true;
