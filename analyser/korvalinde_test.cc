@@ -232,10 +232,29 @@ TEST_F(Korvalinde, EmptyKeyList) {
     EXPECT_EQ(read_file(dir / "output/status.txt"),
               "Importing pass 1 (keys)...\ndone.\n0 keys imported\n"
               "Importing pass 2 (sigs)...\ndone.\n0 sigs imported\n"
-              "reachable set is size 1\nstrongly connected set is size 0\n");
+              "reachable set is size 0\nstrongly connected set is size 0\n");
     EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    0.0000\n");
     EXPECT_EQ(read_file(dir / "output/msd.txt"), "");
     EXPECT_EQ(read_file(dir / "output/othersets.txt"), "");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Korvalinde, InputThatIsNotAKeyList) {
+    // Mostly malformed records: the import's rules still apply (the two
+    // records that happen to be well formed are read), with a warning.
+    std::string text = "# A README, not a key list\n\nSome prose going on, on..\n";
+    ASSERT_EQ(text.size(), 3 * 18u);
+    write_file(dir / "README", text + four_keys().substr(0, 36) + text + text);
+    run_result r = run({"-o", "out", "README"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: 9 of the 11 records of README are malformed"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("is it a key list?"), std::string::npos);
+    EXPECT_NE(read_file(dir / "out/status.txt").find("1 keys imported\n"), std::string::npos);
+    // A key list with a few bad records gets no warning.
+    write_file(dir / "a.keys", four_keys() + "junk\n");
+    EXPECT_EQ(run({"-o", "out", "a.keys"}).err, "");
 }
 
 TEST_F(Korvalinde, KeysSharingAnIdLowShareOneFile) {
