@@ -38,11 +38,11 @@ void open_page_file(page_file& file, const std::string& path) {
     file.temp_path = std::move(temp);
 }
 
-void commit_page_file(page_file& file) {
+void commit_page_file(page_file& file, bool sync) {
     mode_t mask = umask(0);
     (void)umask(mask); // restores the mask just read; umask cannot fail
     if (fchmod(file.fd, 0666 & ~mask) != 0) fail(file.temp_path, "cannot set permissions", errno);
-    if (fsync(file.fd) != 0) fail(file.temp_path, "cannot write", errno);
+    if (sync && fsync(file.fd) != 0) fail(file.temp_path, "cannot write", errno);
     int fd = file.fd;
     file.fd = -1;
     if (close(fd) != 0) fail(file.temp_path, "cannot write", errno);

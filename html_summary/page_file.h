@@ -28,9 +28,10 @@ struct page_file {
 void open_page_file(page_file& file, const std::string& path);
 
 // Gives the file the permissions a new file gets (0666 less the umask),
-// flushes it to disk, closes it and renames it to its path; throws
-// page_error, leaving no temporary file behind.
-void commit_page_file(page_file& file);
+// flushes it to disk (unless sync is false: the caller syncs many files at
+// once), closes it and renames it to its path; throws page_error, leaving no
+// temporary file behind.
+void commit_page_file(page_file& file, bool sync = true);
 
 // The relative URL prefix from the directory of page_path to dir: "" when
 // they are the same directory, otherwise a path ending in "/".
