@@ -81,6 +81,7 @@
 #include "lane_set.h"
 #include "progress.h"
 #include "search_graph.h"
+#include "start_threads.h"
 #include "worker_threads.h"
 
 #include <algorithm>
@@ -90,7 +91,6 @@
 #include <chrono>
 #include <cstdio>
 #include <new>
-#include <system_error>
 #include <thread>
 
 namespace {
@@ -673,23 +673,16 @@ int32_t run_batches(const search_graph& graph, int32_t lane_members, int threads
     std::vector<std::thread> helpers;
     // Reserved first, so that no allocation can fail while threads run.
     helpers.reserve(static_cast<size_t>(threads));
-    for (int t = 1; t < threads; ++t) {
-        try {
-            // Threads that start are numbered without gaps.
-            helpers.emplace_back(worker, static_cast<int32_t>(helpers.size()) + 1);
-        } catch (const std::system_error&) {
-            // Every key is still analysed, by the threads that did start:
-            // the missing thread's place at the barrier is given up.
-            std::fprintf(stderr, "Cannot create thread %d.", t);
-            sync.arrive_and_drop();
-        }
-    }
+    const int running = start_helper_threads(helpers, threads, worker);
+    // Every key is still analysed, by the threads that did start: the places
+    // at the barrier of those that did not are given up.
+    for (int t = running; t < threads; ++t)
+        sync.arrive_and_drop();
     // The helpers are in the reset phase, which does not look at the
     // owners; the first level starts only after this thread's arrival.
-    search.set_workers(static_cast<int32_t>(helpers.size()) + 1);
+    search.set_workers(running);
     worker(0);
-    for (std::thread& h : helpers)
-        h.join();
+    join_helper_threads(helpers);
     if (search.abandoned_level >= 0) abandoned_batch = search.batch;
     return search.abandoned_level;
 }

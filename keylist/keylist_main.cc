@@ -1,7 +1,9 @@
 // korvalinde-keylist: turns gpg's machine-readable listing of keys and
 // signatures into the key list korvalinde reads. The listing is parsed as it
 // streams in; the key list is written only once the whole listing has been
-// read without error, to a temporary file renamed into place with -o.
+// read without error, atomically with -o.
+#include "atomic_file.h"
+#include "file_io.h"
 #include "key_list_table.h"
 #include "keylist_options.h"
 #include "listing_parser.h"
@@ -48,19 +50,6 @@ bool read_listing(int fd, const std::string& name, listing_parser& parser) {
     return true;
 }
 
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Writes the key list to standard output.
 bool write_to_stdout(const key_list_table& table, written_counts& counts) {
     auto write = [](const char* data, size_t size) { return write_all(STDOUT_FILENO, data, size); };
@@ -71,54 +60,35 @@ bool write_to_stdout(const key_list_table& table, written_counts& counts) {
     return true;
 }
 
-// Writes the key list to a temporary file beside path and renames it into
-// place; on any failure the temporary is removed and path is left as it was.
+// Writes the key list to path atomically (atomic_file.h): on any failure
+// path is left as it was and no temporary remains.
 bool write_to_file(const std::string& path, const key_list_table& table, written_counts& counts) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        report_errno(path, "cannot create a temporary file beside it");
-        return false;
-    }
-    // mkstemp makes the file readable by its owner only; give it the mode a
-    // newly created file gets.
-    const mode_t mask = umask(0);
-    umask(mask); // restores the mask; the call cannot fail
-    bool ok = fchmod(fd, 0666 & ~mask) == 0;
-    const char* what = "cannot set the mode of the temporary file";
+    atomic_file file;
+    bool ok = atomic_open(file, path);
     if (ok) {
-        auto write = [fd](const char* data, size_t size) { return write_all(fd, data, size); };
-        try {
-            ok = write_key_list(table, write, counts);
-        } catch (...) {
-            // Out of memory while building a chunk: the temporary must not
-            // outlive the run. Neither call can make matters worse here.
-            (void)close(fd);
-            (void)unlink(temporary.c_str());
-            throw;
-        }
-        what = "write error";
+        auto write = [&file](const char* data, size_t size) {
+            return atomic_write(file, data, size);
+        };
+        ok = write_key_list(table, write, counts) && atomic_commit(file);
     }
-    // Data reach the disk before the name does, so a crash never leaves a
-    // truncated list under the final name.
-    if (ok && fsync(fd) != 0) ok = false;
-    const int saved_errno = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-    } else if (!ok) {
-        errno = saved_errno;
-    }
-    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
+    if (ok) return true;
+    const char* what = "write error";
+    switch (file.failed_step) {
+    case atomic_step::create:
+        what = "cannot create a temporary file beside it";
+        break;
+    case atomic_step::set_mode:
+        what = "cannot set the mode of the temporary file";
+        break;
+    case atomic_step::rename:
         what = "cannot rename the temporary file into place";
+        break;
+    default:
+        break;
     }
-    if (!ok) {
-        report_errno(path, what);
-        // The temporary is ours and incomplete; if it cannot be removed there
-        // is nothing better to do than leave it.
-        (void)unlink(temporary.c_str());
-    }
-    return ok;
+    errno = file.error;
+    report_errno(path, what);
+    return false;
 }
 
 void print_summary(const keylist_counts& c, const written_counts& w) {
