@@ -40,8 +40,9 @@
 // per level, over as many levels as the graph is long, and a batch costs far
 // more than LANES plain searches. So the analysis measures: it first runs a
 // few plain breadth-first searches from the last members in lane order
-// (timed, and counted like any other), and any batch that runs longer than
-// those searches would for its members is left at the end of a level d; its
+// (timed in processor time, and counted like any other), and any batch that
+// takes more processor time, over all threads, than those searches would for
+// its members is left at the end of a level d; its
 // members are then searched one by one, recording only the keys farther than
 // d, and so are all members after it. A single-source search costs one visit
 // per searched key and signature, so no graph costs much more than one
@@ -88,8 +89,8 @@
 #include <atomic>
 #include <barrier>
 #include <bit>
-#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <new>
 #include <thread>
 
@@ -108,10 +109,26 @@ constexpr int64_t TOP_DOWN_COST = 2;
 // Top-down levels with at most this many frontier signatures are run by one
 // thread alone.
 constexpr int64_t SERIAL_EDGES = 8192;
-// The timed single-source searches: at least this long in all, and at most
-// this many searches.
+// The timed single-source searches: at least this much processor time in
+// all, and at most this many searches.
 constexpr double PROBE_SECONDS = 0.02;
 constexpr int32_t PROBE_SEARCHES = 64;
+// A batch's cost is projected from its progress once it has used this share
+// of its budget.
+constexpr double PROJECT_AFTER = 1.0 / 16;
+
+// Processor time used so far by the calling thread or, with
+// CLOCK_PROCESS_CPUTIME_ID, by all threads, in seconds. Processor time and
+// not wall time compares the two kinds of search: on a loaded machine
+// both slow down in wall time, but not by the same factor, and the threads
+// of a batch may wait for a processor while the probe did not.
+double cpu_seconds(clockid_t clock) {
+    timespec now{};
+    // Cannot fail for these clocks on Linux; a failure reads as time 0,
+    // which only keeps batches running.
+    if (clock_gettime(clock, &now) != 0) return 0;
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 // The statistics of a key whose only signer has the statistics p.
 void inherit_shifted(const key_stats& p, int32_t member_count, key_stats& out) {
@@ -256,6 +273,7 @@ struct level_tally {
     int64_t frontier_keys = 0;     // keys that saw new lanes
     int64_t frontier_edges = 0;    // the signatures those keys made
     int64_t finished_in_edges = 0; // the signatures into keys that became complete
+    int64_t found_pairs = 0;       // (member, key) distances found
 };
 
 // The keys each thread put into the frontier of the two latest levels,
@@ -309,16 +327,20 @@ struct batch_search {
     int64_t frontier_keys = 0;
     int64_t frontier_edges = 0;
     int64_t open_in_edges = 0;
+    int64_t found_pairs = 0; // in this batch so far
 
-    // A batch that runs longer than budget is left at the end of a level
-    // (abandoned_level, or -1) to single-source searches.
-    std::chrono::steady_clock::time_point batch_started;
-    std::chrono::duration<double> budget{1e300};
+    // A batch that takes more processor time (all threads together) than
+    // budget is left at the end of a level (abandoned_level, or -1) to
+    // single-source searches.
+    double batch_started = 0;
+    double budget = 1e300;
+    double seconds_per_member = 1e300;
 
     std::atomic<int32_t> next_chunk{0};
     std::atomic<int64_t> tally_keys{0};
     std::atomic<int64_t> tally_edges{0};
     std::atomic<int64_t> tally_finished{0};
+    std::atomic<int64_t> tally_pairs{0};
 
     batch_search(const search_graph& g, level_steps how, int threads, int32_t in_lanes,
                  std::vector<key_stats>& st, std::vector<std::vector<uint16_t>>& r)
@@ -364,9 +386,11 @@ struct batch_search {
             l.keys[1].clear();
         }
         open_in_edges = static_cast<int64_t>(graph.signers.size());
+        found_pairs = 0;
         phase = search_phase::reset;
         level = 0;
-        batch_started = std::chrono::steady_clock::now();
+        budget = seconds_per_member * lane_count;
+        batch_started = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
     }
 
     // Records that key c sees the count lanes in fresh (within lines) at
@@ -398,6 +422,7 @@ struct batch_search {
         ++tally.frontier_keys;
         tally.frontier_edges += out_degree(c);
         if (complete) tally.finished_in_edges += in_degree(c);
+        tally.found_pairs += settled.count;
     }
 
     void reset_key(int32_t c, std::vector<int32_t>& out, level_tally& tally) {
@@ -571,10 +596,24 @@ struct batch_search {
         }
     }
 
+    // Whether this batch will cost more than its budget: it already has,
+    // or, once it has used a fair share of the budget, the time so far
+    // scaled to all the batch's (member, key) distances exceeds it. On deep
+    // graphs a batch finds distances at a steady rate and the projection
+    // leaves it early; on wide ones a batch ends long before the share.
+    bool over_budget() const {
+        const double spent = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - batch_started;
+        if (spent > budget) return true;
+        if (spent < budget * PROJECT_AFTER) return false;
+        const double all_pairs = static_cast<double>(lane_count) * searched_count;
+        return spent * all_pairs > budget * static_cast<double>(found_pairs);
+    }
+
     void end_phase(const level_tally& t) {
         frontier_keys = t.frontier_keys;
         frontier_edges = t.frontier_edges;
         open_in_edges -= t.finished_in_edges;
+        found_pairs += t.found_pairs;
     }
 
     // The step between two phases, run by one thread while the others wait.
@@ -583,13 +622,13 @@ struct batch_search {
     void next_phase() {
         end_phase({tally_keys.exchange(0, std::memory_order_relaxed),
                    tally_edges.exchange(0, std::memory_order_relaxed),
-                   tally_finished.exchange(0, std::memory_order_relaxed)});
+                   tally_finished.exchange(0, std::memory_order_relaxed),
+                   tally_pairs.exchange(0, std::memory_order_relaxed)});
         for (;;) {
             if (phase == search_phase::reset) {
                 phase = search_phase::level;
                 level = 1;
-            } else if (frontier_keys > 0 &&
-                       std::chrono::steady_clock::now() - batch_started > budget) {
+            } else if (frontier_keys > 0 && over_budget()) {
                 // The rest of this batch and the batches after it go to
                 // single-source searches, which take the pairs farther
                 // than this level.
@@ -637,12 +676,13 @@ struct batch_search {
         tally_keys.fetch_add(tally.frontier_keys, std::memory_order_relaxed);
         tally_edges.fetch_add(tally.frontier_edges, std::memory_order_relaxed);
         tally_finished.fetch_add(tally.finished_in_edges, std::memory_order_relaxed);
+        tally_pairs.fetch_add(tally.found_pairs, std::memory_order_relaxed);
     }
 };
 
 
 // Runs the batches over members[0, lane_members) on the given threads with
-// the given time budget per batch (seconds per member). Returns the level
+// the given budget per batch (processor seconds per member). Returns the level
 // at which a batch was left, or -1, and the batch in abandoned_batch.
 int32_t run_batches(const search_graph& graph, int32_t lane_members, int threads,
                     level_steps steps, double seconds_per_member, source_results& results,
@@ -650,8 +690,8 @@ int32_t run_batches(const search_graph& graph, int32_t lane_members, int threads
     batch_search search(graph, steps, threads, lane_members, results.stats, results.runs);
     abandoned_batch = -1;
     if (search.batch_count == 0 || search.searched_count == 0) return -1;
+    search.seconds_per_member = seconds_per_member;
     search.start_batch(0);
-    search.budget = std::chrono::duration<double>(seconds_per_member * LANES / threads);
     auto completion = [&search]() noexcept {
         try {
             search.next_phase();
@@ -697,7 +737,7 @@ void run_searches(const search_graph& graph, int threads, level_steps steps,
     double probe_seconds = 0;
     {
         source_scratch scratch;
-        const auto started = std::chrono::steady_clock::now();
+        const double started = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
         int32_t limit = 0; // the forced ways search in batches, unmeasured
         if (steps == level_steps::adaptive) limit = std::min(members, PROBE_SEARCHES);
         if (steps == level_steps::single_source_only) limit = members;
@@ -706,8 +746,7 @@ void run_searches(const search_graph& graph, int threads, level_steps steps,
             search_from_member(graph, members - 1 - probed, -1, scratch, results);
             progress_advance(1);
             ++probed;
-            probe_seconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            probe_seconds = cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - started;
         }
     }
     const int32_t lane_members = members - probed;
