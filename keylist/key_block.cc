@@ -80,7 +80,7 @@ void add_signature(key_block& block, uint64_t signer, unsigned sig_class, int64_
         ++counts.dropped_self;
         return;
     }
-    if (validity == '-') {
+    if (!verdict_counts(validity)) {
         ++counts.dropped_bad;
         return;
     }
@@ -92,9 +92,14 @@ void add_signature(key_block& block, uint64_t signer, unsigned sig_class, int64_
     block.uid_events.push_back({signer, created, false});
 }
 
+bool verdict_counts(char validity) {
+    return validity != '-' && validity != '?' && validity != '%';
+}
+
 void add_revocation(key_block& block, uint64_t signer, unsigned sig_class, int64_t created,
-                    const keylist_rules& rules, keylist_counts& counts) {
+                    const keylist_rules& rules, keylist_counts& counts, char validity) {
     (void)counts;
+    if (!verdict_counts(validity)) return;
     if (!block.in_user_id) {
         // A revocation on the key itself, made by the key: the key is revoked
         // even where gpg's validity letter does not say so.

@@ -25,7 +25,7 @@ struct keylist_counts {
     uint64_t dropped_self = 0;        // made by the key itself
     uint64_t dropped_revoked = 0;     // revoked later by their signer
     uint64_t dropped_expired = 0;     // expired, or made after, the reference date
-    uint64_t dropped_bad = 0;         // listed by gpg as a bad signature ("-")
+    uint64_t dropped_bad = 0;         // not verified: gpg's verdict other than "!", or our own
 };
 
 // One signature or revocation on the current user id, by its signer.
@@ -57,14 +57,20 @@ void start_user_id(key_block& block, keylist_counts& counts);
 void start_subkey(key_block& block, keylist_counts& counts);
 
 // A sig record. sig_class is the class byte; validity the first character of
-// gpg's validity field (0 when empty).
+// gpg's validity field (0 when empty: a listing without verdicts). With a
+// verdict, only "!" (verified) counts: "-" (bad), "?" (not checkable) and "%"
+// (refused, e.g. a weak digest) do not.
 void add_signature(key_block& block, uint64_t signer, unsigned sig_class, int64_t created,
                    int64_t expires, char validity, const keylist_rules& rules,
                    keylist_counts& counts);
 
-// A rev record.
+// A rev record; validity as for add_signature (a revocation that did not
+// verify revokes nothing).
 void add_revocation(key_block& block, uint64_t signer, unsigned sig_class, int64_t created,
-                    const keylist_rules& rules, keylist_counts& counts);
+                    const keylist_rules& rules, keylist_counts& counts, char validity = '\0');
+
+// Whether gpg's validity letter lets a signature count ("!" or none).
+bool verdict_counts(char validity);
 
 // Ends the block: closes the last user id and leaves block.signers sorted by
 // key id without repeats. Returns false when the key is left out entirely
