@@ -162,7 +162,14 @@ void take(packet_stream& s, bool final) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(avail, s.skip_remaining));
             consume(s, n);
             s.skip_remaining -= n;
-            if (s.skip_remaining > 0) return;
+            if (s.skip_remaining > 0) {
+                if (final) {
+                    report(s, s.offset, "skipped packet cut off by the end of the input");
+                    s.skip_remaining = 0;
+                    s.skip_partial = false;
+                }
+                return;
+            }
             if (!s.skip_partial) {
                 s.state = packet_stream::mode::packets;
                 continue;
