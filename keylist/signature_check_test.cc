@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -109,6 +111,111 @@ TEST(SignatureCheck, RefusesWhatCannotBeChecked) {
     std::vector<uint8_t> off_curve = p256.public_fields;
     off_curve.back() ^= 0x01;
     EXPECT_EQ(load_verify_key(PK_ECDSA, off_curve, none), check_result::malformed);
+}
+
+} // namespace
+
+// Self-signatures made by the real gpg, found with a minimal reader of its
+// export: public key, user id, then the v4 signature on that user id.
+namespace {
+
+struct exported_key {
+    std::vector<uint8_t> key_body;
+    std::vector<uint8_t> user_id;
+    std::vector<uint8_t> signature;
+};
+
+bool read_export(const std::vector<uint8_t>& data, exported_key& out) {
+    size_t pos = 0;
+    while (pos < data.size()) {
+        const uint8_t ctb = data[pos++];
+        if ((ctb & 0x80) == 0) return false;
+        size_t tag;
+        size_t length = 0;
+        if ((ctb & 0x40) != 0) {
+            tag = ctb & 0x3F;
+            if (pos >= data.size()) return false;
+            const uint8_t first = data[pos++];
+            if (first < 192) {
+                length = first;
+            } else if (first < 224 && pos < data.size()) {
+                length = ((first - 192u) << 8) + data[pos++] + 192;
+            } else if (first == 255 && pos + 4 <= data.size()) {
+                for (int i = 0; i < 4; ++i) length = (length << 8) | data[pos++];
+            } else {
+                return false;
+            }
+        } else {
+            tag = (ctb >> 2) & 0x0F;
+            const size_t bytes = size_t{1} << (ctb & 3);
+            if ((ctb & 3) == 3 || pos + bytes > data.size()) return false;
+            for (size_t i = 0; i < bytes; ++i) length = (length << 8) | data[pos++];
+        }
+        if (length > data.size() - pos) return false;
+        const std::vector<uint8_t> body(data.begin() + static_cast<ptrdiff_t>(pos),
+                                        data.begin() + static_cast<ptrdiff_t>(pos + length));
+        pos += length;
+        if (tag == 6) out.key_body = body;
+        if (tag == 13 && out.user_id.empty()) out.user_id = body;
+        if (tag == 2 && !out.user_id.empty() && out.signature.empty()) out.signature = body;
+    }
+    return out.key_body.size() > 6 && !out.signature.empty();
+}
+
+void put_be(digest_context& context, uint64_t value, int bytes) {
+    uint8_t buffer[4];
+    for (int i = 0; i < bytes; ++i) buffer[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
+    digest_update(context, std::span(buffer, static_cast<size_t>(bytes)));
+}
+
+TEST(SignatureCheck, VerifiesSelfSignaturesMadeByGpg) {
+    if (std::system("gpg --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "gpg is not installed";
+    char home[] = "/tmp/signature_check_test.XXXXXX";
+    ASSERT_NE(mkdtemp(home), nullptr);
+    const std::string gpg = std::string("gpg --homedir ") + home + " --batch --quiet ";
+    for (const char* algorithm : {"ed25519", "rsa2048"}) {
+        SCOPED_TRACE(algorithm);
+        const std::string uid = std::string("Test ") + algorithm + " <" + algorithm + "@example.org>";
+        const std::string file = std::string(home) + "/" + algorithm + ".gpg";
+        ASSERT_EQ(std::system((gpg + "--passphrase '' --quick-generate-key '" + uid + "' " + algorithm +
+                               " sign never 2>/dev/null && " + gpg + "--export '" + uid + "' >" + file)
+                                  .c_str()),
+                  0);
+        std::vector<uint8_t> data;
+        std::FILE* in = std::fopen(file.c_str(), "rb");
+        ASSERT_NE(in, nullptr);
+        for (int c; (c = std::fgetc(in)) != EOF;) data.push_back(static_cast<uint8_t>(c));
+        (void)std::fclose(in);
+        exported_key key;
+        ASSERT_TRUE(read_export(data, key));
+
+        verify_key verifier;
+        ASSERT_EQ(load_verify_key(key.key_body[5], std::span(key.key_body).subspan(6), verifier),
+                  check_result::valid);
+        const std::vector<uint8_t>& sig = key.signature;
+        ASSERT_EQ(sig[0], 4);
+        const size_t hashed_end = 6 + ((size_t{sig[4]} << 8) | sig[5]);
+        const size_t unhashed_end = hashed_end + 2 + ((size_t{sig[hashed_end]} << 8) | sig[hashed_end + 1]);
+        digest_context context;
+        ASSERT_TRUE(digest_begin(context, sig[3]));
+        put_be(context, 0x99, 1);
+        put_be(context, key.key_body.size(), 2);
+        digest_update(context, key.key_body);
+        put_be(context, 0xB4, 1);
+        put_be(context, key.user_id.size(), 4);
+        digest_update(context, key.user_id);
+        digest_update(context, std::span(sig).first(hashed_end));
+        put_be(context, 0x04FF, 2);
+        put_be(context, hashed_end, 4);
+        const digest_value digest = digest_final(context);
+        EXPECT_EQ(digest[0], sig[unhashed_end]);
+        EXPECT_EQ(digest[1], sig[unhashed_end + 1]);
+        std::vector<uint8_t> fields(sig.begin() + static_cast<ptrdiff_t>(unhashed_end + 2), sig.end());
+        EXPECT_EQ(check_signature(verifier, sig[3], digest, fields), check_result::valid);
+        fields.back() ^= 0x10;
+        EXPECT_EQ(check_signature(verifier, sig[3], digest, fields), check_result::bad_signature);
+    }
+    (void)std::system((std::string("gpgconf --homedir ") + home + " --kill all 2>/dev/null; rm -rf " + home).c_str());
 }
 
 } // namespace

@@ -81,7 +81,7 @@ const curve_oid* find_curve(std::string_view name) {
     return nullptr;
 }
 
-const std::array<uint8_t, 9> ed25519_oid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0xDA, 0x47, 0x0F, 0x01};
+constexpr std::array<uint8_t, 9> ed25519_oid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0xDA, 0x47, 0x0F, 0x01};
 
 bool finish_ed25519(EVP_PKEY* pkey, signing_key& out) {
     out = signing_key();
@@ -156,10 +156,7 @@ bool generate_ed25519_key(signing_key& out) {
 }
 
 bool generate_rsa_key(unsigned bits, signing_key& out) {
-    out = signing_key();
-    out.pkey = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits));
-    out.algorithm = 1;
-    return out.pkey != nullptr && append_bn_params(out.public_fields, out.pkey, {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E});
+    return signing_key_from_private(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)), out);
 }
 
 bool generate_ecdsa_key(std::string_view curve_name, signing_key& out) {
@@ -167,16 +164,63 @@ bool generate_ecdsa_key(std::string_view curve_name, signing_key& out) {
     const curve_oid* curve = find_curve(curve_name);
     if (curve == nullptr)
         return false;
-    out.pkey = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve->openssl_name);
+    return signing_key_from_private(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve->openssl_name), out);
+}
+
+bool signing_key_from_private(EVP_PKEY* pkey, signing_key& out) {
+    out = signing_key();
+    if (pkey == nullptr)
+        return false;
+    if (EVP_PKEY_is_a(pkey, "ED25519") != 0)
+        return finish_ed25519(pkey, out);
+    out.pkey = pkey;
+    if (EVP_PKEY_is_a(pkey, "RSA") != 0) {
+        out.algorithm = 1;
+        return append_bn_params(out.public_fields, pkey, {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E});
+    }
+    if (EVP_PKEY_is_a(pkey, "DSA") != 0) {
+        out.algorithm = 17;
+        return append_bn_params(out.public_fields, pkey,
+                                {OSSL_PKEY_PARAM_FFC_P, OSSL_PKEY_PARAM_FFC_Q, OSSL_PKEY_PARAM_FFC_G, OSSL_PKEY_PARAM_PUB_KEY});
+    }
+    if (EVP_PKEY_is_a(pkey, "EC") == 0)
+        return false;
     out.algorithm = 19;
+    std::array<char, 64> group{};
+    size_t group_size = 0;
+    if (EVP_PKEY_get_utf8_string_param(pkey, OSSL_PKEY_PARAM_GROUP_NAME, group.data(), group.size(), &group_size) != 1)
+        return false;
+    const std::string_view group_name(group.data(), group_size);
+    const curve_oid* curve = nullptr;
+    for (const char* name : {"P-256", "P-384", "P-521", "brainpoolP256r1", "brainpoolP384r1", "brainpoolP512r1"})
+        if (find_curve(name)->openssl_name == group_name)
+            curve = find_curve(name);
     std::array<uint8_t, 160> point{};
     size_t size = 0;
-    if (out.pkey == nullptr ||
-        EVP_PKEY_get_octet_string_param(out.pkey, OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &size) != 1)
+    if (curve == nullptr ||
+        EVP_PKEY_get_octet_string_param(pkey, OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &size) != 1)
         return false;
     out.public_fields.push_back(static_cast<uint8_t>(curve->oid.size()));
     out.public_fields.insert(out.public_fields.end(), curve->oid.begin(), curve->oid.end());
     append_mpi(out.public_fields, std::span<const uint8_t>(point.data(), size));
+    return true;
+}
+
+bool cv25519_subkey_fields(std::span<const uint8_t, 32> seed, std::vector<uint8_t>& fields) {
+    EVP_PKEY* pkey = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, seed.data(), seed.size());
+    std::array<uint8_t, 33> point{};
+    point[0] = 0x40;
+    size_t size = 32;
+    const bool ok = pkey != nullptr && EVP_PKEY_get_raw_public_key(pkey, point.data() + 1, &size) == 1 && size == 32;
+    EVP_PKEY_free(pkey);
+    if (!ok)
+        return false;
+    static const uint8_t oid[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01};
+    fields.assign({sizeof oid});
+    fields.insert(fields.end(), std::begin(oid), std::end(oid));
+    append_mpi(fields, point);
+    // Key derivation: SHA-256 and AES-128 key wrap.
+    fields.insert(fields.end(), {3, 1, 8, 7});
     return true;
 }
 

@@ -39,6 +39,14 @@ bool generate_rsa_key(unsigned bits, signing_key& out);
 bool generate_ecdsa_key(std::string_view curve, signing_key& out);
 bool generate_ed25519_key(signing_key& out);
 
+// Takes a private key made elsewhere (RSA, DSA, ECDSA on a known curve,
+// Ed25519) and fills in its OpenPGP fields. Frees pkey on failure.
+bool signing_key_from_private(evp_pkey_st* pkey, signing_key& out);
+
+// The OpenPGP public fields of a Curve25519 encryption subkey whose private
+// key is seed: the OID, the point, and the key derivation parameters.
+bool cv25519_subkey_fields(std::span<const uint8_t, 32> seed, std::vector<uint8_t>& fields);
+
 // DSA: the domain parameters take long to make, so one set serves many keys.
 struct dsa_domain {
     evp_pkey_st* params = nullptr;
