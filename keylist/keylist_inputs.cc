@@ -365,10 +365,11 @@ bool write_names(const keylist_reading& r, const std::function<bool(const char*,
     for (uint32_t i = 0; i < t.entries.size(); ++i) {
         const key_list_table::entry& e = t.entries[i];
         if (e.left_out) continue;
+        auto later = t.later_signers.find(i);
+        if (e.signer_count == 0 && later == t.later_signers.end()) continue; // no record
         ids.push_back(e.id);
         ids.insert(ids.end(), t.signers.begin() + static_cast<ptrdiff_t>(e.first_signer),
                    t.signers.begin() + static_cast<ptrdiff_t>(e.first_signer + e.signer_count));
-        auto later = t.later_signers.find(i);
         if (later != t.later_signers.end())
             ids.insert(ids.end(), later->second.begin(), later->second.end());
     }
