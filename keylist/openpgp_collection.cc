@@ -165,8 +165,13 @@ uint64_t arena_put(byte_arena& arena, std::initializer_list<std::span<const uint
     size_t total = 0;
     for (const auto& p : pieces)
         total += p.size();
-    if (arena.chunks.empty() || byte_arena::CHUNK - arena.used < total) {
-        arena.chunks.emplace_back(new uint8_t[std::max(total, byte_arena::CHUNK)]);
+    if (arena.chunks.empty() || arena.chunk_size - arena.used < total) {
+        // Chunks grow with what is held (a small input takes little), up to
+        // byte_arena::CHUNK.
+        const size_t next = std::min(byte_arena::CHUNK, std::max<size_t>(64 << 10, arena.held));
+        arena.chunk_size = std::max(total, next);
+        arena.chunks.emplace_back(new uint8_t[arena.chunk_size]);
+        arena.held += arena.chunk_size;
         arena.used = 0;
     }
     const uint64_t handle = uint64_t{arena.chunks.size() - 1} << 32 | arena.used;

@@ -32,10 +32,12 @@
 #include <string>
 #include <vector>
 
-// Blobs of bytes in 64 MiB chunks, addressed by a 64-bit handle.
+// Blobs of bytes in chunks of up to 64 MiB, addressed by a 64-bit handle.
 struct byte_arena {
     std::vector<std::unique_ptr<uint8_t[]>> chunks;
-    size_t used = 0; // in the last chunk
+    size_t used = 0;       // in the last chunk
+    size_t chunk_size = 0; // of the last chunk
+    size_t held = 0;       // in all chunks
     static constexpr size_t CHUNK = size_t{64} << 20;
     static constexpr uint64_t NONE = UINT64_MAX;
 };

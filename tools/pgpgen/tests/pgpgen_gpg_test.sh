@@ -35,7 +35,14 @@ python3 "$compare" "$work/manifest" "$work/listing1" || fail "gpg's verdicts dif
     --forged 0 --forged-revocations 0 --rsa2048 0.05 --dsa 0.03 --ecdsa 0.05 --revoked-keys 0.05 \
     --revoked-certs 0.1 --user-attributes 0.1 --split 0.02 || fail "pgpgen (binary directory)"
 gpg --homedir "$work/home2" --batch --quiet --import "$work"/dump2/* 2>/dev/null
-gpg --homedir "$work/home2" --batch --with-colons --fixed-list-mode --check-sigs 2>/dev/null |
+# gpg calls a certification by a key it has not listed yet in the same run
+# "?" (no public key), and only "!" counts in a checked listing: every key
+# is listed once first, with its self-signatures only.
+gpg --homedir "$work/home2" --batch --export --export-options export-minimal \
+    >"$work/minimal.gpg" 2>/dev/null
+gpg --homedir "$work/home2" --batch --with-colons --fixed-list-mode \
+    --keyring "$work/minimal.gpg" --keyring "$work/home2/pubring.kbx" --no-default-keyring \
+    --check-sigs 2>/dev/null |
     "$keylist" -o "$work/from_gpg" || fail "korvalinde-keylist"
 cmp "$work/expected" "$work/from_gpg" || fail "the expected key list differs from gpg's"
 [ -s "$work/expected" ] || fail "the expected key list is empty"
