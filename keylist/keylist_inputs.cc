@@ -204,8 +204,7 @@ bool read_listing_input(open_input& in, std::span<const uint8_t> start, keylist_
     };
     if (want_names)
         parser.on_user_id = [&r](uint64_t id, std::string_view escaped) {
-            if (r.listing_user_ids.count(id) == 0)
-                r.listing_user_ids.emplace(id, unescape_listing_field(escaped));
+            r.listing_user_ids.try_emplace(id, unescape_listing_field(escaped)); // the first stays
         };
     bool stopped = false;
     const bool ok = stream_rest(

@@ -108,10 +108,12 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
     } else {
         return; // on a subkey, directly on the key, or of a class the rules ignore
     }
-    if (!c.verify) {
+    // Unverified: everything counts; self-certifications are never looked at
+    // unless --names or --as-of needs them (they count nowhere).
+    const bool unchecked = !c.verify || (self && event.kind == event_kind::certification &&
+                                         !c.keep_self_signatures);
+    if (unchecked) {
         event.result = verdict::valid;
-    } else if (self && event.kind == event_kind::certification && !c.keep_self_signatures) {
-        event.result = verdict::valid; // never looked at: self-certifications count nowhere
     } else if (!self && is_certification(sig.sig_class) && sig.hash_algorithm == HASH_SHA1 &&
                sig.created > SHA1_CERTIFICATION_CUTOFF) {
         event.result = verdict::weak_hash;
@@ -294,11 +296,12 @@ void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, siz
         const std::span<const uint8_t> digest(blob, e.digest_size);
         const uint8_t* fields = blob + e.digest_size;
         verdict v;
-        if (stored == nullptr) {
+        // Absent, or another key with the same key id as the issuer's.
+        const bool absent = stored == nullptr ||
+                            ((e.flags & EVENT_ISSUER_FPR) != 0 &&
+                             std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0);
+        if (absent) {
             v = verdict::signer_absent;
-        } else if ((e.flags & EVENT_ISSUER_FPR) != 0 &&
-                   std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0) {
-            v = verdict::signer_absent; // another key with the same key id
         } else if (loaded != check_result::valid) {
             v = loaded == check_result::unsupported_algorithm ? verdict::unsupported_algorithm
                 : loaded == check_result::unsupported_curve   ? verdict::unsupported_curve

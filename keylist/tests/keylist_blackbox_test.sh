@@ -81,6 +81,10 @@ run 0 listing listing
 cmp -s out expected || fail "the same listing twice: wrong key list"
 run 1 -j 0 listing
 has err "-j needs a number"
+# --names: the listed keys whose user id the input holds (B is only a signer).
+run 0 --names names.txt -o names.keys listing
+[ "$(cat names.txt)" = "$(printf '%s\ta' "$A")" ] || fail "--names from a listing: $(cat names.txt)"
+rm names.txt names.keys
 run 0 -v listing
 has err "1 keys read, 1 keys written, 1 signatures written"
 has err "2 certifications read, dropped: 1 self, 0 revoked, 0 expired, 0 bad"
