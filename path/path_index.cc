@@ -1,6 +1,7 @@
 #include "path_index.h"
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -32,28 +33,32 @@ void build_direction(const path_index& ix, const std::vector<int64_t>& start,
 
 } // namespace
 
-path_index build_path_index(key_graph&& g) {
+path_index build_path_index(key_graph&& g, key_lookup&& lookup) {
     path_index ix;
+    ix.lookup = std::move(lookup);
     ix.key_count = g.key_count;
     ix.ids.resize(static_cast<size_t>(g.key_count));
     for (int32_t k = 0; k < g.key_count; ++k) {
         const key_record& r = g.key_table[static_cast<size_t>(k)];
         ix.ids[static_cast<size_t>(k)] = (static_cast<uint64_t>(r.id_high) << 32) | r.id_low;
-        remember_key(g, ix.lookup, k);
     }
-    g.key_table = {};
-
-    build_direction(ix, g.signs_start, g.signs_keys, ix.signs_start, ix.signs_keys);
-    g.signs_start = {};
-    g.signs_keys = {};
+    // The two directions are independent: one on a thread of its own. Each
+    // frees its part of the graph when done.
+    std::thread signs_builder([&ix, &g] {
+        build_direction(ix, g.signs_start, g.signs_keys, ix.signs_start, ix.signs_keys);
+        g.signs_start = {};
+        g.signs_keys = {};
+    });
     build_direction(ix, g.signed_by_start, g.signed_by_keys, ix.signers_start, ix.signers_keys);
     g.signed_by_start = {};
     g.signed_by_keys = {};
-
-    for (int32_t k = 0; k < ix.key_count; ++k)
-        if (key_of_id(ix, ix.ids[static_cast<size_t>(k)]) == k)
-            ix.by_low.push_back((ix.ids[static_cast<size_t>(k)] << 32) | static_cast<uint32_t>(k));
+    // The lookup holds each id once, with its lowest key index.
+    ix.by_low.reserve(ix.lookup.used);
+    for (const key_slot& slot : ix.lookup.slots)
+        if (slot.key >= 0) ix.by_low.push_back((slot.id << 32) | static_cast<uint32_t>(slot.key));
     std::sort(ix.by_low.begin(), ix.by_low.end());
+    signs_builder.join();
+    g.key_table = {};
     return ix;
 }
 

@@ -26,9 +26,9 @@ struct path_index {
     std::vector<uint64_t> by_low;
 };
 
-// Builds the index from an imported graph; takes the graph's adjacency
-// apart as it goes to keep the peak memory down.
-path_index build_path_index(key_graph&& g);
+// Builds the index from an imported graph and the import's id lookup;
+// takes the graph's adjacency apart as it goes to keep the peak memory down.
+path_index build_path_index(key_graph&& g, key_lookup&& lookup);
 
 inline std::span<const int32_t> signed_keys(const path_index& ix, int32_t k) {
     return {ix.signs_keys.data() + ix.signs_start[static_cast<size_t>(k)],
