@@ -36,7 +36,7 @@ for _ in range(int(sys.argv[2])):
     print(r.choice(ids), r.choice(ids))
 PY
     "$prog" -i "$1" --json -n 0 -k 1 - <"$work/path-bench.candidates" |
-        grep -v '"hops":null' | head -n "$2" | cut -c10-25,33-48 --output-delimiter=' '
+        grep -v '"hops":null' | head -n "$2" | cut -c10-25,34-49 --output-delimiter=' '
 }
 
 # STATS FILE: median, 99th percentile and largest of the "N us" lines.
