@@ -39,12 +39,15 @@ PY
         grep -v '"hops":null' | head -n "$2" | cut -c10-25,34-49 --output-delimiter=' '
 }
 
-# STATS FILE: median, 99th percentile and largest of the "N us" lines.
+# STATS FILE KIND: median, 99th percentile and largest of the per-query
+# "N us KIND" figures (wall or CPU).
+times_of() {
+    grep " us $2" "$1" | sed "s/.* \([0-9][0-9]*\) us $2.*/\1/" | sort -n
+}
 percentiles() {
-    grep ' us$' "$1" | awk '{ print $(NF - 1) }' | sort -n |
-        awk '{ t[NR] = $1 } END {
-            printf "%d queries: median %.2f ms, 99th percentile %.2f ms, largest %.2f ms\n",
-                NR, t[int((NR + 1) / 2)] / 1000, t[int(NR * 0.99 + 0.5)] / 1000, t[NR] / 1000 }'
+    times_of "$1" "$2" | awk -v kind="$2" '{ t[NR] = $1 } END {
+        printf "%d queries, %s: median %.2f ms, 99th percentile %.2f ms, largest %.2f ms\n",
+            NR, kind, t[int((NR + 1) / 2)] / 1000, t[int(NR * 0.99 + 0.5)] / 1000, t[NR] / 1000 }'
 }
 
 list=$work/path-bench-million.keys
@@ -60,7 +63,8 @@ reachable_pairs "$list" 1000 >"$work/path-bench.pairs"
 read -r wall user sys peak_kb <"$work/path-bench.time"
 grep 'start-up\|import ' "$work/path-bench.stats"
 echo "korvalinde-path, 1,000,000 keys, default -n 10 -k 8:"
-percentiles "$work/path-bench.stats"
+percentiles "$work/path-bench.stats" wall
+percentiles "$work/path-bench.stats" CPU
 awk -v w="$wall" -v u="$user" -v s="$sys" -v p="$peak_kb" -v i="$import_kb" 'BEGIN {
     printf "whole run %.2f s wall, %.2f s CPU; peak %.0f MB, korvalinde import peak %.0f MB: %.2f x\n",
         w, u + s, p / 1024, i / 1024, p / i }'
@@ -79,10 +83,10 @@ echo "100,000 keys, $nx_pairs pairs, hops + count + disjoint up to 8 (networkx l
 grep 'start-up' "$work/path-bench.ours"
 grep '^networkx: load' "$work/path-bench.theirs"
 printf 'korvalinde-path: '
-percentiles "$work/path-bench.ours"
-grep -v '^networkx' "$work/path-bench.theirs" | sed 's/$/ us/' >"$work/path-bench.theirs-us"
+percentiles "$work/path-bench.ours" wall
+grep -v '^networkx' "$work/path-bench.theirs" | sed 's/$/ us wall/' >"$work/path-bench.theirs-us"
 printf 'networkx: '
-percentiles "$work/path-bench.theirs-us"
-median() { grep ' us$' "$1" | awk '{ print $(NF - 1) }' | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
+percentiles "$work/path-bench.theirs-us" wall
+median() { times_of "$1" wall | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
 awk -v a="$(median "$work/path-bench.ours")" -v b="$(median "$work/path-bench.theirs-us")" \
-    'BEGIN { printf "median query time, networkx / korvalinde-path: %.0f\n", b / (a > 0 ? a : 1) }'
+    'BEGIN { printf "median query time (wall), networkx / korvalinde-path: %.0f\n", b / (a > 0 ? a : 1) }'
