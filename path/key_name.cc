@@ -63,6 +63,7 @@ key_choice find_named_key(const path_index& ix, std::string_view name) {
     std::string error = "ambiguous key " + hex_key_id(*value).substr(8) + ": " +
                         std::to_string(keys.size()) + " keys end in it:";
     std::vector<uint64_t> ids;
+    ids.reserve(keys.size());
     for (int32_t k : keys)
         ids.push_back(ix.ids[static_cast<size_t>(k)]);
     std::sort(ids.begin(), ids.end());

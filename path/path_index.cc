@@ -1,6 +1,7 @@
 #include "path_index.h"
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -42,13 +43,19 @@ path_index build_path_index(key_graph&& g, key_lookup&& lookup) {
         const key_record& r = g.key_table[static_cast<size_t>(k)];
         ix.ids[static_cast<size_t>(k)] = (static_cast<uint64_t>(r.id_high) << 32) | r.id_low;
     }
-    // The two directions are independent: one on a thread of its own. Each
-    // frees its part of the graph when done.
-    std::thread signs_builder([&ix, &g] {
+    // The two directions are independent: one on a thread of its own when
+    // a thread can be had. Each frees its part of the graph when done.
+    auto build_signs = [&ix, &g] {
         build_direction(ix, g.signs_start, g.signs_keys, ix.signs_start, ix.signs_keys);
         g.signs_start = {};
         g.signs_keys = {};
-    });
+    };
+    std::thread signs_builder;
+    try {
+        signs_builder = std::thread(build_signs);
+    } catch (const std::system_error&) {
+        build_signs(); // no thread: the same work, one after the other
+    }
     build_direction(ix, g.signed_by_start, g.signed_by_keys, ix.signers_start, ix.signers_keys);
     g.signed_by_start = {};
     g.signed_by_keys = {};
@@ -57,7 +64,7 @@ path_index build_path_index(key_graph&& g, key_lookup&& lookup) {
     for (const key_slot& slot : ix.lookup.slots)
         if (slot.key >= 0) ix.by_low.push_back((slot.id << 32) | static_cast<uint32_t>(slot.key));
     std::sort(ix.by_low.begin(), ix.by_low.end());
-    signs_builder.join();
+    if (signs_builder.joinable()) signs_builder.join();
     g.key_table = {};
     return ix;
 }

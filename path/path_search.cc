@@ -260,12 +260,16 @@ bool augment(const path_index& ix, search_space& space, flow_ends& ends) {
     std::vector<int32_t> back{sink};
     std::vector<int32_t> next;
     int32_t meet = -1;
-    while (meet < 0 && !front.empty() && !back.empty()) {
-        next.clear();
+    while (meet < 0) {
+        // The smaller frontier; an empty one is the smallest and ends the
+        // search without a path.
         bool forward = front.size() <= back.size();
+        std::vector<int32_t>& frontier = forward ? front : back;
+        if (frontier.empty()) break;
         std::vector<int32_t>& parent = forward ? space.parent_from : space.parent_to;
         const std::vector<int32_t>& other = forward ? space.parent_to : space.parent_from;
-        for (int32_t x : forward ? front : back) {
+        next.clear();
+        for (int32_t x : frontier) {
             auto visit = [&](int32_t y) {
                 if (meet >= 0 || parent[at(y)] != UNSEEN) return;
                 parent[at(y)] = x;
@@ -281,7 +285,7 @@ bool augment(const path_index& ix, search_space& space, flow_ends& ends) {
                 residual_predecessors(ix, space, ends, x, visit);
             if (meet >= 0) break;
         }
-        (forward ? front : back).swap(next);
+        frontier.swap(next);
     }
     if (meet >= 0) {
         std::vector<int32_t> nodes;
