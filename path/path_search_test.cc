@@ -87,34 +87,35 @@ void enumerate(const plain_graph& p, const std::vector<int>& dist, int t, std::v
 // Maximum flow from s's exit node to t's entry node; every key's entry and
 // exit joined by capacity 1, every signature of capacity 1.
 int max_flow(const plain_graph& p, int s, int t) {
-    auto n2 = static_cast<size_t>(2 * p.n);
-    std::vector<std::vector<int>> cap(n2, std::vector<int>(n2, 0));
-    for (int k = 0; k < p.n; ++k) {
-        cap[static_cast<size_t>(2 * k)][static_cast<size_t>(2 * k + 1)] = 1;
-        for (int w : p.out[static_cast<size_t>(k)])
-            cap[static_cast<size_t>(2 * k + 1)][static_cast<size_t>(2 * w)] = 1;
+    auto n = static_cast<size_t>(p.n);
+    std::vector<std::vector<int>> cap(2 * n, std::vector<int>(2 * n, 0));
+    for (size_t k = 0; k < n; ++k) {
+        cap[2 * k][2 * k + 1] = 1;
+        for (int w : p.out[k])
+            cap[2 * k + 1][2 * static_cast<size_t>(w)] = 1;
     }
-    int source = 2 * s + 1;
-    int sink = 2 * t;
+    size_t source = 2 * static_cast<size_t>(s) + 1;
+    size_t sink = 2 * static_cast<size_t>(t);
+    const size_t none = 2 * n;
     int flow = 0;
     for (;;) {
-        std::vector<int> parent(n2, -1);
-        parent[static_cast<size_t>(source)] = source;
-        std::queue<int> queue;
+        std::vector<size_t> parent(2 * n, none);
+        parent[source] = source;
+        std::queue<size_t> queue;
         queue.push(source);
-        while (!queue.empty() && parent[static_cast<size_t>(sink)] < 0) {
-            int x = queue.front();
+        while (!queue.empty() && parent[sink] == none) {
+            size_t x = queue.front();
             queue.pop();
-            for (size_t y = 0; y < n2; ++y)
-                if (cap[static_cast<size_t>(x)][y] > 0 && parent[y] < 0) {
+            for (size_t y = 0; y < 2 * n; ++y)
+                if (cap[x][y] > 0 && parent[y] == none) {
                     parent[y] = x;
-                    queue.push(static_cast<int>(y));
+                    queue.push(y);
                 }
         }
-        if (parent[static_cast<size_t>(sink)] < 0) return flow;
-        for (int y = sink; y != source; y = parent[static_cast<size_t>(y)]) {
-            --cap[static_cast<size_t>(parent[static_cast<size_t>(y)])][static_cast<size_t>(y)];
-            ++cap[static_cast<size_t>(y)][static_cast<size_t>(parent[static_cast<size_t>(y)])];
+        if (parent[sink] == none) return flow;
+        for (size_t y = sink; y != source; y = parent[y]) {
+            --cap[parent[y]][y];
+            ++cap[y][parent[y]];
         }
         ++flow;
     }
@@ -171,6 +172,7 @@ void check_random_graphs(int rounds, int most_keys, uint64_t seed) {
     for (int round = 0; round < rounds; ++round) {
         int n = 1 + static_cast<int>(random() % static_cast<uint64_t>(most_keys));
         std::vector<uint64_t> ids;
+        ids.reserve(static_cast<size_t>(n));
         for (int k = 0; k < n; ++k)
             ids.push_back(random() % 4 == 0 && k > 0 ? ids[random() % ids.size()] // repeated id
                                                      : random());
