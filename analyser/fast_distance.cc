@@ -62,6 +62,7 @@
 // members and keys, and each thread adds only its stack.
 #include "fast_distance.h"
 
+#include "start_threads.h"
 #include "worker_threads.h"
 
 #include "progress.h"
@@ -73,7 +74,6 @@
 #include <cstdio>
 #include <new>
 #include <sys/mman.h>
-#include <system_error>
 #include <thread>
 
 // Hot routines are built for several processor kinds and the right one is
@@ -818,23 +818,16 @@ void run_searches(const search_graph& graph, distance_table& table, int threads,
         }
     };
     std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t) {
-        try {
-            // Threads that start are numbered without gaps.
-            helpers.emplace_back(worker, static_cast<int32_t>(helpers.size()) + 1);
-        } catch (const std::system_error&) {
-            // Every key is still analysed, by the threads that did start:
-            // the missing thread's place at the barrier is given up.
-            std::fprintf(stderr, "Cannot create thread %d.", t);
-            sync.arrive_and_drop();
-        }
-    }
+    const int running = start_helper_threads(helpers, threads, worker);
+    // Every key is still analysed, by the threads that did start: the places
+    // at the barrier of those that did not are given up.
+    for (int t = running; t < threads; ++t)
+        sync.arrive_and_drop();
     // The helpers are in the reset phase, which does not look at the
     // owners; the first level starts only after this thread's arrival.
-    search.set_workers(static_cast<int32_t>(helpers.size()) + 1);
+    search.set_workers(running);
     worker(0);
-    for (std::thread& h : helpers)
-        h.join();
+    join_helper_threads(helpers);
     for (int32_t c = 0; c < search.searched_count; ++c) {
         key_stats& st = table.stats[graph.entry_of[c]];
         st = std::move(search.stats[c]);

@@ -73,8 +73,8 @@ void expect_same_tables(const distance_table& want, const distance_table& got,
 // Checks the fast analysis against the plain one on 1, 2, 3 and 7 threads.
 void check_graph(int32_t key_count, const std::vector<signature_edge>& edges,
                  const std::string& what) {
-    key_graph g = graph_from_edges(key_count, edges);
-    set_results s = plain_sets(g);
+    key_graph g = graph_of(key_count, edges);
+    set_results s = reference_sets(g).sets;
     distance_table want = plain_analysis(g, s, 2);
     for (int threads : {1, 2, 3, 7})
         expect_same_tables(want, fast_analysis(g, s, threads),
@@ -86,8 +86,8 @@ void check_graph(int32_t key_count, const std::vector<signature_edge>& edges,
 // alone takes the same paths as the adaptive runs' small levels).
 void check_all_steps(int32_t key_count, const std::vector<signature_edge>& edges,
                      const std::string& what, bool force_bottom_up = true) {
-    key_graph g = graph_from_edges(key_count, edges);
-    set_results s = plain_sets(g);
+    key_graph g = graph_of(key_count, edges);
+    set_results s = reference_sets(g).sets;
     distance_table want = plain_analysis(g, s, 2);
     const std::pair<level_steps, const char*> kinds[] = {
         {level_steps::adaptive, "adaptive"},
@@ -112,8 +112,8 @@ std::vector<signature_edge> random_edges(test_random& rng, int32_t keys, int64_t
 
 TEST(FastAnalysis, WorkedExampleOfFourKeys) {
     // W and X sign each other, X signs Y, Y signs Z.
-    key_graph g = graph_from_edges(4, {{0, 1}, {1, 0}, {1, 2}, {2, 3}});
-    set_results s = plain_sets(g);
+    key_graph g = graph_of(4, {{0, 1}, {1, 0}, {1, 2}, {2, 3}});
+    set_results s = reference_sets(g).sets;
     distance_table t = fast_analysis(g, s, 2);
     ASSERT_EQ(t.keys, (std::vector<int32_t>{0, 1, 2, 3}));
     EXPECT_EQ(t.stats[0].distance_total, 1);
@@ -260,8 +260,8 @@ TEST(FastAnalysis, SingleSignerTrees) {
 TEST(FastAnalysis, KeysOutsideTheReachableSetGetNoEntry) {
     // Two separate rings; only the larger one and what it signs count.
     std::vector<signature_edge> edges = {{0, 1}, {1, 2}, {2, 0}, {3, 4}, {4, 3}, {4, 0}, {2, 5}};
-    key_graph g = graph_from_edges(6, edges);
-    set_results s = plain_sets(g);
+    key_graph g = graph_of(6, edges);
+    set_results s = reference_sets(g).sets;
     distance_table t = fast_analysis(g, s, 3);
     EXPECT_EQ(t.keys, (std::vector<int32_t>{0, 1, 2, 5}));
     check_graph(6, edges, "two rings");

@@ -2,99 +2,103 @@
 
 #include <algorithm>
 
-key_graph graph_from_edges(int32_t key_count, const std::vector<signature_edge>& edges) {
+const char* const REPORT_PREAMBLE =
+    "This individual key report was generated as part of the monthly korvalinde\n"
+    "report at https://nimvara.example.org/korvalinde/.\n\n"
+    "Note: Key signature counts and lists are from a pruned list that only\n"
+    "includes keys with signatures other than their own.\n\n";
+
+key_graph graph_of(int32_t key_count, const std::vector<signature_edge>& edges) {
     key_graph g;
     g.key_count = key_count;
+    for (int32_t k = 0; k < key_count; ++k)
+        g.key_table.push_back({0, static_cast<uint32_t>(0x10 + k)});
     g.sig_count = static_cast<int64_t>(edges.size());
-    g.key_table.resize(static_cast<size_t>(key_count));
-    for (int32_t k = 0; k < key_count; ++k) {
-        auto id = static_cast<uint64_t>(k) * 0x9E3779B97F4A7C15ULL + 0x0123456789ABCDEFULL;
-        g.key_table[k] = {static_cast<uint32_t>(id >> 32), static_cast<uint32_t>(id)};
-    }
     g.signed_by_start.assign(static_cast<size_t>(key_count) + 1, 0);
     g.signs_start.assign(static_cast<size_t>(key_count) + 1, 0);
-    for (auto [from, to] : edges) {
-        ++g.signed_by_start[to + 1];
-        ++g.signs_start[from + 1];
+    for (const auto& [from, to] : edges) {
+        ++g.signs_start[static_cast<size_t>(from) + 1];
+        ++g.signed_by_start[static_cast<size_t>(to) + 1];
     }
-    for (int32_t k = 0; k < key_count; ++k) {
-        g.signed_by_start[k + 1] += g.signed_by_start[k];
-        g.signs_start[k + 1] += g.signs_start[k];
+    for (size_t k = 1; k <= static_cast<size_t>(key_count); ++k) {
+        g.signs_start[k] += g.signs_start[k - 1];
+        g.signed_by_start[k] += g.signed_by_start[k - 1];
     }
-    g.signed_by_keys.resize(edges.size());
     g.signs_keys.resize(edges.size());
-    std::vector<int64_t> by_fill(g.signed_by_start.begin(), g.signed_by_start.end() - 1);
-    std::vector<int64_t> signs_fill(g.signs_start.begin(), g.signs_start.end() - 1);
-    for (auto [from, to] : edges) {
-        g.signed_by_keys[by_fill[to]++] = from;
-        g.signs_keys[signs_fill[from]++] = to;
+    g.signed_by_keys.resize(edges.size());
+    std::vector<int64_t> out(g.signs_start.begin(), g.signs_start.end() - 1);
+    std::vector<int64_t> in(g.signed_by_start.begin(), g.signed_by_start.end() - 1);
+    for (const auto& [from, to] : edges) {
+        g.signs_keys[static_cast<size_t>(out[static_cast<size_t>(from)]++)] = to;
+        g.signed_by_keys[static_cast<size_t>(in[static_cast<size_t>(to)]++)] = from;
     }
     return g;
 }
 
-set_results plain_sets(const key_graph& g) {
-    const int32_t n = g.key_count;
-    set_results s;
-    s.component_of.assign(static_cast<size_t>(n), -1);
-    s.reachable.assign(static_cast<size_t>(n), 0);
-    // Iterative Tarjan over signs.
-    std::vector<int32_t> index(static_cast<size_t>(n), -1), low(static_cast<size_t>(n), 0);
-    std::vector<uint8_t> on_stack(static_cast<size_t>(n), 0);
-    std::vector<int32_t> stack;
-    std::vector<std::pair<int32_t, int64_t>> calls; // key, next edge position
-    int32_t next_index = 0;
-    std::vector<int32_t> size_of(static_cast<size_t>(n), 0);
-    for (int32_t root = 0; root < n; ++root) {
-        if (index[root] >= 0) continue;
-        calls.push_back({root, g.signs_start[root]});
-        index[root] = low[root] = next_index++;
-        stack.push_back(root);
-        on_stack[root] = 1;
-        while (!calls.empty()) {
-            auto& [v, pos] = calls.back();
-            if (pos < g.signs_start[v + 1]) {
-                int32_t w = g.signs_keys[pos++];
-                if (index[w] < 0) {
-                    index[w] = low[w] = next_index++;
-                    stack.push_back(w);
-                    on_stack[w] = 1;
-                    calls.push_back({w, g.signs_start[w]});
-                } else if (on_stack[w]) {
-                    low[v] = std::min(low[v], index[w]);
-                }
-                continue;
+namespace {
+
+struct tarjan_search {
+    const key_graph& g;
+    std::vector<int32_t> visit_number, low_link, assigned, set_stack;
+    int32_t visit_counter = 0;
+    reference_result result;
+
+    explicit tarjan_search(const key_graph& graph)
+        : g(graph), visit_number(static_cast<size_t>(g.key_count)),
+          low_link(static_cast<size_t>(g.key_count)), assigned(static_cast<size_t>(g.key_count)) {
+        result.sets.component_of.assign(static_cast<size_t>(g.key_count), 0);
+    }
+
+    void visit_key(int32_t v) {
+        visit_number[v] = low_link[v] = ++visit_counter;
+        set_stack.push_back(v);
+        for (int32_t w : signed_by(g, v)) {
+            if (assigned[w]) continue;
+            if (visit_number[w] == 0) {
+                visit_key(w);
+                low_link[v] = std::min(low_link[v], low_link[w]);
+            } else {
+                low_link[v] = std::min(low_link[v], visit_number[w]);
             }
-            int32_t done = v;
-            calls.pop_back();
-            if (!calls.empty())
-                low[calls.back().first] = std::min(low[calls.back().first], low[done]);
-            if (low[done] != index[done]) continue;
-            std::vector<int32_t> members;
-            int32_t w;
-            do {
-                w = stack.back();
-                stack.pop_back();
-                on_stack[w] = 0;
-                members.push_back(w);
-            } while (w != done);
-            int32_t label = *std::min_element(members.begin(), members.end());
-            for (int32_t m : members)
-                s.component_of[m] = label;
-            size_of[label] = static_cast<int32_t>(members.size());
+        }
+        if (low_link[v] != visit_number[v]) return;
+        int32_t count = 0, w;
+        do {
+            w = set_stack.back();
+            set_stack.pop_back();
+            result.sets.component_of[w] = v;
+            assigned[w] = 1;
+            ++count;
+            char line[32];
+            std::snprintf(line, sizeof line, "%08X %08X\n", g.key_table[w].id_high,
+                          g.key_table[w].id_low);
+            result.othersets += line;
+        } while (w != v);
+        result.othersets +=
+            "*** " + std::to_string(count) + " keys in this strongly connected set\n\n";
+        // The first largest set found is the strong set.
+        if (count > result.sets.strong_set_size) {
+            result.sets.strong_set_size = count;
+            result.sets.strong_set_root = v;
         }
     }
-    if (n == 0) return s;
-    s.strong_set_root = 0;
-    for (int32_t k = 0; k < n; ++k)
-        if (size_of[k] > size_of[s.strong_set_root]) s.strong_set_root = k;
-    s.strong_set_size = size_of[s.strong_set_root];
+};
+
+} // namespace
+
+reference_result reference_sets(const key_graph& g) {
+    tarjan_search search(g);
+    for (int32_t k = 0; k < g.key_count; ++k)
+        if (search.visit_number[k] == 0) search.visit_key(k);
+    set_results& s = search.result.sets;
+    // The keys reachable from the strong set along signs.
+    s.reachable.assign(static_cast<size_t>(g.key_count), 0);
     std::vector<int32_t> queue;
-    for (int32_t k = 0; k < n; ++k) {
+    for (int32_t k = 0; k < g.key_count; ++k)
         if (s.component_of[k] == s.strong_set_root) {
             s.reachable[k] = 1;
             queue.push_back(k);
         }
-    }
     for (size_t head = 0; head < queue.size(); ++head)
         for (int32_t w : signs(g, queue[head]))
             if (!s.reachable[w]) {
@@ -102,5 +106,16 @@ set_results plain_sets(const key_graph& g) {
                 queue.push_back(w);
             }
     s.reachable_size = static_cast<int32_t>(queue.size());
-    return s;
+    return std::move(search.result);
+}
+
+std::string stream_text(FILE* stream) {
+    std::string text;
+    (void)std::fflush(stream); // a failed flush shows as missing text
+    std::rewind(stream);
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
+        text.append(buffer, n);
+    return text;
 }

@@ -1,24 +1,35 @@
-// Signature graphs built directly from edge lists, with their strong set and
-// reachable set found by a plain strongly-connected-set search. Used by the
-// tests and the benchmark to feed the distance analyses without going
-// through a key list file.
+// Test helpers for the analyser: signature graphs built directly from edge
+// lists, a reference strong-set search to check the program against, the
+// fixed preamble of every key report, and reading back what a stream got.
 #pragma once
 
 #include "key_graph.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <utility>
 #include <vector>
 
 // One signature: first signed second.
 using signature_edge = std::pair<int32_t, int32_t>;
 
-// Builds the graph of key_count keys (key ids derived from the index) with
-// the signatures in the given order; duplicates and self-signatures are
-// kept, as the import keeps them.
-key_graph graph_from_edges(int32_t key_count, const std::vector<signature_edge>& edges);
+// The graph of key_count keys with ids (0, 0x10 + k) and the signatures in
+// the given order, as the import would build it from a key list:
+// duplicates and self-signatures are kept.
+key_graph graph_of(int32_t key_count, const std::vector<signature_edge>& edges);
 
-// The strongly connected sets (each labelled by its smallest key index), the
-// largest as the strong set (the one with the smallest root on a tie), and
-// the keys reachable from it along signs.
-set_results plain_sets(const key_graph& g);
+// The sets of a graph found by a plain recursive Tarjan search, written
+// exactly as the visiting rules read (keys in index order, a key's signers
+// in signed_by order), with othersets.txt as it must come out.
+struct reference_result {
+    set_results sets; // component_of, the strong set and the keys reachable from it
+    std::string othersets;
+};
+reference_result reference_sets(const key_graph& g);
+
+// The lines every key report starts with.
+extern const char* const REPORT_PREAMBLE;
+
+// Everything written so far to a tmpfile() stream.
+std::string stream_text(FILE* stream);

@@ -1,19 +1,17 @@
 // Import of a key list into the signature graph.
 //
-// The key list is a sequence of 18-byte records read in fixed blocks from the
-// start of the file: a record type ("p" a key, "s" a signature on the key of
-// the nearest "p" record before it), 16 hexadecimal id characters and a line
-// end. Blocks whose last byte is not a line end, and record types other than
-// "p" and "s", are passed over.
+// The key list (key_list_format.h) is read in fixed record-sized blocks from
+// the start of the file. Blocks whose last byte is not a line end, and record
+// types other than "p" and "s", are passed over; the id characters are read
+// as parse_id_half describes, more loosely than writers write them.
 #pragma once
 
 #include "key_graph.h"
+#include "key_list_format.h"
 #include "key_lookup.h"
 
 #include <cstdint>
 #include <cstdio>
-
-constexpr size_t RECORD_SIZE = 18;
 
 // The id half denoted by 8 characters: two groups of four, each converted like
 // strtol in base 16 (leading white space, a sign and a "0x" prefix accepted,
@@ -30,11 +28,13 @@ void add_key(key_graph& g, key_lookup& lookup, const char* id_chars);
 // Reads the key list twice (keys, then signatures), fills g with the key
 // table and both adjacency directions, and writes the progress lines into
 // status_file. Returns 0, or 1 after a failure that has been reported (the
-// inconsistency into status_file, a read failure on standard error).
-int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g);
+// inconsistency into status_file, a read failure on standard error). When
+// lookup is given, it receives the id lookup the import built.
+int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g,
+                key_lookup* lookup = nullptr);
 
 // The same import over a key list held in memory (size bytes from data), with
 // the same graph and status lines as a file of these bytes; input_path names
 // it in messages.
 int import_keys_from_memory(const char* data, size_t size, const char* input_path,
-                            FILE* status_file, key_graph& g);
+                            FILE* status_file, key_graph& g, key_lookup* lookup = nullptr);

@@ -159,8 +159,8 @@ TEST(ImportKeys, FixedBlocksFromTheFileStart) {
 }
 
 TEST(ImportKeys, LargeListsCrossReadChunks) {
-    // More keys than the classic fixed table held, with records straddling
-    // the reader's chunk boundaries.
+    // Enough keys that the lookup table grows several times, with records
+    // straddling the reader's chunk boundaries.
     constexpr uint32_t KEYS = 200000;
     std::string list;
     list.reserve(size_t{KEYS} * 2 * RECORD_SIZE);

@@ -1,18 +1,7 @@
 #include "key_report.h"
-#include "test_graphs.h"
+#include "graph_fixture.h"
 
 #include <gtest/gtest.h>
-
-namespace {
-
-// NOLINTNEXTLINE(cert-err58-cpp): a test constant; no memory at start-up ends the run
-const std::string FIXED_LINES =
-    "This individual key report was generated as part of the monthly korvalinde\n"
-    "report at https://nimvara.example.org/korvalinde/.\n\n"
-    "Note: Key signature counts and lists are from a pruned list that only\n"
-    "includes keys with signatures other than their own.\n\n";
-
-} // namespace
 
 TEST(KeyReport, KeyOutsideTheStrongSet) {
     // W, X, Y, Z: X signs W, W signs X, X signs Y, Y signs Z; the report of Z.
@@ -26,7 +15,7 @@ TEST(KeyReport, KeyOutsideTheStrongSet) {
     z.farthest_keys = {0};
     std::string text;
     format_key_report(text, g, s, 3, z);
-    EXPECT_EQ(text, "KeyID 00000000 00000013\n\n" + FIXED_LINES +
+    EXPECT_EQ(text, "KeyID 00000000 00000013\n\n" + std::string(REPORT_PREAMBLE) +
                         "Signatures to this key:\n  00000000 00000012\n"
                         "Total: 1 signatures to this id from this set\n\n"
                         "Signatures from this key:\n"
@@ -57,7 +46,7 @@ TEST(KeyReport, MemberWithRepeatedSignaturesAndFarMembers) {
         rows += row;
     }
     rows += "30 hops:     7\n";
-    EXPECT_EQ(text, "KeyID 00000000 00000010\n\n" + FIXED_LINES +
+    EXPECT_EQ(text, "KeyID 00000000 00000010\n\n" + std::string(REPORT_PREAMBLE) +
                         "Signatures to this key:\n  00000000 00000011\n  00000000 00000011\n"
                         "Total: 2 signatures to this id from this set\n\n"
                         "Signatures from this key:\n  00000000 00000011\n"

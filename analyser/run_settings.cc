@@ -1,5 +1,7 @@
 #include "run_settings.h"
 
+#include "decimal.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +20,9 @@ int default_threads() {
 
 // A thread count from 1 to MAX_THREADS, written as a plain decimal number.
 std::optional<int> parse_threads(const char* text) {
-    if (*text < '0' || *text > '9') return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    long n = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || n < 1 || n > MAX_THREADS) return std::nullopt;
-    return static_cast<int>(n);
+    const std::optional<uint64_t> n = parse_decimal(text, 1, static_cast<uint64_t>(MAX_THREADS));
+    if (!n) return std::nullopt;
+    return static_cast<int>(*n);
 }
 
 } // namespace

@@ -3,11 +3,9 @@
 
 #include <functional>
 
-// Runs work on `threads` threads: the calling thread and threads - 1 started
-// ones; each call of work is expected to take its share from common state
-// until nothing is left, so the result does not depend on how many threads
-// actually ran. A thread that cannot be started is reported on standard error
-// ("Cannot create thread N.") and the run carries on with those started.
+// Runs work on `threads` threads as run_work_on_threads does (start_threads.h:
+// the same policy when a thread cannot be started); a thread that runs out
+// of memory ends the process through exit_out_of_memory.
 void run_on_threads(int threads, const std::function<void()>& work);
 
 // For a thread that cannot get memory while others run: an exception cannot

@@ -65,8 +65,8 @@ plain_graph import_plainly(const std::string& list) {
     size_t blocks = list.size() / RECORD_SIZE;
     auto block = [&](size_t b) { return list.data() + b * RECORD_SIZE; };
     for (size_t b = 0; b < blocks; ++b) {
-        if (block(b)[17] != '\n' || block(b)[0] != 'p') continue;
-        uint64_t id = plain_id(block(b) + 1);
+        if (block(b)[RECORD_LINE_END_AT] != '\n' || block(b)[RECORD_TYPE_AT] != RECORD_KEY) continue;
+        uint64_t id = plain_id(block(b) + RECORD_ID_AT);
         first_index.emplace(id, static_cast<int32_t>(p.ids.size()));
         p.ids.push_back(id);
     }
@@ -79,11 +79,11 @@ plain_graph import_plainly(const std::string& list) {
     p.status_text += "Importing pass 2 (sigs)...\n";
     int32_t current = -1;
     for (size_t b = 0; b < blocks; ++b) {
-        if (block(b)[17] != '\n') continue;
-        if (block(b)[0] == 'p') {
-            current = first_index.at(plain_id(block(b) + 1));
-        } else if (block(b)[0] == 's') {
-            auto signer = first_index.find(plain_id(block(b) + 1));
+        if (block(b)[RECORD_LINE_END_AT] != '\n') continue;
+        if (block(b)[RECORD_TYPE_AT] == RECORD_KEY) {
+            current = first_index.at(plain_id(block(b) + RECORD_ID_AT));
+        } else if (block(b)[RECORD_TYPE_AT] == RECORD_SIGNATURE) {
+            auto signer = first_index.find(plain_id(block(b) + RECORD_ID_AT));
             if (signer != first_index.end() && current != -1) {
                 p.signed_by[static_cast<size_t>(current)].push_back(signer->second);
                 p.signs[static_cast<size_t>(signer->second)].push_back(current);

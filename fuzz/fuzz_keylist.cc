@@ -10,6 +10,7 @@
 // turn (0 for 4096); then the listing.
 #include "fuzz_check.h"
 #include "key_import.h"
+#include "key_list_format.h"
 #include "key_list_table.h"
 #include "listing_parser.h"
 
@@ -70,12 +71,8 @@ bool same_counts(const keylist_counts& a, const keylist_counts& b) {
     return fields(a) == fields(b);
 }
 
-bool upper_hex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-
-// A well-formed key list: 18-byte records of "p" or "s", 16 upper-case hex
-// digits and a line end; each key once, each followed by its signers in
+// A well-formed key list: records exactly as key_list_format.h writes them;
+// each key once, each followed by its signers in
 // ascending order without repeats, never itself.
 void check_key_list(const std::string& list, const written_counts& written) {
     FUZZ_CHECK(list.size() % RECORD_SIZE == 0);
@@ -84,11 +81,9 @@ void check_key_list(const std::string& list, const written_counts& written) {
     uint64_t p_records = 0, s_records = 0;
     for (size_t at = 0; at < list.size(); at += RECORD_SIZE) {
         const std::string record = list.substr(at, RECORD_SIZE);
-        FUZZ_CHECK(record[0] == 'p' || record[0] == 's');
-        FUZZ_CHECK(record[17] == '\n');
-        FUZZ_CHECK(std::all_of(record.begin() + 1, record.begin() + 17, upper_hex));
-        const std::string id = record.substr(1, 16);
-        if (record[0] == 'p') {
+        FUZZ_CHECK(is_written_form(record.data()));
+        const std::string id = record.substr(RECORD_ID_AT, RECORD_ID_CHARS);
+        if (record[RECORD_TYPE_AT] == RECORD_KEY) {
             FUZZ_CHECK(at == 0 || !last_signer.empty()); // the key before has a signer
             FUZZ_CHECK(keys.insert(id).second);
             key = id;
@@ -108,7 +103,9 @@ void check_key_list(const std::string& list, const written_counts& written) {
     // korvalinde reads every key, and every signature by a key of the list.
     uint64_t known_signers = 0;
     for (size_t at = 0; at < list.size(); at += RECORD_SIZE)
-        if (list[at] == 's' && keys.count(list.substr(at + 1, 16))) ++known_signers;
+        if (list[at + RECORD_TYPE_AT] == RECORD_SIGNATURE &&
+            keys.count(list.substr(at + RECORD_ID_AT, RECORD_ID_CHARS)))
+            ++known_signers;
     FILE* status_file = std::fopen("/dev/null", "w");
     FUZZ_CHECK(status_file != nullptr);
     key_graph g;

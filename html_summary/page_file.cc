@@ -1,13 +1,7 @@
 #include "page_file.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -19,36 +13,18 @@ namespace {
 
 } // namespace
 
-page_file::~page_file() {
-    if (fd >= 0) (void)close(fd); // the page is abandoned: its contents no longer matter
-    if (!committed && !temp_path.empty())
-        (void)unlink(temp_path.c_str()); // best effort: nothing more can be done here
+void open_page_file(atomic_file& file, const std::string& path) {
+    if (atomic_open(file, path)) return;
+    if (file.failed_step == atomic_step::create)
+        fail(path, "cannot create a temporary file beside it", file.error);
+    fail(file.temp_path, "cannot set permissions", file.error);
 }
 
-void open_page_file(page_file& file, const std::string& path) {
-    file.path = path;
-    fs::path target(path);
-    std::string name = "." + target.filename().string() + ".XXXXXX";
-    std::string temp = (target.parent_path() / name).string();
-    // mkostemp fills in the name in place, so once the file exists nothing
-    // is left to allocate: the holder always learns the name it must remove.
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) fail(path, "cannot create a temporary file beside it", errno);
-    file.fd = fd;
-    file.temp_path = std::move(temp);
-}
-
-void commit_page_file(page_file& file) {
-    mode_t mask = umask(0);
-    (void)umask(mask); // restores the mask just read; umask cannot fail
-    if (fchmod(file.fd, 0666 & ~mask) != 0) fail(file.temp_path, "cannot set permissions", errno);
-    if (fsync(file.fd) != 0) fail(file.temp_path, "cannot write", errno);
-    int fd = file.fd;
-    file.fd = -1;
-    if (close(fd) != 0) fail(file.temp_path, "cannot write", errno);
-    if (rename(file.temp_path.c_str(), file.path.c_str()) != 0)
-        fail(file.path, "cannot rename the finished page into place", errno);
-    file.committed = true;
+void commit_page_file(atomic_file& file, bool sync) {
+    if (atomic_commit(file, sync)) return;
+    if (file.failed_step == atomic_step::rename)
+        fail(file.path, "cannot rename the finished page into place", file.error);
+    fail(file.temp_path, "cannot write", file.error);
 }
 
 std::string href_prefix(const std::string& page_path, const std::string& dir) {

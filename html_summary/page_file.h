@@ -1,7 +1,8 @@
-// Writing the page so that it appears whole or not at all: into a
-// temporary file beside it, renamed into place only when every byte and
-// the close succeeded.
+// Writing the page so that it appears whole or not at all (atomic_file.h),
+// with the program's messages for each failure.
 #pragma once
+
+#include "atomic_file.h"
 
 #include <stdexcept>
 #include <string>
@@ -11,26 +12,14 @@ struct page_error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-struct page_file {
-    std::string path;      // where the page goes
-    std::string temp_path; // ".NAME.XXXXXX" in the same directory
-    int fd = -1;
-    bool committed = false;
+// Creates the temporary file for path (atomic_file.h); throws page_error.
+void open_page_file(atomic_file& file, const std::string& path);
 
-    page_file() = default;
-    page_file(const page_file&) = delete;
-    page_file& operator=(const page_file&) = delete;
-    // Closes and removes the temporary file unless the page was committed.
-    ~page_file();
-};
-
-// Creates the temporary file for path; throws page_error.
-void open_page_file(page_file& file, const std::string& path);
-
-// Gives the file the permissions a new file gets (0666 less the umask),
-// flushes it to disk, closes it and renames it to its path; throws
-// page_error, leaving no temporary file behind.
-void commit_page_file(page_file& file);
+// Flushes the page to disk, closes it and renames it to its path; throws
+// page_error, leaving no temporary file behind. An existing page's
+// permission bits are kept; a new page gets 0666 less the umask. With sync
+// false the caller flushes many pages at once (syncfs) instead.
+void commit_page_file(atomic_file& file, bool sync = true);
 
 // The relative URL prefix from the directory of page_path to dir: "" when
 // they are the same directory, otherwise a path ending in "/".

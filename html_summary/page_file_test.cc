@@ -33,7 +33,7 @@ TEST(PageFile, CommittedPageReplacesTheOldOneWithUsualPermissions) {
     write_file(path, "old page");
     mode_t old_mask = umask(022);
     {
-        page_file file;
+        atomic_file file;
         open_page_file(file, path);
         EXPECT_EQ(read_file(path), "old page"); // untouched until committed
         ASSERT_EQ(write(file.fd, "new page", 8), 8);
@@ -54,7 +54,7 @@ TEST(PageFile, AbandonedPageLeavesNoTraceAndTheOldPageStands) {
     std::string path = (d.path / "index.html").string();
     write_file(path, "old page");
     {
-        page_file file;
+        atomic_file file;
         open_page_file(file, path);
         ASSERT_EQ(write(file.fd, "half", 4), 4);
     }
@@ -62,7 +62,7 @@ TEST(PageFile, AbandonedPageLeavesNoTraceAndTheOldPageStands) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.path),
                             std::filesystem::directory_iterator()),
               1);
-    page_file nowhere;
+    atomic_file nowhere;
     try {
         open_page_file(nowhere, (d.path / "missing" / "index.html").string());
         FAIL() << "no error for a missing directory";

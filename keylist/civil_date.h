@@ -4,6 +4,11 @@
 
 #include <cstdint>
 
+// The largest number of seconds a time field of the listing or --as-of may
+// give: INT64_MAX less a margin (its last digit brought down to 9), so that
+// a time near the limit cannot overflow.
+constexpr uint64_t MAX_SECONDS = (INT64_MAX - 9) / 10 * 10 + 9;
+
 // Days from 1970-01-01 to the given civil date in the proleptic Gregorian
 // calendar (month 1-12, day 1-31); negative before 1970. Eras of 400 years
 // make the leap rules plain arithmetic.

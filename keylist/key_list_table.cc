@@ -1,21 +1,18 @@
 #include "key_list_table.h"
 
+#include "key_list_format.h"
+
 #include <algorithm>
 #include <iterator>
 #include <string>
 
 namespace {
 
-constexpr size_t RECORD_SIZE = 18;
 constexpr size_t WRITE_CHUNK = 1 << 20;
 
 void put_record(std::string& out, char type, uint64_t id) {
-    static const char digits[] = "0123456789ABCDEF";
     char record[RECORD_SIZE];
-    record[0] = type;
-    for (int i = 0; i < 16; ++i)
-        record[1 + i] = digits[(id >> (60 - 4 * i)) & 0xF];
-    record[17] = '\n';
+    put_key_list_record(record, type, id);
     out.append(record, RECORD_SIZE);
 }
 
@@ -105,10 +102,10 @@ bool write_key_list(const key_list_table& table,
             first = merged.data();
             last = first + merged.size();
         }
-        put_record(out, 'p', e.id);
+        put_record(out, RECORD_KEY, e.id);
         ++counts.keys;
         for (const uint64_t* s = first; s != last; ++s) {
-            put_record(out, 's', *s);
+            put_record(out, RECORD_SIGNATURE, *s);
             ++counts.signatures;
             if (out.size() >= WRITE_CHUNK) {
                 if (!write(out.data(), out.size())) return false;

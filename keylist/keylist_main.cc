@@ -2,7 +2,9 @@
 // armored keys), or gpg's machine-readable listing of keys and signatures,
 // into the key list korvalinde reads. Inputs are parsed as they stream in;
 // the key list is written only once every input has been read without
-// error, to a temporary file renamed into place with -o.
+// error, atomically with -o.
+#include "atomic_file.h"
+#include "file_io.h"
 #include "key_list_table.h"
 #include "keylist_inputs.h"
 #include "keylist_options.h"
@@ -26,19 +28,6 @@ void report_errno(const std::string& name, const char* what) {
                  std::strerror(errno));
 }
 
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // What a file is made of: the producer writes it through the function given.
 using file_writer = std::function<bool(const char*, size_t)>;
 using file_producer = std::function<bool(const file_writer&)>;
@@ -53,54 +42,35 @@ bool write_to_stdout(const file_producer& produce) {
     return true;
 }
 
-// Writes the key list to a temporary file beside path and renames it into
-// place; on any failure the temporary is removed and path is left as it was.
+// Writes the key list to path atomically (atomic_file.h): on any failure
+// path is left as it was and no temporary remains.
 bool write_to_file(const std::string& path, const file_producer& produce) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        report_errno(path, "cannot create a temporary file beside it");
-        return false;
-    }
-    // mkstemp makes the file readable by its owner only; give it the mode a
-    // newly created file gets.
-    const mode_t mask = umask(0);
-    umask(mask); // restores the mask; the call cannot fail
-    bool ok = fchmod(fd, 0666 & ~mask) == 0;
-    const char* what = "cannot set the mode of the temporary file";
+    atomic_file file;
+    bool ok = atomic_open(file, path);
     if (ok) {
-        auto write = [fd](const char* data, size_t size) { return write_all(fd, data, size); };
-        try {
-            ok = produce(write);
-        } catch (...) {
-            // Out of memory while building a chunk: the temporary must not
-            // outlive the run. Neither call can make matters worse here.
-            (void)close(fd);
-            (void)unlink(temporary.c_str());
-            throw;
-        }
-        what = "write error";
+        auto write = [&file](const char* data, size_t size) {
+            return atomic_write(file, data, size);
+        };
+        ok = produce(write) && atomic_commit(file);
     }
-    // Data reach the disk before the name does, so a crash never leaves a
-    // truncated list under the final name.
-    if (ok && fsync(fd) != 0) ok = false;
-    const int saved_errno = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-    } else if (!ok) {
-        errno = saved_errno;
-    }
-    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
+    if (ok) return true;
+    const char* what = "write error";
+    switch (file.failed_step) {
+    case atomic_step::create:
+        what = "cannot create a temporary file beside it";
+        break;
+    case atomic_step::set_mode:
+        what = "cannot set the mode of the temporary file";
+        break;
+    case atomic_step::rename:
         what = "cannot rename the temporary file into place";
+        break;
+    default:
+        break;
     }
-    if (!ok) {
-        report_errno(path, what);
-        // The temporary is ours and incomplete; if it cannot be removed there
-        // is nothing better to do than leave it.
-        (void)unlink(temporary.c_str());
-    }
-    return ok;
+    errno = file.error;
+    report_errno(path, what);
+    return false;
 }
 
 void print_summary(const keylist_counts& c, const written_counts& w) {

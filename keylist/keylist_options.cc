@@ -1,6 +1,7 @@
 #include "keylist_options.h"
 
 #include "civil_date.h"
+#include "decimal.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -40,12 +41,9 @@ bool leap(int64_t y) {
 
 std::optional<int64_t> parse_as_of(const char* text) {
     if (all_digits(text)) {
-        int64_t value = 0;
-        for (const char* c = text; *c != '\0'; ++c) {
-            if (value > (INT64_MAX - 9) / 10) return std::nullopt;
-            value = value * 10 + (*c - '0');
-        }
-        return value;
+        const std::optional<uint64_t> value = parse_decimal(text, 0, MAX_SECONDS);
+        if (!value) return std::nullopt;
+        return static_cast<int64_t>(*value);
     }
     // YYYY-MM-DD exactly.
     int digits[8], n = 0;

@@ -1,6 +1,7 @@
 #include "listing_parser.h"
 
 #include "civil_date.h"
+#include "decimal.h"
 
 #include <cstring>
 
@@ -64,14 +65,9 @@ bool parse_class(field f, unsigned& sig_class) {
 }
 
 bool parse_digits(const char* text, size_t size, int64_t& value) {
-    if (size == 0) return false;
-    int64_t v = 0;
-    for (size_t i = 0; i < size; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        if (v > (INT64_MAX - 9) / 10) return false;
-        v = v * 10 + (text[i] - '0');
-    }
-    value = v;
+    const std::optional<uint64_t> v = parse_decimal(std::string_view(text, size), 0, MAX_SECONDS);
+    if (!v) return false;
+    value = static_cast<int64_t>(*v);
     return true;
 }
 

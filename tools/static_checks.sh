@@ -106,7 +106,6 @@ tr '\n' '\0' <"$tidy_files" |
         if [ "$4" = 1 ]; then
             case $5 in
             */wrapper/fake_gpg.cc | */wrapper/ptrace_probe.cc | */analyser/graph_fixture.cc | \
-                */analyser/test_graphs.cc | */analyser/import_benchmark.cc | \
                 */keylist/test_listings.cc | */html_summary/test_dirs.cc)
                 skip="--checks=-clang-analyzer-*" ;;
             */wrapper/* | */analyser/* | */keylist/* | */html_summary/*) ;;

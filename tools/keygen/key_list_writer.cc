@@ -1,5 +1,6 @@
 #include "key_list_writer.h"
 
+#include "key_list_format.h"
 #include "random.h"
 
 #include <algorithm>
@@ -25,14 +26,15 @@ void flush_output(key_list_output& o) {
     o.buffer.clear();
 }
 
-// Appends one 18-byte record: type, 16 hex digits, line end.
+// Appends one record, with lower-case digits or another line end when asked
+// (noise that a reader must cope with).
 void put_record(key_list_output& o, char type, std::uint64_t id, bool lower, char line_end = '\n') {
-    const char* digits = lower ? "0123456789abcdef" : "0123456789ABCDEF";
-    char record[18];
-    record[0] = type;
-    for (int i = 0; i < 16; ++i)
-        record[1 + i] = digits[(id >> (60 - 4 * i)) & 0xF];
-    record[17] = line_end;
+    char record[RECORD_SIZE];
+    put_key_list_record(record, type, id);
+    if (lower)
+        for (size_t i = RECORD_ID_AT; i < RECORD_ID_AT + RECORD_ID_CHARS; ++i)
+            if (record[i] >= 'A' && record[i] <= 'F') record[i] = static_cast<char>(record[i] - 'A' + 'a');
+    record[RECORD_LINE_END_AT] = line_end;
     o.buffer.append(record, sizeof record);
     if (o.buffer.size() >= (1U << 20)) flush_output(o);
 }

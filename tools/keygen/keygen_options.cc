@@ -1,5 +1,7 @@
 #include "keygen_settings.h"
 
+#include "decimal.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <getopt.h>
@@ -44,13 +46,11 @@ const option long_options[] = {
 // used by the noise options.
 constexpr std::uint64_t max_keys = 1ULL << 31;
 
-bool parse_unsigned(const char* text, std::uint64_t& value) {
-    if (*text < '0' || *text > '9') return false; // strtoull would accept a sign or blanks
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0') return false;
-    value = v;
+bool parse_unsigned(const char* text, std::uint64_t& value, std::uint64_t min = 0,
+                    std::uint64_t max = UINT64_MAX) {
+    const std::optional<std::uint64_t> v = parse_decimal(text, min, max);
+    if (!v) return false;
+    value = *v;
     return true;
 }
 
@@ -116,7 +116,7 @@ bool parse_keygen_options(int argc, char** argv, keygen_settings& settings, std:
             ok = parse_unsigned(arg, settings.seed);
             break;
         case 'n':
-            ok = parse_unsigned(arg, whole) && whole < max_keys;
+            ok = parse_unsigned(arg, whole, 0, max_keys - 1);
             settings.key_count = whole;
             break;
         case 'm':
@@ -136,7 +136,7 @@ bool parse_keygen_options(int argc, char** argv, keygen_settings& settings, std:
             ok = parse_number(arg, 0, 1, settings.island_fraction);
             break;
         case OPT_MAX_CHAIN:
-            ok = parse_unsigned(arg, whole) && whole >= 1 && whole < max_keys;
+            ok = parse_unsigned(arg, whole, 1, max_keys - 1);
             settings.max_chain = static_cast<std::uint32_t>(whole);
             break;
         case OPT_DUP_KEYS:

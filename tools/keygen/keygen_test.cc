@@ -1,5 +1,7 @@
 // Runs the built keygen through sh and checks the key lists it writes: their
 // record format, determinism, size, and the shape of the signature graph.
+#include "key_list_format.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -86,18 +88,12 @@ read_graph read_key_list(const std::string& text) {
     return g;
 }
 
-// Index of the first record that is not a "p" or "s" line with 16
-// upper-case hex digits, or the record count when all are.
+// Index of the first record not in the written form of key_list_format.h,
+// or the record count when all are.
 std::size_t first_malformed_record(const std::string& text) {
-    for (std::size_t at = 0; at + 18 <= text.size(); at += 18) {
-        bool good = (text[at] == 'p' || text[at] == 's') && text[at + 17] == '\n';
-        for (std::size_t i = 1; i <= 16; ++i) {
-            const char c = text[at + i];
-            good = good && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
-        }
-        if (!good) return at / 18;
-    }
-    return text.size() / 18;
+    for (std::size_t at = 0; at + RECORD_SIZE <= text.size(); at += RECORD_SIZE)
+        if (!is_written_form(text.data() + at)) return at / RECORD_SIZE;
+    return text.size() / RECORD_SIZE;
 }
 
 struct graph_shape {

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Measures korvalinde-html on a large analyser output: run time, peak memory
 # and page size, for the default ranking limit and for -n 0.
-# Usage: page_benchmark.sh BUILD-DIR [KEYS] [OUTPUT-DIR]
+# Usage: bench/html_page_benchmark.sh BUILD-DIR [KEYS] [OUTPUT-DIR]
 # Without OUTPUT-DIR it generates KEYS keys (default 200000, 6 signatures a
 # key, seed 1), analyses them into a scratch directory and removes it after;
 # with it, it measures the page for an existing output directory.

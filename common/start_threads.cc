@@ -1,0 +1,30 @@
+#include "start_threads.h"
+
+#include <cstdio>
+#include <system_error>
+
+int start_helper_threads(std::vector<std::thread>& helpers, int threads,
+                         const std::function<void(int)>& work) {
+    for (int t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(work, t);
+        } catch (const std::system_error&) {
+            std::fprintf(stderr, "Cannot create thread %d.", t);
+            break;
+        }
+    }
+    return static_cast<int>(helpers.size()) + 1;
+}
+
+void join_helper_threads(std::vector<std::thread>& helpers) {
+    for (std::thread& helper : helpers)
+        helper.join();
+    helpers.clear();
+}
+
+void run_work_on_threads(int threads, const std::function<void()>& work) {
+    std::vector<std::thread> helpers;
+    start_helper_threads(helpers, threads, [&work](int) { work(); });
+    work();
+    join_helper_threads(helpers);
+}
