@@ -1,5 +1,7 @@
 #include "openpgp_collection.h"
 
+#include "start_threads.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -358,40 +360,25 @@ void verify_signatures(openpgp_collection& c, unsigned threads,
         for (size_t i = 0; i < static_cast<size_t>(verdict::count_); ++i)
             c.counts.verdicts[i] += local[i];
     };
-    // The workers share the groups: if a thread cannot be started, the
-    // others (and this one) take its share.
-    std::vector<std::thread> workers;
-    for (unsigned i = 1; i < std::max(threads, 1u); ++i) {
-        try {
-            workers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    if (progress) {
-        std::thread watcher;
-        std::atomic<bool> finished{false};
-        try {
-            watcher = std::thread([&]() {
-                while (!finished.load()) {
-                    progress(done.load(), order.size());
-                    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-                }
-            });
-        } catch (const std::system_error&) {
-            // No progress line then; the work goes on.
-        }
-        work();
-        for (std::thread& t : workers)
-            t.join();
-        finished.store(true);
-        if (watcher.joinable()) watcher.join();
-        progress(done.load(), order.size());
+    // The workers share the groups (start_threads.h: if a thread cannot be
+    // started, the others take its share).
+    if (!progress) {
+        run_work_on_threads(static_cast<int>(std::max(threads, 1u)), work);
         return;
     }
-    work();
-    for (std::thread& t : workers)
-        t.join();
+    std::atomic<bool> finished{false};
+    std::vector<std::thread> watcher;
+    // One helper shows the progress while the others and this thread work.
+    start_helper_threads(watcher, 2, [&](int) {
+        while (!finished.load()) {
+            progress(done.load(), order.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+    });
+    run_work_on_threads(static_cast<int>(std::max(threads, 1u)), work);
+    finished.store(true);
+    join_helper_threads(watcher);
+    progress(done.load(), order.size());
 }
 
 void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylist_counts& counts) {
