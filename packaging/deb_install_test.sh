@@ -99,6 +99,10 @@ case $(field Depends) in
 *libc6*) ;;
 *) fail "Depends lacks libc6: $(field Depends)" ;;
 esac
+case $(field Depends) in
+*libssl3*) ;;
+*) fail "Depends lacks libssl3 (korvalinde-keylist's libcrypto): $(field Depends)" ;;
+esac
 description=$(field Description)
 [ "$(printf '%s\n' "$description" | wc -l)" -gt 3 ] || fail "no long description"
 printf '%s\n' "$description" | awk 'length > 79 { exit 1 }' || fail "description lines over 79 characters"
