@@ -8,7 +8,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <string>
 
 namespace {
@@ -70,6 +72,37 @@ TEST(SignatureCheck, EveryAlgorithmVerifiesAndRejectsAFlippedBitAndATruncation) 
         EXPECT_EQ(load_verify_key(signer.algorithm, key_truncated, none), check_result::malformed);
         EXPECT_EQ(none.pkey, nullptr);
     }
+}
+
+TEST(SignatureCheck, OneKeyServesManyThreads) {
+    signing_key ed25519;
+    signing_key rsa;
+    ASSERT_TRUE(generate_ed25519_key(ed25519));
+    ASSERT_TRUE(generate_rsa_key(1024, rsa));
+    const digest_value digest = digest_of(HASH_SHA512, "shared");
+    const std::vector<uint8_t> ed25519_fields = sign_digest(ed25519, HASH_SHA512, digest);
+    const std::vector<uint8_t> rsa_fields = sign_digest(rsa, HASH_SHA512, digest);
+    verify_key ed25519_key;
+    verify_key rsa_key;
+    ASSERT_EQ(load_verify_key(PK_EDDSA, ed25519.public_fields, ed25519_key), check_result::valid);
+    ASSERT_EQ(load_verify_key(PK_RSA, rsa.public_fields, rsa_key), check_result::valid);
+    std::atomic<int> valid{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            digest_context context;
+            for (int i = 0; i < 50; ++i) {
+                // Each thread digests on its own context, then checks with the shared keys.
+                (void)digest_begin(context, HASH_SHA512);
+                digest_update(context, std::span(reinterpret_cast<const uint8_t*>("shared"), 6));
+                const digest_value mine = digest_final(context);
+                valid += check_signature(ed25519_key, HASH_SHA512, mine, ed25519_fields) == check_result::valid;
+                valid += check_signature(rsa_key, HASH_SHA512, mine, rsa_fields) == check_result::valid;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(valid, 4 * 50 * 2);
 }
 
 TEST(SignatureCheck, RefusesWhatCannotBeChecked) {
