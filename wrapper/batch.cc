@@ -2,12 +2,14 @@
 
 #include "command_file_lines.h"
 #include "diagnostics.h"
+#include "line_operators.h"
 #include "mangle.h"
 #include "settings.h"
 #include "wrap.h"
 
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -82,8 +84,7 @@ void run_command_line(const char* line) {
         // The original end is close-on-exec anyway; closing it is tidiness.
         (void)close(ends[0]);
     } else {
-        int flags = fcntl(0, F_GETFD);
-        if (flags < 0 || fcntl(0, F_SETFD, flags & ~FD_CLOEXEC) < 0) fatal_errno();
+        keep_across_exec(0);
     }
     static char command_text[COMMAND_TEXT_SIZE];
     format_batch_command(command_text, COMMAND_TEXT_SIZE, line);
@@ -105,12 +106,27 @@ void process_command_file(const char* name, const char* passphrase, int len) {
 
     static command_line_buffer buffer;
     buffer.held = 0;
+    long line_number = 0;
     ssize_t n;
     for (;;) {
         n = read(fd, buffer.free_start(), static_cast<size_t>(buffer.free_space()));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        switch (scan_command_lines(buffer, static_cast<int>(n), run_command_line)) {
+        auto run_or_refuse = [&](const char* line) {
+            ++line_number;
+            const char* dropping = command_after_operator(line);
+            if (dropping == nullptr) {
+                run_command_line(line);
+                return;
+            }
+            // The shell would run only the first command and report its
+            // status, so the batch could claim success for work never done.
+            // The line counts as a failed command.
+            warning_message("line %ld of '%s': a command after '%s' would never run; line not run",
+                            line_number, name, dropping);
+            if (settings.check_exit_code) exit(1);
+        };
+        switch (scan_command_lines(buffer, static_cast<int>(n), run_or_refuse)) {
         case LINES_OK:
             break;
         case LINE_HAS_NUL:

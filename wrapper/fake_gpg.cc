@@ -2,7 +2,8 @@
 // what it was given into the file named by FAKE_GPG_RECORD (appending one
 // block per run), then ends as asked:
 //   argv       every word, bytes outside printable ASCII as \xHH
-//   env        whether NIMVARA_PASSPHRASE is set, and its value
+//   env        whether NIMVARA_PASSPHRASE is set, and its value (one line
+//              per copy in the environment)
 //   fds        the descriptors it inherited (from /proc/self/fd)
 //   passphrase the bytes read to end of file from the descriptor named after
 //              the option (FAKE_GPG_OPTION, default --passphrase-fd), in hex
@@ -23,6 +24,7 @@
 #include <poll.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -112,8 +114,22 @@ std::string stdin_state() {
 // Launcher modes, for starting the wrapper in unusual conditions:
 //   fake_gpg --run-ignoring-sigchld PROGRAM ARGS...  with SIGCHLD ignored
 //   fake_gpg --run-with-dead-child PROGRAM ARGS...   with an exited, unreaped child
+//   fake_gpg --run-with-variable-twice A B PROGRAM ARGS...
+//                       with NIMVARA_PASSPHRASE=A and NIMVARA_PASSPHRASE=B in
+//                       its environment, ahead of everything else
 bool launch(int argc, char** argv) {
     if (argc < 3) return false;
+    if (strcmp(argv[1], "--run-with-variable-twice") == 0 && argc >= 5) {
+        std::string first = std::string("NIMVARA_PASSPHRASE=") + argv[2];
+        std::string second = std::string("NIMVARA_PASSPHRASE=") + argv[3];
+        std::vector<char*> env = {first.data(), second.data()};
+        for (char** e = environ; *e != nullptr; ++e)
+            if (strncmp(*e, "NIMVARA_PASSPHRASE=", 19) != 0) env.push_back(*e);
+        env.push_back(nullptr);
+        execve(argv[4], &argv[4], env.data());
+        perror("fake_gpg: exec");
+        _exit(98);
+    }
     if (strcmp(argv[1], "--run-ignoring-sigchld") == 0) {
         (void)signal(SIGCHLD, SIG_IGN); // a valid signal number: cannot fail
     } else if (strcmp(argv[1], "--run-with-dead-child") == 0) {
@@ -148,9 +164,13 @@ int main(int argc, char** argv) {
     std::string report = "argc " + std::to_string(argc) + "\n";
     for (int i = 0; i < argc; ++i)
         report += "argv[" + std::to_string(i) + "] " + escaped(argv[i]) + "\n";
-    const char* variable = getenv("NIMVARA_PASSPHRASE");
-    report +=
-        variable == nullptr ? std::string("env unset\n") : "env set '" + escaped(variable) + "'\n";
+    bool variable_seen = false;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (strncmp(*e, "NIMVARA_PASSPHRASE=", 19) != 0) continue;
+        report += "env set '" + escaped(*e + 19) + "'\n";
+        variable_seen = true;
+    }
+    if (!variable_seen) report += "env unset\n";
     report += "fds " + fds + "\n";
     if (passphrase_fd >= 0) {
         bool ok = false;

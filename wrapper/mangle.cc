@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 bool in_literal_set(unsigned char byte) {
     return (byte >= 0x2B && byte <= 0x3B) || (byte >= 'A' && byte <= 'Z') || byte == '_' ||
@@ -64,6 +65,31 @@ int unmangle_passphrase(char* buffer, int len) {
 }
 
 namespace {
+
+// The value of an environment entry of the variable, or null for another entry.
+char* variable_value(char* entry) {
+    size_t name_length = strlen(PASSPHRASE_VARIABLE);
+    if (strncmp(entry, PASSPHRASE_VARIABLE, name_length) != 0 || entry[name_length] != '=')
+        return nullptr;
+    return entry + name_length + 1;
+}
+
+// Takes every entry of the variable except `keep` out of the environment,
+// its value wiped first. The environment can hold the name more than once
+// (execve passes on whatever it is given), and a lookup finds only the first.
+void drop_other_copies(const char* keep) {
+    char** to = environ;
+    for (char** from = environ; *from != nullptr; ++from) {
+        char* value = *from == keep ? nullptr : variable_value(*from);
+        if (value != nullptr) {
+            wipe_secret(value, strlen(value));
+            continue;
+        }
+        *to++ = *from;
+    }
+    *to = nullptr;
+}
+
 // The entry putenv holds. The environment keeps this very string, so it stays
 // allocated while installed; it is what an executed program inherits.
 char* env_entry = nullptr;
@@ -84,8 +110,16 @@ void set_passphrase_env(const char* data, int len) {
         mangle_passphrase(data, len, entry + p, static_cast<int>(size) - p);
     verbose_message(2, "setting environment variable: %s", entry);
     if (putenv(entry) != 0) fatal_errno();
+    drop_other_copies(entry);
     if (previous != nullptr) {
         wipe_secret(previous, previous_size);
         free(previous);
+    }
+}
+
+void wipe_passphrase_variable() {
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        char* value = variable_value(*entry);
+        if (value != nullptr) wipe_secret(value, strlen(value));
     }
 }

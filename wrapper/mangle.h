@@ -20,5 +20,11 @@ int unmangle_passphrase(char* buffer, int len);
 
 // Installs NIMVARA_PASSPHRASE=<mangled data> (an empty value for no data or
 // len 0) as a fresh heap entry handed to putenv; the entry it replaces is
-// wiped and freed once the new one is in place.
+// wiped and freed once the new one is in place. Any other copy of the
+// variable in the environment is wiped and taken out, so that a program
+// started afterwards finds exactly this one.
 void set_passphrase_env(const char* data, int len);
+
+// Overwrites the value of every copy of NIMVARA_PASSPHRASE in the
+// environment with zero bytes: each then reads as empty.
+void wipe_passphrase_variable();

@@ -59,11 +59,14 @@ int passphrase_from_env_or_tty(char* buffer, int size) {
     int n = unmangle_passphrase(value, len);
     if (n > size) {
         wipe_secret(value, static_cast<size_t>(len));
+        wipe_passphrase_variable();
         fatal_too_long();
     }
     memcpy(buffer, value, static_cast<size_t>(n));
-    // From here on the variable reads as empty, also for every child.
+    // From here on the variable reads as empty, also for every child: this
+    // copy (decoded in place, so its length is wiped as found) and any other.
     wipe_secret(value, static_cast<size_t>(len));
+    wipe_passphrase_variable();
     return n;
 }
 
@@ -93,10 +96,11 @@ int passphrase_from_tty(char* buffer, int size) {
     int tty_fd = open(TERMINAL_PATH, O_RDWR | O_CLOEXEC);
     if (tty_fd < 0) fatal_errno();
     say(tty_fd, "Passphrase: ");
+    remember_prompt("Passphrase: ");
     terminal_echo_off(tty_fd);
 
-    // One read is one typed line (canonical input). The fatal paths below put
-    // the terminal back before they end the process.
+    // One read is one typed line: the prompt's modes make input canonical. The fatal paths below
+    // put the terminal back before they end the process.
     ssize_t read_result = read_retrying(tty_fd, buffer, static_cast<size_t>(size));
     if (read_result < 0) fatal_errno();
     int n = static_cast<int>(read_result);
@@ -113,6 +117,7 @@ int passphrase_from_tty(char* buffer, int size) {
             if (again.bytes == nullptr) fatal_no_memory();
             lock_secret(again.bytes, static_cast<size_t>(size));
             say(tty_fd, "\nPassphrase (again): ");
+            remember_prompt("Passphrase (again): ");
             ssize_t second = read_retrying(tty_fd, again.bytes, static_cast<size_t>(size));
             if (second < 0) fatal_errno();
             say(tty_fd, "\n");

@@ -21,13 +21,12 @@ namespace {
 
 pid_t current_child = -1;
 
-// Makes a descriptor survive exec (it is the one gpg is to read).
+} // namespace
+
 void keep_across_exec(int fd) {
     int flags = fcntl(fd, F_GETFD);
     if (flags < 0 || fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC) < 0) fatal_errno();
 }
-
-} // namespace
 
 int fork_child() {
     // A SIGCHLD ignored by whoever started us would make the system reap the

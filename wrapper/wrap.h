@@ -14,6 +14,10 @@ int passphrase_descriptor();
 // passphrase, closes the pipe, waits for the child and gets -1.
 int feed_passphrase(char* data, int len);
 
+// Makes a descriptor survive exec (gpg's passphrase descriptor, a batch
+// command's standard input); ends the process on failure.
+void keep_across_exec(int fd);
+
 // Forks, ending the process on failure; remembers the child for wait_for_child.
 int fork_child();
 

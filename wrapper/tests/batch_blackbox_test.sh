@@ -61,6 +61,20 @@ run "$NIMVARA" -F -c -p pass killed
 expect_status 1
 expect_runs "gpg|--passphrase-fd|3|--kill=9|a"
 
+case_name "a line that would drop a command after ';', '&&', '||' or '&' is refused"
+printf 'gpg a\ngpg b && gpg c\ngpg d ;\ngpg e 2>&1 | cat\ngpg f; gpg g\n' >compound
+run "$NIMVARA" -F -p pass compound
+expect_status 0
+expect_err "nimvara: line 2 of 'compound': a command after '&&' would never run; line not run
+nimvara: line 5 of 'compound': a command after ';' would never run; line not run"
+expect_runs "gpg|--passphrase-fd|3|a
+gpg|--passphrase-fd|3|d
+gpg|--passphrase-fd|3|e"
+run "$NIMVARA" -F -c -p pass compound
+expect_status 1
+expect_err "nimvara: line 2 of 'compound': a command after '&&' would never run; line not run"
+expect_runs "gpg|--passphrase-fd|3|a"
+
 case_name "an empty line runs a wrapper without a command"
 printf 'gpg a\n\ngpg b\n' >empty
 run "$NIMVARA" -F -p pass empty

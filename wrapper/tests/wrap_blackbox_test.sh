@@ -149,6 +149,25 @@ case_name "-p ignores the variable"
 NIMVARA_PASSPHRASE=other run "$NIMVARA" -p - gpg
 expect_record_line "passphrase 0 "
 
+case_name "the variable twice in the environment: gpg finds one copy, empty"
+one_empty_copy() {
+    [ "$(grep -c '^env set' record)" -eq 1 ] || fail "copies: $(grep '^env' record)"
+    expect_record_line "env set ''"
+}
+printf 'gpg a\n' >lines.cmds
+run "$FAKE_GPG" --run-with-variable-twice 'one' 'two' "$NIMVARA" gpg
+expect_status 0
+expect_record_line "passphrase 3 6f6e65"
+one_empty_copy
+run "$FAKE_GPG" --run-with-variable-twice 'one' 'two' "$NIMVARA" -p pass gpg
+expect_status 0
+one_empty_copy
+run "$FAKE_GPG" --run-with-variable-twice 'one' 'two' "$NIMVARA" -P
+expect_out "one"
+run "$FAKE_GPG" --run-with-variable-twice 'one' 'two' "$NIMVARA" -F -p pass lines.cmds
+expect_status 0
+one_empty_copy
+
 case_name "exit status of gpg on both channels; death by a signal is 1"
 FAKE_GPG_EXIT=7 run "$NIMVARA" -p pass gpg
 expect_status 7
