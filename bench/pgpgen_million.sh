@@ -24,7 +24,7 @@ cmake --build build-bench -j 2 --target pgpgen >/dev/null
 mkdir -p "$out"
 rm -rf "$out/dump"
 /usr/bin/time -f "%e %U %S %M" -o "$out/pgpgen.time" \
-    build-bench/tools/pgpgen -n "$keys" -m 5.6 -s "$seed" -j "$threads" --files 16 -o "$out/dump/" \
+    build-bench/tools/pgpgen -n "$keys" -m 6 -s "$seed" -j "$threads" --files 16 -o "$out/dump/" \
     --expect "$out/expected.keys" --expect-names "$out/expected.names"
 read -r wall user sys peak <"$out/pgpgen.time"
 bytes=$(cat "$out"/dump/*.pgp | wc -c)

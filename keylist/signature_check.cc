@@ -44,7 +44,8 @@ struct hash_table {
 
 const EVP_MD* hash_md(uint8_t openpgp_id) {
     static const hash_table table; // initialised once, thread-safe
-    return table.by_id[openpgp_id];
+    const EVP_MD* md = table.by_id[openpgp_id];
+    return md;
 }
 
 // Reads one multiprecision integer (a two-byte bit count, then the bytes)

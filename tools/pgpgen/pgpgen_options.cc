@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -84,8 +85,8 @@ const char* pgpgen_usage() {
            "  -n, --keys N        keys in the dump (default 1000)\n"
            "  -m, --mean X        certifications per key (default 5.6)\n"
            "  -s, --seed N        seed (default 1)\n"
-           "  -o, --output PATH   the dump file (default standard output); a PATH\n"
-           "                      ending in / is a directory of --files files\n"
+           "  -o, --output PATH   the dump file (default standard output); a PATH that\n"
+           "                      ends in / or is a directory gets --files files\n"
            "  --files N           files in an output directory (default 4)\n"
            "  --armor             ASCII-armored output\n"
            "  --expect FILE       write the expected key list\n"
@@ -198,6 +199,13 @@ bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std:
     if (settings.rsa2048 + settings.rsa4096 + settings.dsa + settings.ecdsa > 1) {
         error = "the algorithm shares add up to more than 1";
         return false;
+    }
+    // An existing directory is one without the trailing slash too.
+    struct stat status {};
+    if (!settings.output_is_directory && !settings.output_path.empty() &&
+        stat(settings.output_path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        settings.output_is_directory = true;
+        settings.output_path += '/';
     }
     if (!settings.output_is_directory)
         settings.files = 1;
