@@ -2,6 +2,7 @@
 
 #include "progress.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
@@ -175,9 +176,16 @@ memory_reader open_pass(const memory_source& source) {
     return memory_reader{source.data, source.size};
 }
 
+// A record as a key list writes it: a type letter, 16 hexadecimal digits and
+// a line end.
+bool well_formed(const char* block) {
+    key_list_record record;
+    return read_key_list_record(block, record);
+}
+
 template <typename Source>
 int import_passes(const Source& source, const char* input_path, int64_t records, FILE* status_file,
-                  key_graph& g) {
+                  key_graph& g, key_lookup* lookup_out) {
     g = key_graph{};
     key_lookup lookup;
 
@@ -186,7 +194,11 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
     std::fprintf(status_file, "Importing pass 1 (keys)...\n");
     {
         auto reader = open_pass(source);
+        int64_t blocks = 0;
+        int64_t malformed = 0;
         while (const char* block = next_block(reader)) {
+            ++blocks;
+            if (!well_formed(block)) ++malformed;
             if (block[RECORD_LINE_END_AT] != '\n' || block[RECORD_TYPE_AT] != RECORD_KEY) continue;
             if (g.key_count == std::numeric_limits<int32_t>::max()) {
                 std::fprintf(stderr, "korvalinde: too many keys in %s\n", input_path);
@@ -195,6 +207,14 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
             add_key(g, lookup, block + RECORD_ID_AT);
         }
         if (pass_failed(source)) return 1;
+        // The records are still read by the rules above; a warning only
+        // says that the input looks like something else.
+        if (malformed > blocks / 2)
+            std::fprintf(stderr,
+                         "korvalinde: warning: %" PRId64 " of the %" PRId64
+                         " records of %s are malformed (a record is \"p\" or \"s\", 16 "
+                         "hexadecimal digits and a line end): is it a key list?\n",
+                         malformed, blocks, input_path);
     }
     std::fprintf(status_file, "done.\n");
     std::fprintf(status_file, "%d keys imported\n", g.key_count);
@@ -236,22 +256,25 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
 
     build_adjacency(g.key_count, edges, true, g.signed_by_start, g.signed_by_keys);
     build_adjacency(g.key_count, edges, false, g.signs_start, g.signs_keys);
+    if (lookup_out != nullptr) *lookup_out = std::move(lookup);
     return 0;
 }
 
 } // namespace
 
-int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g) {
+int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g,
+                key_lookup* lookup) {
     // Both passes read every record; a pipe or device has no known size.
     struct stat input_stat {};
     int64_t records = fstat(fileno(input), &input_stat) == 0 && S_ISREG(input_stat.st_mode)
                           ? static_cast<int64_t>(input_stat.st_size / RECORD_SIZE)
                           : 0;
-    return import_passes(file_source{input, input_path}, input_path, records, status_file, g);
+    return import_passes(file_source{input, input_path}, input_path, records, status_file, g,
+                         lookup);
 }
 
 int import_keys_from_memory(const char* data, size_t size, const char* input_path,
-                            FILE* status_file, key_graph& g) {
+                            FILE* status_file, key_graph& g, key_lookup* lookup) {
     return import_passes(memory_source{data, size}, input_path,
-                         static_cast<int64_t>(size / RECORD_SIZE), status_file, g);
+                         static_cast<int64_t>(size / RECORD_SIZE), status_file, g, lookup);
 }

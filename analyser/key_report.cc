@@ -1,5 +1,6 @@
 #include "key_report.h"
 
+#include "output_directory.h"
 #include "progress.h"
 #include "worker_threads.h"
 
@@ -9,8 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <iterator>
 #include <unistd.h>
 #include <vector>
 
@@ -58,10 +58,12 @@ void write_report_header(std::string& out, const key_graph& g, int32_t key) {
     append_format(out, "Total: %d signatures from this id to this set\n\n", from);
 }
 
-// Writes all of text to a new or emptied file; false with errno set on failure.
-bool write_whole_file(const std::string& path, const std::string& text, const char*& failed_step) {
+// Writes all of text to the new or emptied file name of the directory
+// dir_fd, never through a link; false with errno set on failure.
+bool write_whole_file(int dir_fd, const char* name, const std::string& text,
+                      const char*& failed_step) {
     failed_step = "cannot open report";
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = create_output_file(dir_fd, name);
     if (fd < 0) return false;
     failed_step = "error writing report";
     size_t done = 0;
@@ -78,6 +80,27 @@ bool write_whole_file(const std::string& path, const std::string& text, const ch
     }
     return close(fd) == 0;
 }
+
+const char* error_text(int error) {
+    return error == ELOOP ? LINK_REFUSED : std::strerror(error);
+}
+
+// The directories the reports go into, each opened once: the output
+// directory itself (not owned here), or the two-character subdirectories,
+// keyed by the report name's first byte.
+struct report_directories {
+    int output_dir = -1;
+    int sub[256];
+    int sub_error[256] = {}; // errno of a subdirectory that could not be opened
+
+    report_directories() { std::fill(std::begin(sub), std::end(sub), -1); }
+    report_directories(const report_directories&) = delete;
+    report_directories& operator=(const report_directories&) = delete;
+    ~report_directories() {
+        for (int fd : sub)
+            if (fd >= 0) (void)close(fd); // read-only directory descriptors: nothing to lose
+    }
+};
 
 } // namespace
 
@@ -131,24 +154,37 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
     group_start.push_back(order.size());
     size_t group_count = group_start.size() - 1;
 
-    // The two-character subdirectories, each made once before the writers
-    // start: most exist already from an earlier key or run, and one mkdir
-    // per report file would cost a system call per file for nothing. A real
-    // failure shows when the report is opened.
+    // The two-character subdirectories, each made and opened once before
+    // the writers start: most exist already from an earlier key or run, and
+    // one mkdir per report file would cost a system call per file for
+    // nothing. One that cannot be used (a link or a file in its place) is
+    // reported once, and its reports are not written.
+    std::atomic<int> status{0};
+    report_directories dirs;
+    dirs.output_dir = settings.output_dir_fd;
     if (settings.use_subdirs) {
-        bool made[256] = {};
+        bool tried[256] = {};
         for (size_t group = 0; group < group_count; ++group) {
             uint32_t id_low = id_low_of(order[group_start[group]]);
-            if (made[id_low >> 24]) continue;
-            made[id_low >> 24] = true;
-            (void)mkdir(report_directory(settings, id_low).c_str(), 0755);
+            uint32_t first = id_low >> 24;
+            if (tried[first]) continue;
+            tried[first] = true;
+            char name[3];
+            std::snprintf(name, sizeof name, "%02X", first);
+            dirs.sub[first] = open_output_subdirectory(settings.output_dir_fd, name);
+            if (dirs.sub[first] < 0) {
+                dirs.sub_error[first] = errno;
+                std::fprintf(stderr, "korvalinde: cannot use report directory %s: %s\n",
+                             report_directory(settings, id_low).c_str(),
+                             error_text(dirs.sub_error[first]));
+                status = 1;
+            }
         }
     }
 
     progress_phase progress("reports", static_cast<int64_t>(group_count), "files");
     constexpr size_t CHUNK = 16;
     std::atomic<size_t> next_group{0};
-    std::atomic<int> status{0};
     auto work = [&] {
         std::string text;
         for (;;) {
@@ -161,12 +197,15 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
                 for (size_t i = group_start[group]; i < group_start[group + 1]; ++i)
                     format_key_report(text, g, s, table.keys[order[i]], table.stats[order[i]]);
                 uint32_t id_low = id_low_of(order[group_start[group]]);
-                std::string path = report_path(settings, id_low);
+                int dir_fd = settings.use_subdirs ? dirs.sub[id_low >> 24] : dirs.output_dir;
+                if (dir_fd < 0) continue; // its directory has been reported
+                char name[9];
+                std::snprintf(name, sizeof name, "%08X", id_low);
                 const char* failed_step = nullptr;
-                if (!write_whole_file(path, text, failed_step)) {
+                if (!write_whole_file(dir_fd, name, text, failed_step)) {
                     int error = errno;
-                    std::fprintf(stderr, "korvalinde: %s %s: %s\n", failed_step, path.c_str(),
-                                 std::strerror(error));
+                    std::fprintf(stderr, "korvalinde: %s %s: %s\n", failed_step,
+                                 report_path(settings, id_low).c_str(), error_text(error));
                     status = 1;
                 }
             }

@@ -49,7 +49,7 @@ int run(int argc, char** argv) {
     }
     write_average(streams.other_file, mean_sum, s.reachable_size);
     if (close_files(streams) != 0) {
-        withdraw_file(streams.other_path);
+        withdraw_file(settings.output_dir_fd, "other.txt");
         return 1;
     }
     return status;

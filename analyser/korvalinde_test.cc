@@ -15,6 +15,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -114,6 +115,11 @@ class Korvalinde : public ::testing::Test {
         return files;
     }
 };
+
+// A device node like /dev/full at path (root only); false when it cannot be made.
+bool make_full_device(const fs::path& path) {
+    return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+}
 
 } // namespace
 
@@ -221,10 +227,29 @@ TEST_F(Korvalinde, EmptyKeyList) {
     EXPECT_EQ(read_file(dir / "output/status.txt"),
               "Importing pass 1 (keys)...\ndone.\n0 keys imported\n"
               "Importing pass 2 (sigs)...\ndone.\n0 sigs imported\n"
-              "reachable set is size 1\nstrongly connected set is size 0\n");
+              "reachable set is size 0\nstrongly connected set is size 0\n");
     EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    0.0000\n");
     EXPECT_EQ(read_file(dir / "output/msd.txt"), "");
     EXPECT_EQ(read_file(dir / "output/othersets.txt"), "");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Korvalinde, InputThatIsNotAKeyList) {
+    // Mostly malformed records: the import's rules still apply (the two
+    // records that happen to be well formed are read), with a warning.
+    std::string text = "# A README, not a key list\n\nSome prose going on, on..\n";
+    ASSERT_EQ(text.size(), 3 * 18u);
+    write_file(dir / "README", text + four_keys().substr(0, 36) + text + text);
+    run_result r = run({"-o", "out", "README"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: 9 of the 11 records of README are malformed"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("is it a key list?"), std::string::npos);
+    EXPECT_NE(read_file(dir / "out/status.txt").find("1 keys imported\n"), std::string::npos);
+    // A key list with a few bad records gets no warning.
+    write_file(dir / "a.keys", four_keys() + "junk\n");
+    EXPECT_EQ(run({"-o", "out", "a.keys"}).err, "");
 }
 
 TEST_F(Korvalinde, KeysSharingAnIdLowShareOneFile) {
@@ -257,10 +282,10 @@ TEST_F(Korvalinde, ReportThatCannotBeWritten) {
         EXPECT_TRUE(fs::is_regular_file(dir / "output/00" / name)) << name;
     EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    1.2500\n");
 
-    // A report on a full device.
+    // A report on a full device (a link to /dev/full would not be followed).
     fs::remove_all(dir / "output");
     fs::create_directories(dir / "output/00");
-    fs::create_symlink("/dev/full", dir / "output/00/0000000C");
+    if (!make_full_device(dir / "output/00/0000000C")) GTEST_SKIP() << "no mknod here";
     r = run({"a.keys"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("error writing report output/00/0000000C: No space left on device"),
@@ -281,7 +306,7 @@ TEST_F(Korvalinde, WriteErrorsOnSummaryFiles) {
     for (const char* name : {"status.txt", "msd.txt", "othersets.txt", "other.txt"}) {
         fs::remove_all(dir / "out");
         fs::create_directories(dir / "out");
-        fs::create_symlink("/dev/full", dir / "out" / name);
+        if (!make_full_device(dir / "out" / name)) GTEST_SKIP() << "no mknod here";
         run_result r = run({"-o", "out", "a.keys"});
         EXPECT_EQ(r.status, 1) << name;
         EXPECT_NE(r.err.find(std::string("out/") + name), std::string::npos) << r.err;
@@ -463,4 +488,62 @@ TEST_F(Korvalinde, MillionKeyChain) {
         fs::remove_all(dir / "output");
     }
 #endif
+}
+
+// Links planted in the output directory are never followed, and a directory
+// in which someone else could plant them is refused before anything is
+// written. Each case prepares "out", runs once and names what must hold.
+TEST_F(Korvalinde, PlantedLinksAreNotFollowed) {
+    write_file(dir / "a.keys", four_keys());
+    struct planted_case {
+        const char* what;
+        std::vector<std::string> options;
+        void (*plant)(const fs::path& out, const fs::path& victim);
+        const char* message; // expected on standard error
+        const char* written; // a file the run still writes, or nullptr
+    };
+    const planted_case cases[] = {
+        {"another user's directory", {}, [](const fs::path& out, const fs::path&) {
+             ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
+         }, "belongs to another user (uid 65534)", nullptr},
+        {"writable by all", {}, [](const fs::path& out, const fs::path&) {
+             fs::permissions(out, fs::perms::all);
+         }, "others may write to it and it lacks the sticky bit", nullptr},
+        {"a link for other.txt", {}, [](const fs::path& out, const fs::path& victim) {
+             fs::create_symlink(victim / "file", out / "other.txt");
+         }, "out/other.txt: a symbolic link stands in its place", "othersets.txt"},
+        {"a link for a report", {"-1"}, [](const fs::path& out, const fs::path& victim) {
+             fs::create_symlink(victim / "file", out / "0000000B");
+         }, "cannot open report out/0000000B: a symbolic link", "0000000C"},
+        {"a link for a report directory", {}, [](const fs::path& out, const fs::path& victim) {
+             fs::create_symlink(victim, out / "00");
+         }, "cannot use report directory out/00: a symbolic link", "msd.txt"},
+    };
+    bool root = geteuid() == 0;
+    for (const planted_case& c : cases) {
+        if (!root && std::string(c.what) == "another user's directory") continue;
+        fs::path out = dir / "out", victim = dir / "victim";
+        fs::remove_all(out);
+        fs::remove_all(victim);
+        fs::create_directories(out);
+        fs::create_directories(victim);
+        write_file(victim / "file", "precious\n");
+        c.plant(out, victim);
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"-o", "out", "a.keys"});
+        run_result r = run(args);
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_EQ(read_file(victim / "file"), "precious\n") << c.what;
+        EXPECT_EQ(tree(victim).size(), 1u) << c.what;
+        if (c.written)
+            EXPECT_TRUE(fs::is_regular_file(out / c.written)) << c.what;
+        else
+            EXPECT_FALSE(fs::exists(out / "status.txt")) << c.what;
+    }
+    // A directory that all may write to is fine with the sticky bit.
+    fs::remove_all(dir / "out");
+    fs::create_directories(dir / "out");
+    fs::permissions(dir / "out", fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(run({"-o", "out", "a.keys"}).status, 0);
 }

@@ -13,6 +13,7 @@ float write_msd(FILE* msd_file, const key_graph& g, const set_results& s,
 }
 
 void write_average(FILE* other_file, float mean_sum, int32_t reachable_size) {
-    float average = mean_sum / static_cast<float>(reachable_size);
+    // An empty reachable set (an empty key list) has no distances: 0.
+    float average = reachable_size == 0 ? 0.0F : mean_sum / static_cast<float>(reachable_size);
     std::fprintf(other_file, "Average mean is %9.4f\n", static_cast<double>(average));
 }

@@ -11,5 +11,6 @@
 float write_msd(FILE* msd_file, const key_graph& g, const set_results& s,
                 const distance_table& table);
 
-// Writes the average mean line: mean_sum / reachable_size in single precision.
+// Writes the average mean line: mean_sum / reachable_size in single precision,
+// 0 when the reachable set is empty.
 void write_average(FILE* other_file, float mean_sum, int32_t reachable_size);

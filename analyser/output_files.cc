@@ -1,7 +1,10 @@
 #include "output_files.h"
 
+#include "output_directory.h"
+
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,17 +12,28 @@ namespace {
 
 FILE* open_summary(const run_settings& settings, const char* name, std::string& path) {
     path = settings.output_dir + name;
-    return std::fopen(path.c_str(), "w");
+    int fd = create_output_file(settings.output_dir_fd, name);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            std::fprintf(stderr, "korvalinde: %s: %s\n", path.c_str(), LINK_REFUSED);
+        return nullptr;
+    }
+    FILE* stream = fdopen(fd, "w");
+    if (!stream) (void)close(fd); // empty and unused: only the failure matters
+    return stream;
 }
 
 } // namespace
 
-int open_files(const run_settings& settings, output_streams& streams) {
+int open_files(run_settings& settings, output_streams& streams) {
     streams.input = std::fopen(settings.input_path.c_str(), "r");
     if (!streams.input) return 1;
-    // An existing directory is the normal case, and any real failure shows
-    // when the first summary file is opened, so the result is not needed.
-    (void)mkdir(settings.output_dir.c_str(), 0755);
+    std::string error;
+    settings.output_dir_fd = open_output_directory(settings.output_dir, error);
+    if (settings.output_dir_fd < 0) {
+        if (!error.empty()) std::fprintf(stderr, "korvalinde: %s\n", error.c_str());
+        return 1;
+    }
     streams.status_file = open_summary(settings, "status.txt", streams.status_path);
     if (!streams.status_file) return 1;
     streams.msd_file = open_summary(settings, "msd.txt", streams.msd_path);
@@ -83,8 +97,9 @@ int close_files(output_streams& streams) {
     return status;
 }
 
-void withdraw_file(const std::string& path) {
+void withdraw_file(int dir_fd, const char* name) {
     // Called after a failure that has been reported already; if even this
     // fails there is nothing more to say.
-    (void)truncate(path.c_str(), 0);
+    int fd = openat(dir_fd, name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) (void)close(fd); // nothing was written: no data to lose
 }

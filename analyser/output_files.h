@@ -15,10 +15,12 @@ struct output_streams {
     std::string status_path, msd_path, othersets_path, other_path;
 };
 
-// Opens the input, creates the output directory if need be and opens the four
-// summary files in the order status, msd, othersets, other. Returns 0 when all
-// are open, 1 at the first failure (the files opened before it stay open).
-int open_files(const run_settings& settings, output_streams& streams);
+// Opens the input, creates and opens the output directory (its descriptor in
+// settings.output_dir_fd; a directory others could plant links in is refused
+// with a message) and opens the four summary files in it, never through a
+// link, in the order status, msd, othersets, other. Returns 0 when all are
+// open, 1 at the first failure (the files opened before it stay open).
+int open_files(run_settings& settings, output_streams& streams);
 
 // Flushes a summary stream and reports on standard error, naming the path, if
 // anything written to it so far has failed. Returns true on failure.
@@ -33,5 +35,6 @@ int close_results(output_streams& streams);
 // the same result.
 int close_files(output_streams& streams);
 
-// Empties a file whose content cannot be trusted after a reported failure.
-void withdraw_file(const std::string& path);
+// Empties the file name of the directory dir_fd, whose content cannot be
+// trusted after a reported failure; a link in its place is left alone.
+void withdraw_file(int dir_fd, const char* name);

@@ -9,6 +9,7 @@ struct run_settings {
     std::string output_dir = "output/"; // always ends in "/"; used as a plain prefix
     int use_subdirs = 1;                // reports go into two-character subdirectories
     int threads = 1;                    // analysis and report threads (-j)
+    int output_dir_fd = -1;             // output_dir, opened by open_files
 };
 
 // Reads the command line into settings with POSIX getopt semantics (parsing

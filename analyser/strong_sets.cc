@@ -122,9 +122,8 @@ void find_sets(const key_graph& g, FILE* othersets_file, FILE* status_file, set_
         for (int32_t i = 0; i < g.key_count; ++i)
             if (search.visit_number[static_cast<size_t>(i)] == 0) visit_key(search, i);
     }
-    // Without keys no set is finished; the reachable set still counts its
-    // starting index, so the average below divides by 1, not 0.
-    s.reachable_size = g.key_count == 0 ? 1 : count_reachable(g, s.reachable, s.strong_set_root);
+    // Without keys there is no strong set and nothing is reachable.
+    s.reachable_size = g.key_count == 0 ? 0 : count_reachable(g, s.reachable, s.strong_set_root);
     std::fprintf(status_file, "reachable set is size %d\n", s.reachable_size);
     std::fprintf(status_file, "strongly connected set is size %d\n", s.strong_set_size);
 }

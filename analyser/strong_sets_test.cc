@@ -52,10 +52,10 @@ TEST(FindSets, TieGoesToTheSetFinishedFirst) {
                            "00000000 00000010\n*** 1 keys in this strongly connected set\n\n");
 }
 
-TEST(FindSets, EmptyListReachesItsStartingIndex) {
+TEST(FindSets, EmptyListReachesNothing) {
     sets_run r = run_find_sets(graph_of(0, {}));
     EXPECT_EQ(r.othersets, "");
-    EXPECT_EQ(r.status, "reachable set is size 1\nstrongly connected set is size 0\n");
+    EXPECT_EQ(r.status, "reachable set is size 0\nstrongly connected set is size 0\n");
 }
 
 TEST(FindSets, SelfAndRepeatedSignaturesChangeNothing) {

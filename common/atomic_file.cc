@@ -176,8 +176,8 @@ bool atomic_write(atomic_file& file, const char* data, size_t size) {
     return fail(file, atomic_step::write, errno);
 }
 
-bool atomic_commit(atomic_file& file) {
-    if (fsync(file.fd) != 0) {
+bool atomic_commit(atomic_file& file, bool sync) {
+    if (sync && fsync(file.fd) != 0) {
         const int error = errno;
         atomic_discard(file);
         return fail(file, atomic_step::sync, error);

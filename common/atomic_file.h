@@ -59,7 +59,9 @@ bool atomic_write(atomic_file& file, const char* data, size_t size);
 // Flushes the temporary to disk, closes it and renames it over the target.
 // Returns false, with failed_step and error set and the temporary removed,
 // on failure; the target is then as it was.
-bool atomic_commit(atomic_file& file);
+// With sync false the flush is left to the caller, who writes many files
+// and flushes them all at once (syncfs) before anything depends on them.
+bool atomic_commit(atomic_file& file, bool sync = true);
 
 // Closes and removes the temporary now (as the destructor would).
 void atomic_discard(atomic_file& file);

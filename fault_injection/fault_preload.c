@@ -22,11 +22,11 @@
  * Both files are written with raw system calls, which nothing here counts.
  *
  * Families: open (open, open64, openat, openat64), read, write, close, pipe
- * (pipe, pipe2), fork, waitpid (waitpid, wait, wait4), dup2, mkdir, fopen
- * (fopen, fopen64), fflush, fclose, fread, fwrite, fputs, fputc, fprintf,
- * vfprintf, malloc (malloc, calloc, realloc, aligned_alloc, posix_memalign,
- * memalign), mmap, pthread_create, putenv, exec (execvp, execv, execve),
- * tcgetattr, tcsetattr.
+ * (pipe, pipe2), fork, waitpid (waitpid, wait, wait4), dup2, mkdir (mkdir,
+ * mkdirat), fopen (fopen, fopen64, fdopen), fflush, fclose, fread, fwrite,
+ * fputs, fputc, fprintf, vfprintf, malloc (malloc, calloc, realloc,
+ * aligned_alloc, posix_memalign, memalign), mmap, pthread_create, putenv,
+ * exec (execvp, execv, execve), tcgetattr, tcsetattr.
  *
  * What a failure looks like:
  *   - system calls and plain library calls return their error value with
@@ -332,6 +332,12 @@ int mkdir(const char *path, mode_t mode) {
     return real_mkdir(path, mode);
 }
 
+int mkdirat(int dir, const char *path, mode_t mode) {
+    REAL(mkdirat);
+    if (should_fail(F_MKDIR)) return -1;
+    return real_mkdirat(dir, path, mode);
+}
+
 /* ---- processes ---- */
 
 pid_t fork(void) {
@@ -468,6 +474,12 @@ FILE *fopen64(const char *path, const char *mode) {
     REAL(fopen64);
     if (should_fail(F_FOPEN)) return NULL;
     return real_fopen64(path, mode);
+}
+
+FILE *fdopen(int fd, const char *mode) {
+    REAL(fdopen);
+    if (should_fail(F_FOPEN)) return NULL;
+    return real_fdopen(fd, mode);
 }
 
 int fflush(FILE *stream) {

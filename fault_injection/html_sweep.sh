@@ -30,7 +30,7 @@ job_prepare() {
     cp -R "$SWEEP_WORK/analysed" out
     [ -z "$OLD_PAGE" ] || cp "$SWEEP_WORK/old-page" "$OLD_PAGE"
 }
-job_outputs() { cat "$PAGE"; }
+job_outputs() { cat "$PAGE" keys/*.html out/keys/*.html 2>/dev/null; }
 job_failed() {
     if [ -n "$OLD_PAGE" ]; then
         if ! cmp -s "$PAGE" "$SWEEP_WORK/old-page"; then
@@ -41,6 +41,13 @@ job_failed() {
         echo "the failed run left $PAGE"
         return 1
     fi
+    # Key pages written before the failure are whole (each is renamed into
+    # place when complete) and stay; their temporary files may not.
+    for keys in out/keys keys; do
+        [ -d "$keys" ] || continue
+        (cd "$keys" && rm -f -- [0-9A-F]*.html)
+        rmdir "$keys" 2>/dev/null
+    done
     # Nothing else may have appeared, in the directory or beside it.
     rm -f out/index.html
     if [ "$(names out)" != "$analysed_names" ]; then
@@ -63,14 +70,15 @@ for job in "${@:-inplace elsewhere}"; do
     for one in $job; do
         case $one in
         inplace)
-            JOB_CMD=("$HTML" out)
+            # -n 3: each ranked key adds a page whose calls repeat the first ones.
+            JOB_CMD=("$HTML" -n 3 out)
             PAGE=out/index.html OLD_PAGE=out/index.html
             # Past the first hundred, the allocations are the page's text
             # growing as it is written, every one on the same path.
             SWEEP_STRIDE=malloc=4
             ;;
         elsewhere)
-            JOB_CMD=("$HTML" -n 5 -t "Sweep <keys> & more" -o page.html out)
+            JOB_CMD=("$HTML" -n 2 -t "Sweep <keys> & more" -o page.html out)
             PAGE=page.html OLD_PAGE=
             # Only the page's path and length differ from inplace.
             SWEEP_ONLY="open|read|write|close"

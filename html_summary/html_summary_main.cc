@@ -1,11 +1,15 @@
 // korvalinde-html: reads a korvalinde output directory and writes one
 // self-contained HTML page with the run's figures, two charts and the keys
 // ranked by mean distance.
+#include "input_guard.h"
+#include "key_page.h"
 #include "line_reader.h"
+#include "names_file.h"
 #include "mean_ranking.h"
 #include "page_file.h"
 #include "report_files.h"
 #include "run_figures.h"
+#include "stale_reports.h"
 #include "summary_options.h"
 #include "summary_page.h"
 
@@ -37,10 +41,18 @@ void make_page(const summary_settings& settings) {
     read_status(settings.dir, content.figures);
     read_other(settings.dir, content.figures);
 
+    key_names names;
+    if (!settings.names_path.empty()) {
+        std::string error;
+        if (!read_names_file(settings.names_path, names, error)) throw input_error(error);
+        content.names = &names;
+    }
+
     mean_ranking ranking;
     ranking.limit = settings.ranking_limit;
     mean_histogram histogram;
-    read_msd(settings.dir, ranking, histogram);
+    std::vector<uint32_t> listed;
+    read_msd(settings.dir, ranking, histogram, &listed);
     content.analysed_keys = ranking.total;
     content.ranking = take_ranked_keys(ranking);
     content.bins = histogram_bins(histogram, HISTOGRAM_BINS);
@@ -58,8 +70,26 @@ void make_page(const summary_settings& settings) {
     }
     content.report_prefix = href_prefix(settings.page_path, settings.dir);
 
+    std::vector<std::string> inputs;
+    for (const char* name : {"status.txt", "msd.txt", "othersets.txt", "other.txt"})
+        inputs.push_back(settings.dir + name);
+    if (!settings.names_path.empty()) inputs.push_back(settings.names_path);
+    for (const ranked_key& key : content.ranking)
+        inputs.push_back(settings.dir + report_name(content.layout, key.id.id_low));
+    refuse_input_as_output(settings.page_path, inputs);
+
+    int64_t stale = count_stale_reports(settings.dir, listed);
+    if (stale > 0)
+        std::fprintf(stderr,
+                     "korvalinde-html: warning: %s holds %lld report file%s for keys that "
+                     "msd.txt does not list, left by an earlier run, and published with the "
+                     "page; run korvalinde into a fresh directory to leave them out\n",
+                     settings.dir.c_str(), static_cast<long long>(stale), stale == 1 ? "" : "s");
+
     atomic_file file;
     open_page_file(file, settings.page_path);
+    // The key pages before the page, so that it never links to a missing one.
+    write_key_pages(content, settings.dir, settings.page_path);
     page_output out;
     out.fd = file.fd;
     write_summary_page(out, content);

@@ -63,7 +63,8 @@ std::vector<histogram_bin> histogram_bins(const mean_histogram& histogram, size_
     return bins;
 }
 
-void read_msd(const std::string& dir, mean_ranking& ranking, mean_histogram& histogram) {
+void read_msd(const std::string& dir, mean_ranking& ranking, mean_histogram& histogram,
+              std::vector<uint32_t>* id_lows) {
     line_reader reader(dir + "msd.txt");
     std::string_view line;
     while (next_line(reader, line)) {
@@ -75,5 +76,6 @@ void read_msd(const std::string& dir, mean_ranking& ranking, mean_histogram& his
                          "expected a key id and a mean distance, found " + quote_line(line));
         add_ranked_key(ranking, key);
         add_mean(histogram, key.mean);
+        if (id_lows) id_lows->push_back(key.id.id_low);
     }
 }

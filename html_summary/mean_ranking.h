@@ -52,5 +52,7 @@ struct histogram_bin {
 std::vector<histogram_bin> histogram_bins(const mean_histogram& histogram, size_t max_bins);
 
 // Streams DIR/msd.txt into the ranking and the histogram; throws input_error
-// naming the line on anything but "%08X %08X %8.4f" lines.
-void read_msd(const std::string& dir, mean_ranking& ranking, mean_histogram& histogram);
+// naming the line on anything but "%08X %08X %8.4f" lines. Each key's id_low
+// goes into id_lows when given.
+void read_msd(const std::string& dir, mean_ranking& ranking, mean_histogram& histogram,
+              std::vector<uint32_t>* id_lows = nullptr);

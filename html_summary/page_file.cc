@@ -20,8 +20,8 @@ void open_page_file(atomic_file& file, const std::string& path) {
     fail(file.temp_path, "cannot set permissions", file.error);
 }
 
-void commit_page_file(atomic_file& file) {
-    if (atomic_commit(file)) return;
+void commit_page_file(atomic_file& file, bool sync) {
+    if (atomic_commit(file, sync)) return;
     if (file.failed_step == atomic_step::rename)
         fail(file.path, "cannot rename the finished page into place", file.error);
     fail(file.temp_path, "cannot write", file.error);

@@ -17,8 +17,9 @@ void open_page_file(atomic_file& file, const std::string& path);
 
 // Flushes the page to disk, closes it and renames it to its path; throws
 // page_error, leaving no temporary file behind. An existing page's
-// permission bits are kept; a new page gets 0666 less the umask.
-void commit_page_file(atomic_file& file);
+// permission bits are kept; a new page gets 0666 less the umask. With sync
+// false the caller flushes many pages at once (syncfs) instead.
+void commit_page_file(atomic_file& file, bool sync = true);
 
 // The relative URL prefix from the directory of page_path to dir: "" when
 // they are the same directory, otherwise a path ending in "/".

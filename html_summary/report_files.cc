@@ -66,36 +66,44 @@ report_layout find_report_layout(const std::string& dir, uint32_t id_low) {
     throw input_error(nested + ": no report for the best-ranked key (nor " + flat + ")");
 }
 
-std::vector<int64_t> read_hop_counts(const std::string& dir, report_layout layout, key_id id) {
+key_report read_key_report(const std::string& dir, report_layout layout, key_id id) {
     line_reader reader(dir + report_name(layout, id.id_low));
     char wanted[32];
     std::snprintf(wanted, sizeof wanted, "KeyID %08X %08X", id.id_high, id.id_low);
-    enum { SEEK_KEY, SEEK_BREAKOUT, ROWS } state = SEEK_KEY;
-    std::vector<int64_t> counts;
+    enum { SEEK_KEY, SEEK_BREAKOUT, ROWS, AFTER_ROWS } state = SEEK_KEY;
+    key_report report;
     std::string_view line;
     while (next_line(reader, line)) {
         if (state == SEEK_KEY) {
-            if (line == wanted) state = SEEK_BREAKOUT;
-            continue;
-        }
-        if (line.starts_with("KeyID ")) break; // the next key's report
-        if (state == SEEK_BREAKOUT) {
+            if (line != wanted) continue;
+            state = SEEK_BREAKOUT;
+        } else if (line.starts_with("KeyID ")) {
+            break; // the next key's report
+        } else if (state == SEEK_BREAKOUT) {
             if (line == "Breakout by hop count (only from strong set):") state = ROWS;
-            continue;
+        } else if (state == ROWS) {
+            // Rows numbered from 0 without gaps, ended by an empty line.
+            int64_t hops = -1;
+            int64_t count = -1;
+            if (line.empty() && !report.hop_counts.empty()) {
+                state = AFTER_ROWS;
+            } else if (!parse_hop_row(line, hops, count)) {
+                fail_at_line(reader.path, reader.line_number,
+                             "expected a hop count row, found " + quote_line(line));
+            } else if (hops != static_cast<int64_t>(report.hop_counts.size())) {
+                fail_at_line(reader.path, reader.line_number,
+                             "hop count rows out of order at " + quote_line(line));
+            } else {
+                report.hop_counts.push_back(count);
+            }
         }
-        // Rows numbered from 0 without gaps.
-        int64_t hops = -1;
-        int64_t count = -1;
-        if (!parse_hop_row(line, hops, count)) {
-            if (line.empty() && !counts.empty()) return counts;
-            fail_at_line(reader.path, reader.line_number,
-                         "expected a hop count row, found " + quote_line(line));
-        }
-        if (hops != static_cast<int64_t>(counts.size()))
-            fail_at_line(reader.path, reader.line_number,
-                         "hop count rows out of order at " + quote_line(line));
-        counts.push_back(count);
+        report.text.append(line);
+        report.text += '\n';
     }
-    if (state == ROWS && !counts.empty()) return counts;
+    if (state != SEEK_KEY && state != SEEK_BREAKOUT && !report.hop_counts.empty()) return report;
     throw input_error(reader.path + ": no hop counts for key " + std::string(wanted + 6));
+}
+
+std::vector<int64_t> read_hop_counts(const std::string& dir, report_layout layout, key_id id) {
+    return read_key_report(dir, layout, id).hop_counts;
 }

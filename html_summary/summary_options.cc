@@ -11,10 +11,12 @@ namespace {
 
 void print_usage(FILE* stream, const char* program) {
     std::fprintf(stream,
-                 "Usage: %s [-hd] [-n count] [-o file] [-t title] [dir]\n"
-                 "Writes one self-contained HTML page summarising a korvalinde output\n"
-                 "directory (default output/) into dir/index.html.\n"
+                 "Usage: %s [-hd] [-n count] [-N names] [-o file] [-t title] [dir]\n"
+                 "Writes an HTML page summarising a korvalinde output directory (default\n"
+                 "output/) into dir/index.html, and a page per ranked key into keys/\n"
+                 "beside it.\n"
                  "  -n, --limit count   rank the first count keys (default 1000; 0: all)\n"
+                 "  -N, --names file    show the user ids of a names file beside key ids\n"
                  "  -o, --output file   write the page to file instead\n"
                  "  -t, --title title   the page's title (default \"korvalinde results\")\n"
                  "  -d, --date          show when the page was made (the page then differs\n"
@@ -35,14 +37,15 @@ bool parse_limit(const char* text, size_t& limit) {
 std::optional<int> read_summary_options(int argc, char** argv, summary_settings& settings) {
     static const option long_options[] = {
         {"date", no_argument, nullptr, 'd'},        {"help", no_argument, nullptr, 'h'},
-        {"limit", required_argument, nullptr, 'n'}, {"output", required_argument, nullptr, 'o'},
+        {"limit", required_argument, nullptr, 'n'}, {"names", required_argument, nullptr, 'N'},
+        {"output", required_argument, nullptr, 'o'},
         {"title", required_argument, nullptr, 't'}, {nullptr, 0, nullptr, 0},
     };
     const char* program = argc > 0 ? argv[0] : "korvalinde-html";
     optind = 1; // parse from the start, also when called again (tests)
     int c;
     // "+" keeps glibc from permuting: parsing stops at the first operand.
-    while ((c = getopt_long(argc, argv, "+dhn:o:t:", long_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "+dhn:N:o:t:", long_options, nullptr)) != -1) {
         switch (c) {
         case 'd':
             settings.show_date = true;
@@ -58,6 +61,13 @@ std::optional<int> read_summary_options(int argc, char** argv, summary_settings&
                              MAX_RANKING_LIMIT, optarg);
                 return 1;
             }
+            break;
+        case 'N':
+            if (*optarg == '\0') {
+                std::fprintf(stderr, "korvalinde-html: the file given with -N is empty\n");
+                return 1;
+            }
+            settings.names_path = optarg;
             break;
         case 'o':
             if (*optarg == '\0') {

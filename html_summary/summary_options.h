@@ -11,6 +11,7 @@ struct summary_settings {
     std::string title = "korvalinde results";
     size_t ranking_limit = 1000; // -n; 0 means every key
     bool show_date = false;      // -d
+    std::string names_path;      // -N: key id to user id; empty: no names
 };
 
 // The largest -n other than 0: beyond it the page is no longer usable.

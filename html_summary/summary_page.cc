@@ -41,7 +41,6 @@ svg.chart .bars rect { fill: var(--bar); }
 @media (max-width: 40rem) {
   svg.chart text, svg.chart .label { font-size: 22px; }
   svg.chart text.odd { display: none; }
-  th, td { padding: 0.3rem 0.4rem; }
   main { padding: 0.75rem; }
 }
 svg.chart .grid { stroke: var(--line); stroke-width: 1; }
@@ -54,6 +53,18 @@ th { position: sticky; top: 0; background: var(--page); }
 td.num, th.num { text-align: right; }
 a { color: var(--link); }
 .id { font-family: ui-monospace, "DejaVu Sans Mono", Menlo, Consolas, monospace; }
+.name { display: block; white-space: normal; overflow-wrap: anywhere; color: var(--muted);
+        font-size: 0.9rem; }
+td .name { max-width: 28rem; }
+p.name { display: block; font-size: 1.1rem; margin: 0; }
+pre.report { background: var(--card); border: 1px solid var(--line); border-radius: 6px;
+             padding: 0.75rem; white-space: pre-wrap; overflow-wrap: anywhere;
+             font: 0.85rem/1.4 ui-monospace, "DejaVu Sans Mono", Menlo, Consolas, monospace; }
+nav { font-size: 0.9rem; }
+@media (max-width: 40rem) {
+  /* The ranking fits a phone: headers and the two halves of a key id wrap. */
+  th, td { padding: 0.3rem 0.4rem; white-space: normal; }
+}
 footer { margin: 2rem 0 1rem; border-top: 1px solid var(--line); padding-top: 0.5rem; }
 @media print {
   :root { --ink: #000; --muted: #333; --line: #999; --card: transparent; --bar: #555;
@@ -83,12 +94,6 @@ std::string edge_text(mean_e4 edge) {
     return text;
 }
 
-std::string key_text(const key_id& id) {
-    char text[20];
-    std::snprintf(text, sizeof text, "%08X %08X", id.id_high, id.id_low);
-    return text;
-}
-
 void put_figure(page_output& out, const char* name, const std::string& value) {
     put(out, "<div><dt>");
     put(out, name);
@@ -101,7 +106,7 @@ void put_figures(page_output& out, const page_content& c) {
     const run_figures& f = c.figures;
     put(out, "<section id=\"figures\">\n<h2>The run</h2>\n<dl class=\"figures\">\n");
     put_figure(out, "Keys", group_digits(f.keys));
-    put_figure(out, "Signatures", group_digits(f.signatures));
+    put_figure(out, "Signatures between listed keys", group_digits(f.signatures));
     put_figure(out, "Strong set", group_digits(f.strong_set_size));
     put_figure(out, "Reachable set", group_digits(f.reachable_size));
     put_figure(out, "Average mean distance", format_mean(f.average_mean));
@@ -145,34 +150,22 @@ void put_histogram(page_output& out, const page_content& c) {
     put_chart(out, chart, caption);
 }
 
-void put_hop_chart(page_output& out, const page_content& c) {
-    bar_chart chart;
-    chart.id = "hops";
-    chart.title = "Strong set members by hop count from the best-ranked key";
-    chart.x_label = "Hops from the member to the key";
-    chart.y_label = "Strong set members";
-    // The analyser's last row, for 30 hops, also counts the members farther away.
-    constexpr size_t LAST_ROW = 30;
-    for (size_t h = 0; h < c.best_hop_counts.size(); ++h) {
-        std::string hops = std::to_string(h) + (h == LAST_ROW ? "+" : "");
-        chart.bars.push_back(
-            {c.best_hop_counts[h],
-             hops + " hops: " + plural(c.best_hop_counts[h], "member", "members")});
-        chart.x_ticks.push_back(hops);
-    }
+void put_best_hop_chart(page_output& out, const page_content& c) {
     std::string caption;
     if (c.ranking.empty()) {
         caption = "No key was analysed, so there are no hop counts.";
     } else {
         const ranked_key& best = c.ranking.front();
+        const std::string* name = name_of(c.names, best.id);
         caption = "The strong set's members by the length of their shortest signature chain to "
                   "the best-ranked key, " +
-                  key_text(best.id) + " (mean " + format_mean(best.mean) +
-                  "), from its report. It shows how quickly the strong set reaches its "
-                  "best-connected key; counts summed over every key would need one report file "
-                  "per key.";
+                  key_text(best.id) + (name ? " (" + *name + ")" : "") + ", mean " +
+                  format_mean(best.mean) +
+                  ", from its report. It shows how quickly the strong set reaches its "
+                  "best-connected key; each key's page shows its own.";
     }
-    put_chart(out, chart, caption);
+    put_hop_chart(out, c.best_hop_counts, "hops",
+                  "Strong set members by hop count from the best-ranked key", caption);
 }
 
 void put_ranking(page_output& out, const page_content& c) {
@@ -183,7 +176,7 @@ void put_ranking(page_output& out, const page_content& c) {
                            : "The first " + group_digits(shown) + " of " +
                                  plural(c.analysed_keys, "analysed key", "analysed keys");
     text += ", lowest mean distance first; keys with equal means in order of their key ids. "
-            "Each key id links to the key's report.";
+            "Each key id links to the key's page with its report.";
     put(out, html_escape(text));
     put(out, "</p>\n");
     if (c.ranking.empty()) {
@@ -196,11 +189,13 @@ void put_ranking(page_output& out, const page_content& c) {
              "</thead>\n<tbody>\n");
     for (size_t i = 0; i < c.ranking.size(); ++i) {
         const ranked_key& key = c.ranking[i];
-        std::string href = url_path_escape(c.report_prefix + report_name(c.layout, key.id.id_low));
+        const std::string* name = name_of(c.names, key.id);
         put(out, "<tr><td class=\"num\">" + group_digits(static_cast<int64_t>(i + 1)) +
-                     "</td><td><a class=\"id\" href=\"" + html_escape(href) + "\">" +
-                     key_text(key.id) + "</a></td><td class=\"num\">" + format_mean(key.mean) +
-                     "</td><td>" + (c.ranked_in_strong[i] ? "yes" : "no") + "</td></tr>\n");
+                     "</td><td><a class=\"id\" href=\"" + key_page_name(key.id) + "\">" +
+                     key_text(key.id) + "</a>" +
+                     (name ? "<span class=\"name\">" + html_escape(*name) + "</span>" : "") +
+                     "</td><td class=\"num\">" + format_mean(key.mean) + "</td><td>" +
+                     (c.ranked_in_strong[i] ? "yes" : "no") + "</td></tr>\n");
     }
     put(out, "</tbody>\n</table>\n</div>\n</section>\n");
 }
@@ -226,22 +221,67 @@ bool flush_page(page_output& out) {
 
 void write_summary_page(page_output& out, const page_content& c) {
     std::string title = html_escape(c.title);
-    put(out, "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-             "<meta name=\"generator\" content=\"korvalinde-html\">\n<title>");
-    put(out, title);
-    put(out, "</title>\n<style>");
-    put(out, STYLE);
-    put(out, "</style>\n</head>\n<body>\n<main>\n<h1>");
+    put_page_head(out, c.title);
+    put(out, "<h1>");
     put(out, title);
     put(out, "</h1>\n");
     if (!c.made_on.empty()) put(out, "<p class=\"made\">Made " + html_escape(c.made_on) + "</p>\n");
     put_figures(out, c);
     put(out, "<section id=\"charts\">\n<h2>Distances from the strong set</h2>\n");
     put_histogram(out, c);
-    put_hop_chart(out, c);
+    put_best_hop_chart(out, c);
     put(out, "</section>\n");
     put_ranking(out, c);
-    put(out, "<footer>Made by korvalinde-html from the analyser's summary files and the "
-             "best-ranked key's report.</footer>\n</main>\n</body>\n</html>\n");
+    put_page_end(out, "Made by korvalinde-html from the analyser's summary files and the "
+                      "ranked keys' reports.");
+}
+
+void put_page_head(page_output& out, const std::string& title) {
+    put(out, "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+             "<meta name=\"generator\" content=\"korvalinde-html\">\n<title>");
+    put(out, html_escape(title));
+    put(out, "</title>\n<style>");
+    put(out, STYLE);
+    put(out, "</style>\n</head>\n<body>\n<main>\n");
+}
+
+void put_page_end(page_output& out, const std::string& footer) {
+    put(out, "<footer>" + html_escape(footer) + "</footer>\n</main>\n</body>\n</html>\n");
+}
+
+void put_hop_chart(page_output& out, const std::vector<int64_t>& hop_counts,
+                   const std::string& id, const std::string& title, const std::string& caption) {
+    bar_chart chart;
+    chart.id = id;
+    chart.title = title;
+    chart.x_label = "Hops from the member to the key";
+    chart.y_label = "Strong set members";
+    // The analyser's last row, for 30 hops, also counts the members farther away.
+    constexpr size_t LAST_ROW = 30;
+    for (size_t h = 0; h < hop_counts.size(); ++h) {
+        std::string hops = std::to_string(h) + (h == LAST_ROW ? "+" : "");
+        chart.bars.push_back(
+            {hop_counts[h], hops + " hops: " + plural(hop_counts[h], "member", "members")});
+        chart.x_ticks.push_back(hops);
+    }
+    put_chart(out, chart, caption);
+}
+
+std::string key_page_name(const key_id& id) {
+    char name[32];
+    std::snprintf(name, sizeof name, "keys/%08X%08X.html", id.id_high, id.id_low);
+    return name;
+}
+
+std::string key_text(const key_id& id) {
+    char text[20];
+    std::snprintf(text, sizeof text, "%08X %08X", id.id_high, id.id_low);
+    return text;
+}
+
+const std::string* name_of(const key_names* names, const key_id& id) {
+    if (!names) return nullptr;
+    auto found = names->find(static_cast<uint64_t>(id.id_high) << 32 | id.id_low);
+    return found == names->end() ? nullptr : &found->second;
 }

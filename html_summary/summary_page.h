@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mean_ranking.h"
+#include "names_file.h"
 #include "report_files.h"
 #include "run_figures.h"
 
@@ -22,7 +23,19 @@ struct page_content {
     report_layout layout = report_layout::subdirs;
     std::vector<histogram_bin> bins;      // of every analysed key's mean
     std::vector<int64_t> best_hop_counts; // from the best-ranked key's report
+    const key_names* names = nullptr;     // -N: user ids shown beside key ids
 };
+
+// The name of the per-key page of id, relative to the summary page:
+// "keys/" and the 16 digits of the key id, which korvalinde's own names
+// (two-digit directories, eight-digit reports, ".txt" files) never match.
+std::string key_page_name(const key_id& id);
+
+// The key id as the analyser prints it, "%08X %08X".
+std::string key_text(const key_id& id);
+
+// The escaped user id of id in names, or nullptr.
+const std::string* name_of(const key_names* names, const key_id& id);
 
 // Where the page goes: a descriptor written through a buffer, or with fd
 // -1 only the buffer (for tests). The first write error is kept in error
@@ -38,3 +51,11 @@ void put(page_output& out, std::string_view text);
 bool flush_page(page_output& out);
 
 void write_summary_page(page_output& out, const page_content& content);
+
+// What the summary page and the key pages share: the document head with
+// the style sheet up to the opening of <main>, its end, and the chart of a
+// key's strong set members by hop count.
+void put_page_head(page_output& out, const std::string& title);
+void put_page_end(page_output& out, const std::string& footer);
+void put_hop_chart(page_output& out, const std::vector<int64_t>& hop_counts,
+                   const std::string& id, const std::string& title, const std::string& caption);

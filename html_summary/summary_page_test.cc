@@ -61,7 +61,7 @@ TEST(SummaryPage, HoldsFiguresChartsAndRanking) {
     EXPECT_NE(page.find("0.50 to 1.00: 2 keys"), std::string::npos);
     EXPECT_NE(page.find("1 hops: 1 member<"), std::string::npos);
     EXPECT_NE(page.find("The first 2 of 3 analysed keys"), std::string::npos);
-    EXPECT_NE(page.find("href=\"../my%20out/00/000000AA\">0000000A 000000AA</a>"),
+    EXPECT_NE(page.find("href=\"keys/0000000A000000AA.html\">0000000A 000000AA</a></td>"),
               std::string::npos);
     EXPECT_EQ(count(page, "<tr><td"), 2u);
     EXPECT_NE(page.find("0.5000</td><td>yes</td>"), std::string::npos);
@@ -83,7 +83,14 @@ TEST(SummaryPage, FlatLayoutAllKeysAndTheLastHopRow) {
     c.best_hop_counts.assign(31, 1);
     c.made_on = "on <today>";
     std::string page = page_of(c);
-    EXPECT_NE(page.find("href=\"000000BB\""), std::string::npos);
+    // A name beside a key id, in the ranking and the caption, escaped.
+    key_names names{{0x0000000B000000BBULL, "Bob <b@example.org>"}};
+    c.names = &names;
+    page = page_of(c);
+    EXPECT_NE(page.find("href=\"keys/0000000B000000BB.html\">0000000B 000000BB</a><span "
+                        "class=\"name\">Bob &lt;b@example.org&gt;</span>"),
+              std::string::npos);
+    EXPECT_EQ(page.find("<b@"), std::string::npos);
     EXPECT_NE(page.find("All 2 analysed keys"), std::string::npos);
     EXPECT_NE(page.find("30+ hops: 1 member"), std::string::npos);
     EXPECT_NE(page.find("Made on &lt;today&gt;"), std::string::npos);

@@ -107,6 +107,7 @@ printf '%s\n' "$description" | awk 'length > 79 { exit 1 }' || fail "description
 dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' >"$work/files"
 grep -qx /usr/bin/nimvara "$work/files" || fail "no /usr/bin/nimvara"
 grep -qx /usr/bin/korvalinde "$work/files" || fail "no /usr/bin/korvalinde"
+grep -qx /usr/bin/korvalinde-path "$work/files" || fail "no /usr/bin/korvalinde-path"
 grep -qx "/usr/share/doc/$package/copyright" "$work/files" || fail "no copyright file"
 while read -r path; do
     case $path in
@@ -169,6 +170,7 @@ for program in $(grep '^/usr/bin/' "$work/files"); do
     fi
 done
 check_sample_analysis /usr/bin/korvalinde "/usr/share/doc/$package/examples/sample.keys"
+check_sample_path /usr/bin/korvalinde-path "/usr/share/doc/$package/examples/sample.keys"
 mangled=$(/usr/bin/nimvara -P -p "/usr/share/doc/$package/examples/passphrase.txt")
 [ "$mangled" = 'correct\040horse\040battery\040staple\012' ] ||
     fail "nimvara -P on the installed sample passphrase printed: $mangled"

@@ -49,8 +49,9 @@ browse() {
     url=$2
     shift 2
     profile=$(mktemp -d "$WORK/profile.XXXXXX") || return 1
-    setsid "$CHROMIUM" --headless --no-sandbox --disable-gpu --no-first-run \
-        --disable-background-networking --user-data-dir="$profile" \
+    setsid "$CHROMIUM" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+        --disable-background-networking --disable-component-update --disable-sync \
+        --user-data-dir="$profile" \
         --host-resolver-rules="MAP * ~NOTFOUND" --enable-logging=stderr --v=0 \
         --log-net-log="$WORK/$name.net.json" "$@" "$url" \
         >"$WORK/$name.out" 2>"$WORK/$name.log" </dev/null &
@@ -98,7 +99,9 @@ page_requests dom && fail "the page asked for something beyond its own file"
 # Screenshots at desktop and phone size, and the printout.
 browse desktop "$PAGE" --hide-scrollbars --window-size=1280,2400 \
     --screenshot="$ARTIFACTS/desktop.png"
-browse phone "$PAGE" --hide-scrollbars --window-size=390,844 --screenshot="$ARTIFACTS/phone.png"
+browse phone "$PAGE" --hide-scrollbars --window-size=360,844 --screenshot="$ARTIFACTS/phone.png"
+browse key-phone "file://$WORK/out/$(sed -n 's/.*href="\(keys\/[^"]*\)".*/\1/p' out/index.html | head -1)" \
+    --hide-scrollbars --window-size=360,1600 --screenshot="$ARTIFACTS/key-phone.png"
 browse print "$PAGE" --no-pdf-header-footer --print-to-pdf="$ARTIFACTS/print.pdf"
 for shot in desktop.png phone.png; do
     [ "$(head -c 8 "$ARTIFACTS/$shot" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
@@ -108,6 +111,40 @@ done
 for run in desktop phone print; do
     grep -E 'CONSOLE|Uncaught' "$WORK/$run.log" && fail "$run: console messages"
     page_requests "$run" && fail "$run: the page asked for something beyond its own file"
+done
+
+# Served by a static server, the ranking's links open as pages (text/html)
+# that show the key's report.
+command -v python3 >/dev/null || { echo "python3 is not installed: skipped"; exit 77; }
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+setsid python3 -m http.server --bind 127.0.0.1 --directory "$WORK/out" "$port" >/dev/null 2>&1 &
+server=$!
+trap 'kill -- "-$server" 2>/dev/null; cleanup' EXIT
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+    python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/')" 2>/dev/null && break
+    sleep 0.5
+done
+for href in $(sed -n 's/.*href="\(keys\/[^"]*\)".*/\1/p' out/index.html | sed -n '1p;150p;300p'); do
+    type=$(python3 -c "import urllib.request; print(urllib.request.urlopen('http://127.0.0.1:$port/$href').headers['Content-Type'])")
+    case $type in text/html*) ;; *) fail "$href served as $type" ;; esac
+    key=$(basename "$href" .html | sed 's/^\(........\)/\1 /')
+    browse served "http://127.0.0.1:$port/$href" --dump-dom --host-resolver-rules="MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"
+    grep -q "KeyID $key" "$WORK/served.out" && grep -q '<svg ' "$WORK/served.out" ||
+        fail "$href does not show the report of $key in the browser"
+done
+
+# At phone width nothing makes the page itself scroll sideways: a script in
+# a copy of each page reports the document's width against the window's.
+for page in index.html "$(ls out/keys | head -1)"; do
+    src=out/$page
+    [ -f "$src" ] || src=out/keys/$page
+    sed 's|</main>|</main><script>document.title = "width " + document.documentElement.scrollWidth + " of " + window.innerWidth;</script>|' \
+        "$src" >"$(dirname "$src")/measure.html"
+    browse measure "file://$WORK/$(dirname "$src")/measure.html" --dump-dom --window-size=360,800
+    width=$(sed -n 's/.*<title>width \([0-9]*\) of \([0-9]*\)<.*/\1 \2/p' "$WORK/measure.out")
+    set -- $width
+    [ -n "$1" ] && [ "$1" -le "$2" ] || fail "$page at 360 px: page width $width"
+    rm -f "$(dirname "$src")/measure.html"
 done
 
 # The check above does see a request when a page makes one.

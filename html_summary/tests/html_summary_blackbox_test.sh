@@ -45,18 +45,25 @@ grep -q '<dd>1,800</dd>' out/index.html || fail "no signature count"
 grep -q '<dd>3.8710</dd>' out/index.html || fail "no average mean"
 [ "$(ls -a out | grep -c '^\.index')" = 0 ] || fail "temporary file left behind"
 
-# Every link leads to a report that holds the linked key, in both layouts.
+# Every link leads to the key's page, which shows its report and links the
+# plain report (in the run's layout) that holds the key.
+plain_link() { sed -n 's/.*The same as plain text: <a href="\([^"]*\)".*/\1/p' "$1"; }
 for dir in out flat; do
     run -n 0 "$dir"
     [ "$status" = 0 ] || fail "$dir: status $status"
     sed -n 's/.*href="\([^"]*\)">\([0-9A-F]* [0-9A-F]*\)<.*/\1 \2/p' "$dir/index.html" >links
-    [ "$(wc -l <links)" = 300 ] || fail "$dir: expected 300 links"
+    [ "$(wc -l <links)" = 300 ] && [ "$(ls "$dir/keys" | wc -l)" = 300 ] ||
+        fail "$dir: expected 300 links and key pages"
     while read -r href high low; do
-        grep -qx "KeyID $high $low" "$dir/$href" || { fail "$dir: $href lacks $high $low"; break; }
+        [ "$href" = "keys/$high$low.html" ] && grep -qx "<pre class=\"report\">KeyID $high $low" "$dir/$href" &&
+            grep -qx "KeyID $high $low" "$dir/keys/$(plain_link "$dir/$href")" ||
+            { fail "$dir: $href lacks the report of $high $low"; break; }
     done <links
 done
-grep -q 'href="[0-9A-F]\{8\}"' flat/index.html || fail "flat layout links are not flat"
-grep -q 'href="[0-9A-F][0-9A-F]/[0-9A-F]\{8\}"' out/index.html || fail "links lack subdirectories"
+plain_link "flat/$(sed -n 's/.*href="\(keys[^"]*\)".*/\1/p' flat/index.html | head -1)" |
+    grep -qx '\.\./[0-9A-F]\{8\}' || fail "flat layout links are not flat"
+plain_link "out/$(sed -n 's/.*href="\(keys[^"]*\)".*/\1/p' out/index.html | head -1)" |
+    grep -qx '\.\./[0-9A-F][0-9A-F]/[0-9A-F]\{8\}' || fail "links lack subdirectories"
 
 # The ranking: lowest mean first, ties by key id, and exactly the first N.
 run -n 5 out
@@ -73,7 +80,9 @@ run -t '<script>alert(1)</script> & co' -o www/keys/page.html out
 grep -q '<h1>&lt;script&gt;alert(1)&lt;/script&gt; &amp; co</h1>' www/keys/page.html ||
     fail "title not escaped"
 grep -q '<script' www/keys/page.html && fail "a script element in the page"
-grep -q 'href="\.\./\.\./out/[0-9A-F][0-9A-F]/' www/keys/page.html || fail "-o: links not relative"
+first=$(sed -n 's/.*href="\(keys[^"]*\)".*/\1/p' www/keys/page.html | head -1)
+grep -q 'href="\.\./page\.html"' "www/keys/$first" &&
+    [ -f "www/keys/keys/$(plain_link "www/keys/$first")" ] || fail "-o: key page links not relative"
 run --date out
 grep -q 'class="made">Made on 20[0-9-]* at [0-9:]* UTC' out/index.html || fail "--date: no date"
 run out -n 5
@@ -105,7 +114,8 @@ grep -qx "korvalinde-html: out/msd.txt: cannot open: No such file or directory" 
 cp msd.saved out/msd.txt
 run nowhere
 [ "$status" = 1 ] && grep -q 'nowhere/status.txt: cannot open' run.err || fail "missing directory"
-best=$(sed -n 's/.*href="\([^"]*\)".*/\1/p' before.html | head -1)
+best=$(plain_link "out/$(sed -n 's/.*href="\(keys[^"]*\)".*/\1/p' before.html | head -1)")
+best=${best#../}
 mv "out/$best" report.saved
 run out
 [ "$status" = 1 ] && grep -q "out/$best: no report for the best-ranked key" run.err ||
@@ -125,6 +135,41 @@ cmp -s before.html out/index.html || fail "a page cut short replaced the old one
 run -o /dev/full/page.html out
 [ "$status" = 1 ] && grep -q '/dev/full/page.html: cannot create a temporary file' run.err ||
     fail "unwritable -o: $(cat run.err)"
+
+# The page never replaces a file it is made from, by any path, nor a link
+# to one; each refusal names the file, status 1, the input untouched.
+cp out/other.txt other.saved
+ln -s out/other.txt other.link
+printf '0000000000000001\tSomeone\n' >names.txt
+for target in out/msd.txt ./out/../out/other.txt other.link out/status.txt names.txt \
+    "out/$best"; do
+    run -N names.txt -o "$target" out
+    [ "$status" = 1 ] && grep -q "refusing to write the page over" run.err ||
+        fail "-o $target: status $status $(cat run.err)"
+done
+cmp -s other.saved out/other.txt && cmp -s msd.saved out/msd.txt || fail "an input was replaced"
+
+# Names beside key ids, escaped; a bad names file names its line.
+high=$(grep -m1 '^KeyID' "out/$best" | cut -d' ' -f2)$(grep -m1 '^KeyID' "out/$best" | cut -d' ' -f3)
+printf '%s\tMallory <img src=x onerror=alert(1)> \\x01\n' "$high" >names.txt
+run -N names.txt out
+[ "$status" = 0 ] || fail "-N: status $status $(cat run.err)"
+grep -q 'class="name">Mallory &lt;img src=x onerror=alert(1)&gt;' out/index.html &&
+    grep -q '<p class="name">Mallory &lt;img' "out/keys/$high.html" &&
+    grep -q "best-ranked key, [0-9A-F ]* (Mallory &lt;img src=x onerror=alert(1)&gt; \\\\x01)" out/index.html ||
+    fail "-N: the name is not shown escaped"
+grep -q '<img' out/index.html "out/keys/$high.html" && fail "-N: markup from a user id"
+printf '0000000000000001\tfine\nnot a names line\n' >bad.names
+run -N bad.names out
+[ "$status" = 1 ] && grep -q 'bad.names:2:' run.err || fail "-N bad.names: $(cat run.err)"
+
+# Report files the current msd.txt does not list: counted, with a hint.
+mkdir -p out/00
+: >out/00/00000001
+: >out/00000002
+run out
+[ "$status" = 0 ] && grep -q 'out/ holds 2 report files for keys that msd.txt does not list' run.err &&
+    grep -q 'fresh directory' run.err || fail "stale reports: $(cat run.err)"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s)"
