@@ -30,8 +30,11 @@ if [ -n "$rings" ]; then
     mkdir -m 700 "$GNUPGHOME"
     args=
     for r in $rings; do args="$args --keyring $r"; done
+    # The copy with self-signatures only: imported through a filter that drops
+    # the other certifications (export-minimal would check every signature).
     # shellcheck disable=SC2086
-    gpg -q --no-default-keyring $args --export --export-options export-minimal >"$work/minimal" 2>/dev/null
+    gpg -q --batch --import-filter drop-sig='sig_created -ge 0' --import $rings 2>/dev/null
+    gpg -q --batch --export >"$work/minimal" 2>/dev/null
     t0=$(now)
     # shellcheck disable=SC2086
     gpg -q --no-default-keyring --keyring "$work/minimal" $args --with-colons --fixed-list-mode \

@@ -277,6 +277,7 @@ struct identity {
     bool attribute = false;
     bytes head;
     std::vector<bytes> groups;
+    std::vector<bool> group_counts; // the group brings a counted certification
 };
 
 struct key_builder {
@@ -385,9 +386,11 @@ struct key_builder {
             note(signer_id, spec, revoke ? sig_meaning::valid : sig_meaning::forged);
             counts = !revoke;
         }
-        if (counts && signer_position != position)
+        counts = counts && signer_position != position;
+        if (counts)
             out.counted_signers.push_back(signer_id);
         id.groups.push_back(std::move(group));
+        id.group_counts.push_back(counts);
     }
 
     // A certification that must not count: forged, by a key not in the
@@ -416,6 +419,7 @@ struct key_builder {
         packet(group, TAG_SIGNATURE, sign(signing, 0, spec, material, meaning == sig_meaning::forged));
         note(key_id_of(fingerprint), spec, meaning);
         id.groups.push_back(std::move(group));
+        id.group_counts.push_back(false);
     }
 
     void build() {
@@ -459,13 +463,17 @@ struct key_builder {
 
         const bool split = key.split || ends_a_file(settings, all.keys.size(), position);
         const size_t kept = split ? ids[0].groups.size() / 2 : ids[0].groups.size();
+        bool first_part_counts = false;
         for (size_t k = 0; k < ids.size(); ++k) {
             const identity& id = ids[k];
             out.packets.insert(out.packets.end(), id.head.begin(), id.head.end());
             const size_t end = k == 0 ? kept : id.groups.size();
-            for (size_t g = 0; g < end; ++g)
+            for (size_t g = 0; g < end; ++g) {
                 out.packets.insert(out.packets.end(), id.groups[g].begin(), id.groups[g].end());
+                first_part_counts = first_part_counts || id.group_counts[g];
+            }
         }
+        out.record_with_later_part = split && !first_part_counts;
         if (key.subkey) {
             std::array<uint8_t, 32> seed{};
             random_seed32(rng, seed);

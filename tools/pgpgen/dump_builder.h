@@ -22,11 +22,14 @@ struct manifest_entry {
 };
 
 // A key's output: its packets, a later part (for a key split across two
-// places), and the signers korvalinde-keylist should count for it.
+// places), and the signers korvalinde-keylist should count for it. The key's
+// record goes where its first block that brings a counted certification is:
+// with the later part when the packets bring none.
 struct key_output {
     bytes packets;
     bytes later_part;
     std::vector<uint64_t> counted_signers; // sorted, distinct
+    bool record_with_later_part = false;
     std::vector<manifest_entry> manifest;
 };
 

@@ -59,6 +59,12 @@ bool close_text(std::FILE* file, const std::string& path, std::string& error) {
     return true;
 }
 
+std::string key_record(char kind, uint64_t id) {
+    char line[20];
+    (void)std::snprintf(line, sizeof line, "%c%016llX\n", kind, static_cast<unsigned long long>(id));
+    return line;
+}
+
 bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::string& error) {
     if (settings.output_is_directory && mkdir(settings.output_path.c_str(), 0777) != 0 && errno != EEXIST) {
         error = settings.output_path + ": " + std::strerror(errno);
@@ -77,6 +83,16 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
     if (!open_dump_file(out, dump_file_name(settings, 0), settings.armor, error))
         return false;
     bytes pending; // later parts of split keys, for the start of the next file
+    // The records of keys whose first counted certification is in a later
+    // part: they go where that part is.
+    std::string pending_records;
+    auto flush_pending = [&]() {
+        write_dump_bytes(out, pending);
+        pending.clear();
+        if (expect != nullptr)
+            (void)std::fputs(pending_records.c_str(), expect);
+        pending_records.clear();
+    };
 
     const unsigned threads = settings.threads;
     const uint64_t batch = uint64_t{threads} * 256;
@@ -100,17 +116,20 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
                 file_end = (file_index + 1) * n / settings.files;
                 if (!open_dump_file(out, dump_file_name(settings, file_index), settings.armor, error))
                     return false;
-                write_dump_bytes(out, pending);
-                pending.clear();
+                flush_pending();
             }
             key_output& result = results[i];
             write_dump_bytes(out, result.packets);
             pending.insert(pending.end(), result.later_part.begin(), result.later_part.end());
             const uint64_t id = dump_key_id(keys, position);
             if (expect != nullptr && !result.counted_signers.empty()) {
-                (void)std::fprintf(expect, "p%016llX\n", static_cast<unsigned long long>(id));
+                std::string record = key_record('p', id);
                 for (const uint64_t signer : result.counted_signers)
-                    (void)std::fprintf(expect, "s%016llX\n", static_cast<unsigned long long>(signer));
+                    record += key_record('s', signer);
+                if (result.record_with_later_part)
+                    pending_records += record;
+                else
+                    (void)std::fputs(record.c_str(), expect);
                 if (!settings.expect_names_path.empty()) {
                     named.push_back(id);
                     named.insert(named.end(), result.counted_signers.begin(), result.counted_signers.end());
@@ -125,7 +144,7 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
             result = key_output();
         }
     }
-    write_dump_bytes(out, pending);
+    flush_pending();
     if (!close_dump_file(out, error) || !close_text(expect, settings.expect_path, error) ||
         !close_text(manifest, settings.manifest_path, error))
         return false;

@@ -12,7 +12,7 @@ fail() { echo "FAIL: $*"; status=1; }
 run() { # NAME OPTIONS...
     name=$1
     shift
-    "$pgpgen" -n 400 -s 21 --expect "$work/$name.keys" --expect-names "$work/$name.names" "$@" ||
+    "$pgpgen" -n 150 -s 21 --expect "$work/$name.keys" --expect-names "$work/$name.names" "$@" ||
         fail "pgpgen $*"
 }
 
