@@ -7,7 +7,13 @@
 prog=$1
 keygen=$2
 source_dir=$3
-python3 -c 'import networkx' 2>/dev/null || {
+# The first Python that has networkx: the one on PATH, or Debian's, where
+# python3-networkx installs it.
+python=
+for candidate in python3 /usr/bin/python3; do
+    if "$candidate" -c 'import networkx' 2>/dev/null; then python=$candidate; break; fi
+done
+[ -n "$python" ] || {
     echo "python3-networkx is not installed"
     exit 77
 }
@@ -18,7 +24,7 @@ status=0
 
 "$keygen" -n 1000 -m 5 -s 7 -o "$work/generated.keys" || exit 2
 for list in "$source_dir/samples/sample.keys" "$work/generated.keys"; do
-    python3 - "$list" >"$work/pairs" <<'PY'
+    "$python" - "$list" >"$work/pairs" <<'PY'
 import random
 import sys
 ids = [b[1:17].decode() for b in open(sys.argv[1], "rb").read().split(b"\n") if b[:1] == b"p"]
@@ -32,9 +38,9 @@ PY
         echo "FAIL: korvalinde-path failed on $list"
         status=1
     }
-    python3 "$source_dir/bench/path_networkx.py" "$list" -n 5 -k 4 <"$work/pairs" \
+    "$python" "$source_dir/bench/path_networkx.py" "$list" -n 5 -k 4 <"$work/pairs" \
         >"$work/theirs" 2>/dev/null || exit 2
     echo "$(basename "$list"):"
-    python3 "$source_dir/bench/path_compare.py" "$work/ours" "$work/theirs" || status=1
+    "$python" "$source_dir/bench/path_compare.py" "$work/ours" "$work/theirs" || status=1
 done
 exit $status
