@@ -185,7 +185,7 @@ bool well_formed(const char* block) {
 
 template <typename Source>
 int import_passes(const Source& source, const char* input_path, int64_t records, FILE* status_file,
-                  key_graph& g) {
+                  key_graph& g, key_lookup* lookup_out) {
     g = key_graph{};
     key_lookup lookup;
 
@@ -256,22 +256,25 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
 
     build_adjacency(g.key_count, edges, true, g.signed_by_start, g.signed_by_keys);
     build_adjacency(g.key_count, edges, false, g.signs_start, g.signs_keys);
+    if (lookup_out != nullptr) *lookup_out = std::move(lookup);
     return 0;
 }
 
 } // namespace
 
-int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g) {
+int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g,
+                key_lookup* lookup) {
     // Both passes read every record; a pipe or device has no known size.
     struct stat input_stat {};
     int64_t records = fstat(fileno(input), &input_stat) == 0 && S_ISREG(input_stat.st_mode)
                           ? static_cast<int64_t>(input_stat.st_size / RECORD_SIZE)
                           : 0;
-    return import_passes(file_source{input, input_path}, input_path, records, status_file, g);
+    return import_passes(file_source{input, input_path}, input_path, records, status_file, g,
+                         lookup);
 }
 
 int import_keys_from_memory(const char* data, size_t size, const char* input_path,
-                            FILE* status_file, key_graph& g) {
+                            FILE* status_file, key_graph& g, key_lookup* lookup) {
     return import_passes(memory_source{data, size}, input_path,
-                         static_cast<int64_t>(size / RECORD_SIZE), status_file, g);
+                         static_cast<int64_t>(size / RECORD_SIZE), status_file, g, lookup);
 }

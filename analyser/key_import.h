@@ -28,11 +28,13 @@ void add_key(key_graph& g, key_lookup& lookup, const char* id_chars);
 // Reads the key list twice (keys, then signatures), fills g with the key
 // table and both adjacency directions, and writes the progress lines into
 // status_file. Returns 0, or 1 after a failure that has been reported (the
-// inconsistency into status_file, a read failure on standard error).
-int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g);
+// inconsistency into status_file, a read failure on standard error). When
+// lookup is given, it receives the id lookup the import built.
+int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g,
+                key_lookup* lookup = nullptr);
 
 // The same import over a key list held in memory (size bytes from data), with
 // the same graph and status lines as a file of these bytes; input_path names
 // it in messages.
 int import_keys_from_memory(const char* data, size_t size, const char* input_path,
-                            FILE* status_file, key_graph& g);
+                            FILE* status_file, key_graph& g, key_lookup* lookup = nullptr);

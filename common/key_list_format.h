@@ -46,9 +46,9 @@ inline bool read_key_list_record(const char* in, key_list_record& record) {
         if (c >= '0' && c <= '9') {
             digit = static_cast<uint64_t>(c - '0');
         } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<uint64_t>(c - 'A' + 10);
+            digit = static_cast<uint64_t>(c - 'A') + 10;
         } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<uint64_t>(c - 'a' + 10);
+            digit = static_cast<uint64_t>(c - 'a') + 10;
         } else {
             return false;
         }

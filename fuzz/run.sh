@@ -6,7 +6,7 @@
 # memory or a sanitizer report, and prints which target and where the
 # input that caused it was kept.
 #
-# Usage: fuzz/run.sh SECONDS [TARGET...]   (targets: mangle command_lines key_import keylist)
+# Usage: fuzz/run.sh SECONDS [TARGET...]   (targets: mangle command_lines key_import keylist openpgp)
 set -u
 
 if [ $# -lt 1 ] || ! [ "$1" -gt 0 ] 2>/dev/null; then
@@ -17,7 +17,7 @@ seconds=$1
 shift
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
-all_targets="mangle command_lines key_import keylist"
+all_targets="mangle command_lines key_import keylist openpgp"
 targets=${*:-$all_targets}
 
 for target in $targets; do

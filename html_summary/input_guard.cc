@@ -32,8 +32,12 @@ void refuse_input_as_output(const std::string& page_path, const std::vector<std:
         } else {
             same = canonical_text(input) == page_text;
         }
-        if (same)
-            throw page_error(page_path + ": refusing to write the page over " + input +
-                             ", which it is made from; choose another file with -o");
+        if (same) {
+            std::string message = page_path;
+            message += ": refusing to write the page over ";
+            message += input;
+            message += ", which it is made from; choose another file with -o";
+            throw page_error(message);
+        }
     }
 }

@@ -82,11 +82,10 @@ TEST(SummaryPage, FlatLayoutAllKeysAndTheLastHopRow) {
     c.figures.reachable_size = 2;
     c.best_hop_counts.assign(31, 1);
     c.made_on = "on <today>";
-    std::string page = page_of(c);
     // A name beside a key id, in the ranking and the caption, escaped.
     key_names names{{0x0000000B000000BBULL, "Bob <b@example.org>"}};
     c.names = &names;
-    page = page_of(c);
+    std::string page = page_of(c);
     EXPECT_NE(page.find("href=\"keys/0000000B000000BB.html\">0000000B 000000BB</a><span "
                         "class=\"name\">Bob &lt;b@example.org&gt;</span>"),
               std::string::npos);

@@ -72,6 +72,7 @@ void start_subkey(key_block& block, keylist_counts& counts) {
 void add_signature(key_block& block, uint64_t signer, unsigned sig_class, int64_t created,
                    int64_t expires, char validity, const keylist_rules& rules,
                    keylist_counts& counts) {
+    if (validity == '!' || validity == '-' || validity == '%') block.verdicts = true;
     // Signatures straight on the key (direct-key) or on a subkey (bindings)
     // are not certifications of a holder's identity.
     if (!block.in_user_id || !is_certification(sig_class)) return;
@@ -80,7 +81,7 @@ void add_signature(key_block& block, uint64_t signer, unsigned sig_class, int64_
         ++counts.dropped_self;
         return;
     }
-    if (validity == '-') {
+    if (!verdict_counts(block, validity)) {
         ++counts.dropped_bad;
         return;
     }
@@ -92,9 +93,16 @@ void add_signature(key_block& block, uint64_t signer, unsigned sig_class, int64_
     block.uid_events.push_back({signer, created, false});
 }
 
+bool verdict_counts(key_block& block, char validity) {
+    if (validity == '!' || validity == '-' || validity == '%') block.verdicts = true;
+    if (validity == '?') return !block.verdicts;
+    return validity != '-' && validity != '%';
+}
+
 void add_revocation(key_block& block, uint64_t signer, unsigned sig_class, int64_t created,
-                    const keylist_rules& rules, keylist_counts& counts) {
+                    const keylist_rules& rules, keylist_counts& counts, char validity) {
     (void)counts;
+    if (!verdict_counts(block, validity)) return;
     if (!block.in_user_id) {
         // A revocation on the key itself, made by the key: the key is revoked
         // even where gpg's validity letter does not say so.

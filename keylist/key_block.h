@@ -25,7 +25,7 @@ struct keylist_counts {
     uint64_t dropped_self = 0;        // made by the key itself
     uint64_t dropped_revoked = 0;     // revoked later by their signer
     uint64_t dropped_expired = 0;     // expired, or made after, the reference date
-    uint64_t dropped_bad = 0;         // listed by gpg as a bad signature ("-")
+    uint64_t dropped_bad = 0;         // not verified: gpg's verdict other than "!", or our own
 };
 
 // One signature or revocation on the current user id, by its signer.
@@ -41,6 +41,9 @@ struct key_block {
     bool revoked = false;
     bool expired = false; // at the reference date (only ever set with one)
     bool in_user_id = false;
+    // The listing carries gpg's verdicts (--check-sigs): a "!", "-" or "%"
+    // has been seen. Kept from one key to the next.
+    bool verdicts = false;
     std::vector<uid_event> uid_events; // of the current user id
     std::vector<uint64_t> signers;     // certified some user id; unsorted, may repeat
 };
@@ -57,14 +60,22 @@ void start_user_id(key_block& block, keylist_counts& counts);
 void start_subkey(key_block& block, keylist_counts& counts);
 
 // A sig record. sig_class is the class byte; validity the first character of
-// gpg's validity field (0 when empty).
+// gpg's validity field (0 when empty). In a listing with verdicts
+// (--check-sigs) only "!" (verified) counts: "-" (bad), "?" (not checkable)
+// and "%" (refused, e.g. a weak digest) do not. A listing without verdicts
+// (--list-sigs) marks the signatures by keys it does not hold with "?";
+// those count there, as everything does.
 void add_signature(key_block& block, uint64_t signer, unsigned sig_class, int64_t created,
                    int64_t expires, char validity, const keylist_rules& rules,
                    keylist_counts& counts);
 
-// A rev record.
+// A rev record; validity as for add_signature (a revocation that did not
+// verify revokes nothing).
 void add_revocation(key_block& block, uint64_t signer, unsigned sig_class, int64_t created,
-                    const keylist_rules& rules, keylist_counts& counts);
+                    const keylist_rules& rules, keylist_counts& counts, char validity = '\0');
+
+// Whether gpg's validity letter lets a signature count; notes a verdict.
+bool verdict_counts(key_block& block, char validity);
 
 // Ends the block: closes the last user id and leaves block.signers sorted by
 // key id without repeats. Returns false when the key is left out entirely

@@ -3,16 +3,23 @@
 #include "civil_date.h"
 #include "decimal.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <getopt.h>
 
 namespace {
 
 const char USAGE[] =
-    "Usage: korvalinde-keylist [-hVv] [-o FILE] [--as-of DATE] [LISTING]\n"
-    "Reads gpg --with-colons --fixed-list-mode --list-sigs output (LISTING, or\n"
-    "standard input when it is absent or \"-\") and writes a key list for korvalinde.\n"
+    "Usage: korvalinde-keylist [-hVv] [-o FILE] [-j N] [--names FILE] [--no-verify]\n"
+    "                          [--as-of DATE] [INPUT...]\n"
+    "Reads OpenPGP keys (keyrings, keyserver dumps, armored key blocks) or gpg\n"
+    "--with-colons --fixed-list-mode --list-sigs/--check-sigs listings (INPUT, or\n"
+    "standard input when none is given or \"-\") and writes a key list for korvalinde.\n"
     "  -o, --output FILE  write the key list to FILE (replaced only on success)\n"
+    "  -j, --jobs N       verify on N threads (default: one per online processor)\n"
+    "      --names FILE   also write the primary user id of every key listed\n"
+    "      --no-verify    count certifications in OpenPGP input without checking them\n"
     "      --as-of DATE   leave out keys and certifications expired at DATE\n"
     "                     (YYYY-MM-DD, UTC, or seconds since 1970) or made after it\n"
     "  -v, --verbose      print counts of keys and certifications on standard error\n"
@@ -59,9 +66,12 @@ std::optional<int64_t> parse_as_of(const char* text) {
 }
 
 std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings& settings) {
-    enum { OPTION_AS_OF = 256 };
+    enum { OPTION_AS_OF = 256, OPTION_NAMES, OPTION_NO_VERIFY };
     static const option long_options[] = {
         {"output", required_argument, nullptr, 'o'},
+        {"jobs", required_argument, nullptr, 'j'},
+        {"names", required_argument, nullptr, OPTION_NAMES},
+        {"no-verify", no_argument, nullptr, OPTION_NO_VERIFY},
         {"as-of", required_argument, nullptr, OPTION_AS_OF},
         {"verbose", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
@@ -70,7 +80,7 @@ std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings&
     };
     int option;
     // "+" keeps glibc from permuting: option parsing stops at the first operand.
-    while ((option = getopt_long(argc, argv, "+o:vhV", long_options, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, "+o:j:vhV", long_options, nullptr)) != -1) {
         switch (option) {
         case 'o':
             if (*optarg == '\0') {
@@ -79,6 +89,30 @@ std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings&
                 return 1;
             }
             settings.output_path = optarg;
+            break;
+        case 'j': {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long n = std::strtoul(optarg, &end, 10);
+            if (*optarg < '0' || *optarg > '9' || *end != '\0' || errno != 0 || n < 1 || n > 1024) {
+                std::fprintf(stderr,
+                             "korvalinde-keylist: -j needs a number of threads from 1 to 1024, "
+                             "not \"%s\"\n",
+                             optarg);
+                return 1;
+            }
+            settings.threads = static_cast<unsigned>(n);
+            break;
+        }
+        case OPTION_NAMES:
+            if (*optarg == '\0') {
+                std::fprintf(stderr, "korvalinde-keylist: the file given with --names is empty\n");
+                return 1;
+            }
+            settings.names_path = optarg;
+            break;
+        case OPTION_NO_VERIFY:
+            settings.verify = false;
             break;
         case OPTION_AS_OF: {
             std::optional<int64_t> when = parse_as_of(optarg);
@@ -108,11 +142,6 @@ std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings&
             return 1;
         }
     }
-    if (optind < argc) settings.input_path = argv[optind++];
-    if (optind < argc) {
-        std::fprintf(stderr, "korvalinde-keylist: one listing at most, not also \"%s\"\n",
-                     argv[optind]);
-        return 1;
-    }
+    if (optind < argc) settings.input_paths.assign(argv + optind, argv + argc);
     return std::nullopt;
 }

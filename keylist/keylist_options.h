@@ -6,11 +6,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct keylist_settings {
-    std::string input_path = "-";  // "-": standard input
-    std::string output_path = "-"; // "-": standard output
+    std::vector<std::string> input_paths = {"-"}; // "-": standard input
+    std::string output_path = "-";                // "-": standard output
+    std::string names_path;                       // --names; empty: none
     keylist_rules rules;
+    bool verify = true;    // --no-verify clears it
+    unsigned threads = 0;  // -j; 0: one per online processor
     int verbose = 0;
 };
 

@@ -135,6 +135,7 @@ bool take_line(listing_parser& parser, const char* line, size_t size, uint64_t n
         return fail(parser, number, std::string(line, 3) + " record before the first pub record");
 
     field fields[FIELDS_USED];
+    if (type == record_type::pub || type == record_type::certificate) ++parser.records;
     switch (type) {
     case record_type::pub: {
         split_fields(line, size, fields, 7);
@@ -165,6 +166,10 @@ bool take_line(listing_parser& parser, const char* line, size_t size, uint64_t n
     switch (type) {
     case record_type::uid:
         start_user_id(parser.block, parser.counts);
+        if (parser.on_user_id && line[1] == 'i') {
+            split_fields(line, size, fields, 10);
+            parser.on_user_id(parser.block.id, std::string_view(fields[9].text, fields[9].size));
+        }
         return true;
     case record_type::sub:
         start_subkey(parser.block, parser.counts);
@@ -195,7 +200,9 @@ bool take_line(listing_parser& parser, const char* line, size_t size, uint64_t n
             add_signature(parser.block, signer, sig_class, created, expires, validity, parser.rules,
                           parser.counts);
         } else {
-            add_revocation(parser.block, signer, sig_class, created, parser.rules, parser.counts);
+            const char validity = fields[1].size > 0 ? fields[1].text[0] : '\0';
+            add_revocation(parser.block, signer, sig_class, created, parser.rules, parser.counts,
+                           validity);
         }
         return true;
     }

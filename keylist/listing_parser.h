@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Called once per primary key at the end of its block. kept is false for a
@@ -26,6 +27,10 @@ struct listing_parser {
     keylist_rules rules;
     keylist_counts counts;
     key_sink sink;
+    // Called for each uid record of a primary key with its user id field
+    // (gpg's escaped form); optional.
+    std::function<void(uint64_t id, std::string_view escaped)> on_user_id;
+    uint64_t records = 0; // pub, sec, crt and crs records seen
 
     enum class place { before_first_key, in_key, in_other_certificate };
     place where = place::before_first_key;

@@ -99,6 +99,10 @@ case $(field Depends) in
 *libc6*) ;;
 *) fail "Depends lacks libc6: $(field Depends)" ;;
 esac
+case $(field Depends) in
+*libssl3*) ;;
+*) fail "Depends lacks libssl3 (korvalinde-keylist's libcrypto): $(field Depends)" ;;
+esac
 description=$(field Description)
 [ "$(printf '%s\n' "$description" | wc -l)" -gt 3 ] || fail "no long description"
 printf '%s\n' "$description" | awk 'length > 79 { exit 1 }' || fail "description lines over 79 characters"
@@ -107,6 +111,7 @@ printf '%s\n' "$description" | awk 'length > 79 { exit 1 }' || fail "description
 dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' >"$work/files"
 grep -qx /usr/bin/nimvara "$work/files" || fail "no /usr/bin/nimvara"
 grep -qx /usr/bin/korvalinde "$work/files" || fail "no /usr/bin/korvalinde"
+grep -qx /usr/bin/korvalinde-path "$work/files" || fail "no /usr/bin/korvalinde-path"
 grep -qx "/usr/share/doc/$package/copyright" "$work/files" || fail "no copyright file"
 while read -r path; do
     case $path in
@@ -169,6 +174,7 @@ for program in $(grep '^/usr/bin/' "$work/files"); do
     fi
 done
 check_sample_analysis /usr/bin/korvalinde "/usr/share/doc/$package/examples/sample.keys"
+check_sample_path /usr/bin/korvalinde-path "/usr/share/doc/$package/examples/sample.keys"
 mangled=$(/usr/bin/nimvara -P -p "/usr/share/doc/$package/examples/passphrase.txt")
 [ "$mangled" = 'correct\040horse\040battery\040staple\012' ] ||
     fail "nimvara -P on the installed sample passphrase printed: $mangled"

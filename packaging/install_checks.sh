@@ -79,3 +79,16 @@ check_sample_analysis() { # KORVALINDE SAMPLE
         fail "korvalinde on the sample: wrong average mean"
     cd "$work" || exit 2
 }
+
+# The installed korvalinde-path (a path) answers a query between two keys of
+# the shipped sample (its first and second key, joined by 3 hops).
+check_sample_path() { # KORVALINDE_PATH SAMPLE
+    from=$(sed -n 1p "$2" | cut -c2-17)
+    to=$(grep '^p' "$2" | sed -n 2p | cut -c2-17)
+    answer=$("$1" -i "$2" --json -n 1 "$from" "$to" 2>&1) ||
+        fail "korvalinde-path on the sample failed: $answer"
+    case $answer in
+    *'"hops":3,'*) ;;
+    *) fail "korvalinde-path on the sample: $answer" ;;
+    esac
+}

@@ -1,7 +1,8 @@
 #!/bin/sh
 # cmake --install with prefix /usr and a DESTDIR: the tree holds the programs,
 # a manual page for each and the documentation, nothing else; every program
-# runs its help from there, and korvalinde analyses the installed sample.
+# runs its help from there, and korvalinde analyses the installed sample
+# and korvalinde-path answers a query on it.
 # usage: install_tree_test.sh BUILD_DIR
 [ -f "$1/cmake_install.cmake" ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
 build=$1
@@ -15,7 +16,7 @@ install_into "$dest" "$build"
 usr=$dest/usr
 doc=share/doc/nimvara-korvalinde
 
-for program in nimvara korvalinde; do
+for program in nimvara korvalinde korvalinde-path; do
     [ -f "$usr/bin/$program" ] || fail "$program is not installed"
 done
 for program in "$usr"/bin/*; do
@@ -45,6 +46,7 @@ if [ -s "$work/unexpected" ]; then
 fi
 
 check_sample_analysis "$usr/bin/korvalinde" "$usr/$doc/examples/sample.keys"
+check_sample_path "$usr/bin/korvalinde-path" "$usr/$doc/examples/sample.keys"
 mangled=$("$usr/bin/nimvara" -P -p "$usr/$doc/examples/passphrase.txt")
 [ "$mangled" = 'correct\040horse\040battery\040staple\012' ] ||
     fail "nimvara -P on the installed sample passphrase printed: $mangled"

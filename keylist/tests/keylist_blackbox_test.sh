@@ -47,10 +47,11 @@ run 1 --no-such-option listing
 empty out
 has err "korvalinde-keylist: --help lists the options"
 run 1 listing other
-has err 'one listing at most, not also "other"'
+has err 'korvalinde-keylist: other: cannot open'
+empty out
 # Options end at the first operand.
 run 1 listing -o x
-has err 'one listing at most, not also "-o"'
+has err 'korvalinde-keylist: -o: cannot open'
 [ ! -e x ] || fail "-o after the operand was taken as an option"
 run 1 --as-of 2026-02-30 listing
 has err 'not "2026-02-30"'
@@ -63,8 +64,27 @@ cmp -s out expected || fail "standard input: wrong key list"
 empty err
 run 0 - <listing
 cmp -s out expected || fail "\"-\": wrong key list"
-run 0 </dev/null
+# Input that is neither keys nor a listing is an error naming it, and
+# nothing is written.
+run 1 </dev/null
 empty out
+has err "standard input: empty input"
+printf 'A README\npub keys are listed here\n' >README
+run 1 -o none.keys listing README
+has err "README: neither OpenPGP key data nor a gpg colon listing"
+[ ! -e none.keys ] || fail "a README among the inputs: a key list was written"
+rm README
+run 1 "$KEYLIST"
+has err "neither OpenPGP key data nor a gpg colon listing"
+# Several inputs are one collection: a key met again keeps its first place.
+run 0 listing listing
+cmp -s out expected || fail "the same listing twice: wrong key list"
+run 1 -j 0 listing
+has err "-j needs a number"
+# --names: the listed keys whose user id the input holds (B is only a signer).
+run 0 --names names.txt -o names.keys listing
+[ "$(cat names.txt)" = "$(printf '%s\ta' "$A")" ] || fail "--names from a listing: $(cat names.txt)"
+rm names.txt names.keys
 run 0 -v listing
 has err "1 keys read, 1 keys written, 1 signatures written"
 has err "2 certifications read, dropped: 1 self, 0 revoked, 0 expired, 0 bad"

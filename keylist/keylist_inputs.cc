@@ -1,0 +1,426 @@
+#include "keylist_inputs.h"
+
+#include "listing_parser.h"
+#include "names_file.h"
+#include "openpgp_armor.h"
+#include "openpgp_packets.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t READ_BLOCK = size_t{1} << 20;
+// Enough of an input's start to recognise its kind.
+constexpr size_t SNIFF_SIZE = 64 << 10;
+
+void report_errno(const std::string& name, const char* what) {
+    std::fprintf(stderr, "korvalinde-keylist: %s: %s: %s\n", name.c_str(), what,
+                 std::strerror(errno));
+}
+
+// read(2) that retries after a signal: the number of bytes, 0 at the end,
+// -1 on an error (errno set).
+ssize_t read_some(int fd, uint8_t* into, size_t size) {
+    for (;;) {
+        const ssize_t n = read(fd, into, size);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
+// The progress line on a terminal: rewritten at most four times a second.
+struct progress_line {
+    bool enabled = false;
+    uint64_t total_bytes = 0; // of the regular files among the inputs
+    uint64_t bytes_done = 0;  // of inputs finished
+    std::chrono::steady_clock::time_point last{};
+    bool shown = false;
+};
+
+void show_reading(progress_line& p, uint64_t bytes, const keylist_reading& r, bool force = false) {
+    if (!p.enabled) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - p.last < std::chrono::milliseconds(250)) return;
+    p.last = now;
+    const uint64_t keys = r.openpgp.counts.key_blocks + r.counts.keys_read;
+    if (p.total_bytes > 0)
+        std::fprintf(stderr, "\rkorvalinde-keylist: read %llu of %llu MB, %llu keys\033[K",
+                     static_cast<unsigned long long>((p.bytes_done + bytes) >> 20),
+                     static_cast<unsigned long long>(p.total_bytes >> 20),
+                     static_cast<unsigned long long>(keys));
+    else
+        std::fprintf(stderr, "\rkorvalinde-keylist: read %llu MB, %llu keys\033[K",
+                     static_cast<unsigned long long>((p.bytes_done + bytes) >> 20),
+                     static_cast<unsigned long long>(keys));
+    p.shown = true;
+}
+
+void end_progress(progress_line& p) {
+    if (p.shown) std::fputs("\r\033[K", stderr);
+    p.shown = false;
+}
+
+struct open_input {
+    std::string name;
+    int fd = -1;
+    bool owned = false;
+    ~open_input() {
+        // Only read from; a failed close loses nothing.
+        if (owned) (void)close(fd);
+    }
+};
+
+// Streams the rest of fd (after the already read start) into feed. Returns
+// false after a reported read error.
+template <typename Feed>
+bool stream_rest(open_input& in, std::span<const uint8_t> start, Feed feed, progress_line& p,
+                 const keylist_reading& r) {
+    feed(start.data(), start.size());
+    uint64_t bytes = start.size();
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[READ_BLOCK]);
+    for (;;) {
+        const ssize_t n = read_some(in.fd, buffer.get(), READ_BLOCK);
+        if (n < 0) {
+            report_errno(in.name, "read error");
+            return false;
+        }
+        if (n == 0) break;
+        feed(buffer.get(), static_cast<size_t>(n));
+        bytes += static_cast<uint64_t>(n);
+        show_reading(p, bytes, r);
+    }
+    p.bytes_done += bytes;
+    return true;
+}
+
+void connect_packets(packet_stream& stream, keylist_reading& r) {
+    openpgp_collection& c = r.openpgp;
+    stream.on_packet = [&c](unsigned tag, std::span<const uint8_t> body, uint64_t offset) {
+        take_openpgp_packet(c, tag, body, offset);
+    };
+    stream.on_error = [&c](uint64_t offset, const std::string& what, bool resync) {
+        openpgp_warning(c, offset, what);
+        // The packets before the error stay with their key; what follows up
+        // to the next key cannot be told apart from noise.
+        if (resync) end_openpgp_block(c);
+    };
+}
+
+void add_stream_counts(keylist_reading& r, const packet_stream& s) {
+    r.framing_errors += s.errors;
+    r.junk_bytes += s.junk_bytes;
+    r.oversized_packets += s.oversized;
+}
+
+// Binary OpenPGP data: packets straight from the read buffer. A key block
+// may continue in the next input when this one ends between packets.
+bool read_binary(open_input& in, std::span<const uint8_t> start, keylist_reading& r,
+                 progress_line& p) {
+    packet_stream stream;
+    connect_packets(stream, r);
+    feed_packets(stream, start.data(), start.size());
+    uint64_t bytes = start.size();
+    for (;;) {
+        const std::span<uint8_t> room = input_space(stream, READ_BLOCK);
+        const ssize_t n = read_some(in.fd, room.data(), READ_BLOCK);
+        if (n < 0) {
+            report_errno(in.name, "read error");
+            return false;
+        }
+        if (n == 0) break;
+        commit_input(stream, static_cast<size_t>(n));
+        bytes += static_cast<uint64_t>(n);
+        show_reading(p, bytes, r);
+    }
+    p.bytes_done += bytes;
+    finish_packets(stream);
+    add_stream_counts(r, stream);
+    return true;
+}
+
+bool read_armored(open_input& in, std::span<const uint8_t> start, keylist_reading& r,
+                  progress_line& p) {
+    packet_stream stream;
+    connect_packets(stream, r);
+    armor_decoder armor;
+    armor.on_data = [&stream](std::span<const uint8_t> data) {
+        feed_packets(stream, data.data(), data.size());
+    };
+    armor.on_block_end = [&](bool ok, uint64_t offset, const std::string& what) {
+        if (!ok) {
+            ++r.armor_errors;
+            openpgp_warning(r.openpgp, offset, what + "; block skipped");
+        }
+        finish_packets(stream);
+        end_openpgp_block(r.openpgp);
+    };
+    const bool ok = stream_rest(
+        in, start, [&armor](const uint8_t* data, size_t size) { feed_armor(armor, data, size); },
+        p, r);
+    if (!ok) return false;
+    finish_armor(armor);
+    add_stream_counts(r, stream);
+    return true;
+}
+
+std::string unescape_listing_field(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() + 0 && text[i + 1] == 'x' &&
+            hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0) {
+            out.push_back(static_cast<char>(hex(text[i + 2]) * 16 + hex(text[i + 3])));
+            i += 3;
+        } else if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+            out.push_back('\\');
+            ++i;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+bool read_listing_input(open_input& in, std::span<const uint8_t> start, keylist_reading& r,
+                        bool want_names, progress_line& p) {
+    listing_parser parser;
+    parser.rules = r.openpgp.rules;
+    parser.sink = [&r](uint64_t id, bool kept, const std::vector<uint64_t>& signers) {
+        add_key_block(r.table, id, kept, signers);
+    };
+    if (want_names)
+        parser.on_user_id = [&r](uint64_t id, std::string_view escaped) {
+            r.listing_user_ids.try_emplace(id, unescape_listing_field(escaped)); // the first stays
+        };
+    bool stopped = false;
+    const bool ok = stream_rest(
+        in, start,
+        [&](const uint8_t* data, size_t size) {
+            if (!stopped)
+                stopped = !feed_listing(parser, reinterpret_cast<const char*>(data), size);
+        },
+        p, r);
+    if (!ok) return false;
+    if (!parser.failed) finish_listing(parser);
+    if (parser.failed) {
+        std::fprintf(stderr, "korvalinde-keylist: %s:%llu: %s\n", in.name.c_str(),
+                     static_cast<unsigned long long>(parser.error_line), parser.error.c_str());
+        return false;
+    }
+    if (parser.records == 0) {
+        std::fprintf(stderr,
+                     "korvalinde-keylist: %s: neither OpenPGP key data nor a gpg colon listing "
+                     "of keys\n",
+                     in.name.c_str());
+        return false;
+    }
+    const keylist_counts& c = parser.counts;
+    keylist_counts& t = r.counts;
+    t.keys_read += c.keys_read;
+    t.keys_revoked += c.keys_revoked;
+    t.keys_expired += c.keys_expired;
+    t.certifications_seen += c.certifications_seen;
+    t.dropped_self += c.dropped_self;
+    t.dropped_revoked += c.dropped_revoked;
+    t.dropped_expired += c.dropped_expired;
+    t.dropped_bad += c.dropped_bad;
+    return true;
+}
+
+bool read_one(const std::string& path, const keylist_settings& settings, keylist_reading& r,
+              progress_line& p) {
+    open_input in;
+    if (path == "-") {
+        in.name = "standard input";
+        in.fd = STDIN_FILENO;
+    } else {
+        in.name = path;
+        in.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in.fd < 0) {
+            report_errno(in.name, "cannot open");
+            return false;
+        }
+        in.owned = true;
+    }
+    // The start of the input, to recognise it.
+    std::vector<uint8_t> start(SNIFF_SIZE);
+    size_t have = 0;
+    while (have < start.size()) {
+        const ssize_t n = read_some(in.fd, start.data() + have, start.size() - have);
+        if (n < 0) {
+            report_errno(in.name, "read error");
+            return false;
+        }
+        if (n == 0) break;
+        have += static_cast<size_t>(n);
+    }
+    start.resize(have);
+    r.openpgp.input_name = in.name;
+    const uint64_t blocks_before = r.openpgp.counts.key_blocks;
+    switch (detect_input_kind(start)) {
+    case input_kind::empty:
+        std::fprintf(stderr, "korvalinde-keylist: %s: empty input: no keys and no listing\n",
+                     in.name.c_str());
+        return false;
+    case input_kind::listing:
+        return read_listing_input(in, start, r, !settings.names_path.empty(), p);
+    case input_kind::openpgp_binary:
+        if (!read_binary(in, start, r, p)) return false;
+        break;
+    case input_kind::openpgp_armored:
+        if (!read_armored(in, start, r, p)) return false;
+        break;
+    }
+    if (r.openpgp.counts.key_blocks == blocks_before) {
+        std::fprintf(stderr, "korvalinde-keylist: %s: holds no OpenPGP public key\n",
+                     in.name.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+input_kind detect_input_kind(std::span<const uint8_t> start) {
+    if (start.empty()) return input_kind::empty;
+    // A packet header has its top bit set; text (a listing, armor) does not
+    // start with such a byte.
+    if ((start[0] & 0x80) != 0) return input_kind::openpgp_binary;
+    if (looks_armored(start)) return input_kind::openpgp_armored;
+    return input_kind::listing;
+}
+
+bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
+    openpgp_collection& c = r.openpgp;
+    c.rules = settings.rules;
+    c.verify = settings.verify;
+    c.keep_self_signatures = !settings.names_path.empty() || settings.rules.has_as_of;
+    c.verbose = settings.verbose;
+    c.warn = [](const std::string& line) {
+        std::fprintf(stderr, "korvalinde-keylist: %s\n", line.c_str());
+    };
+    progress_line p;
+    p.enabled = r.progress;
+    if (p.enabled)
+        for (const std::string& path : settings.input_paths) {
+            struct stat st{};
+            if (path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                p.total_bytes += static_cast<uint64_t>(st.st_size);
+        }
+    for (const std::string& path : settings.input_paths) {
+        if (!read_one(path, settings, r, p)) {
+            end_progress(p);
+            return false;
+        }
+    }
+    end_openpgp_block(c);
+    show_reading(p, 0, r, true);
+
+    if (c.verify) {
+        unsigned threads = settings.threads;
+        if (threads == 0) {
+            const long online = sysconf(_SC_NPROCESSORS_ONLN);
+            threads = online > 0 ? static_cast<unsigned>(std::min(online, 1024L)) : 1;
+        }
+        const auto started = std::chrono::steady_clock::now();
+        std::function<void(uint64_t, uint64_t)> progress;
+        if (p.enabled)
+            progress = [started](uint64_t done, uint64_t total) {
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+                        .count();
+                std::fprintf(stderr,
+                             "\rkorvalinde-keylist: verified %llu of %llu signatures, %.0f per "
+                             "second\033[K",
+                             static_cast<unsigned long long>(done),
+                             static_cast<unsigned long long>(total),
+                             seconds > 0 ? static_cast<double>(done) / seconds : 0.0);
+            };
+        verify_signatures(c, threads, progress);
+        if (p.enabled) p.shown = true;
+    }
+    end_progress(p);
+    add_openpgp_keys(c, r.table, r.counts);
+    return true;
+}
+
+bool write_names(const keylist_reading& r, const std::function<bool(const char*, size_t)>& write) {
+    std::vector<uint64_t> ids;
+    const key_list_table& t = r.table;
+    for (uint32_t i = 0; i < t.entries.size(); ++i) {
+        const key_list_table::entry& e = t.entries[i];
+        if (e.left_out) continue;
+        auto later = t.later_signers.find(i);
+        if (e.signer_count == 0 && later == t.later_signers.end()) continue; // no record
+        ids.push_back(e.id);
+        ids.insert(ids.end(), t.signers.begin() + static_cast<ptrdiff_t>(e.first_signer),
+                   t.signers.begin() + static_cast<ptrdiff_t>(e.first_signer + e.signer_count));
+        if (later != t.later_signers.end())
+            ids.insert(ids.end(), later->second.begin(), later->second.end());
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    std::string out;
+    std::string raw;
+    static const char digits[] = "0123456789ABCDEF";
+    for (uint64_t id : ids) {
+        auto listed = r.listing_user_ids.find(id);
+        if (listed != r.listing_user_ids.end()) {
+            raw = listed->second;
+        } else if (!primary_user_id(r.openpgp, id, raw)) {
+            continue;
+        }
+        for (int i = 0; i < 16; ++i)
+            out.push_back(digits[(id >> (60 - 4 * i)) & 0xF]);
+        out.push_back('\t');
+        out += escape_user_id(raw);
+        out.push_back('\n');
+        if (out.size() >= READ_BLOCK) {
+            if (!write(out.data(), out.size())) return false;
+            out.clear();
+        }
+    }
+    return out.empty() || write(out.data(), out.size());
+}
+
+void print_openpgp_summary(const keylist_reading& r) {
+    const openpgp_counts& c = r.openpgp.counts;
+    if (c.key_blocks == 0) return;
+    std::fprintf(stderr,
+                 "korvalinde-keylist: OpenPGP: %llu key blocks, %llu skipped as malformed, %llu "
+                 "secret keys skipped, %llu framing errors, %llu bytes of junk, %llu oversized "
+                 "packets, %llu malformed signatures, %llu armored blocks rejected\n",
+                 static_cast<unsigned long long>(c.key_blocks),
+                 static_cast<unsigned long long>(c.malformed_blocks),
+                 static_cast<unsigned long long>(c.secret_blocks),
+                 static_cast<unsigned long long>(r.framing_errors),
+                 static_cast<unsigned long long>(r.junk_bytes),
+                 static_cast<unsigned long long>(r.oversized_packets),
+                 static_cast<unsigned long long>(c.malformed_signatures),
+                 static_cast<unsigned long long>(r.armor_errors));
+    std::string line = r.openpgp.verify ? "korvalinde-keylist: signatures checked:"
+                                        : "korvalinde-keylist: signatures (not verified):";
+    bool first = true;
+    for (size_t i = 0; i < static_cast<size_t>(verdict::count_); ++i) {
+        if (c.verdicts[i] == 0) continue;
+        line += first ? " " : ", ";
+        first = false;
+        line += std::to_string(c.verdicts[i]) + " " + verdict_name(static_cast<verdict>(i));
+    }
+    if (first) line += " none";
+    std::fprintf(stderr, "%s\n", line.c_str());
+}

@@ -1,0 +1,468 @@
+#include "openpgp_collection.h"
+
+#include "start_threads.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr unsigned CLASS_KEY_REVOCATION = 0x20;
+constexpr unsigned CLASS_CERTIFICATION_REVOCATION = 0x30;
+// SHA-1 certifications by other keys made after this time do not count
+// (2019-01-19 00:00:00 UTC): SHA-1 collisions make them forgeable.
+constexpr int64_t SHA1_CERTIFICATION_CUTOFF = 1547856000;
+// Larger signature fields or key material than any real key has (RSA with a
+// 16384-bit modulus fits) are refused rather than kept.
+constexpr size_t FIELDS_MAX = 4200;
+constexpr size_t MATERIAL_MAX = 4200;
+// A user id is kept for --names up to this length.
+constexpr size_t USER_ID_KEPT = 1024;
+constexpr uint64_t MESSAGES_MAX = 1000;
+
+bool is_certification(unsigned sig_class) {
+    return sig_class >= 0x10 && sig_class <= 0x13;
+}
+
+void add_verdict(openpgp_counts& counts, verdict v) {
+    ++counts.verdicts[static_cast<size_t>(v)];
+}
+
+// Hashes what sig covers for the key block being read and keeps what its
+// verification needs; sets the event's verdict when it is known already.
+void prepare_verification(openpgp_collection& c, const signature_packet& sig, bool over_user_id,
+                          sig_event& event) {
+    if (sig.fields.size() > FIELDS_MAX) {
+        event.result = verdict::malformed;
+        return;
+    }
+    if (!digest_begin(c.digest, static_cast<uint8_t>(sig.hash_algorithm))) {
+        event.result = verdict::unsupported_hash;
+        return;
+    }
+    const std::array<uint8_t, 3> kp = key_prefix(c.key_body.size());
+    digest_update(c.digest, kp);
+    digest_update(c.digest, c.key_body);
+    if (over_user_id) {
+        if (sig.version == 4) {
+            const std::array<uint8_t, 5> up = user_id_prefix(c.user_id_tag, c.user_id.size());
+            digest_update(c.digest, up);
+        }
+        digest_update(c.digest, c.user_id);
+    }
+    digest_update(c.digest, sig.hashed);
+    std::array<uint8_t, 6> trailer{};
+    const size_t trailer_size = signature_trailer(sig, trailer);
+    digest_update(c.digest, std::span<const uint8_t>(trailer.data(), trailer_size));
+    const digest_value d = digest_final(c.digest);
+    // The two bytes every signature carries in clear: a mismatch is a bad
+    // signature without any public-key work.
+    if (d.size() < 2 || d[0] != sig.left16[0] || d[1] != sig.left16[1]) {
+        event.result = verdict::bad_signature;
+        return;
+    }
+    const std::span<const uint8_t> digest(d.data(), d.size());
+    const std::span<const uint8_t> fpr =
+        sig.has_issuer_fpr ? std::span<const uint8_t>(sig.issuer_fpr) : std::span<const uint8_t>();
+    event.blob = arena_put(c.arena, {digest, fpr, sig.fields});
+    event.digest_size = static_cast<uint8_t>(d.size());
+    event.fields_size = static_cast<uint16_t>(sig.fields.size());
+    if (sig.has_issuer_fpr) event.flags |= EVENT_ISSUER_FPR;
+    event.result = verdict::pending;
+}
+
+void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64_t offset) {
+    using place = openpgp_collection::place;
+    signature_packet sig;
+    if (const char* what = parse_signature(body, sig)) {
+        ++c.counts.malformed_signatures;
+        openpgp_warning(c, offset, what);
+        return;
+    }
+    sig_event event;
+    event.sig_class = static_cast<uint8_t>(sig.sig_class);
+    event.hash_algorithm = static_cast<uint8_t>(sig.hash_algorithm);
+    event.created = sig.created;
+    event.expires = sig.expires;
+    event.signer = sig.issuer;
+    bool over_user_id = true;
+    bool self = sig.issuer == c.key.key_id;
+    if (c.where == place::key && sig.sig_class == CLASS_KEY_REVOCATION) {
+        // Only the key itself revokes it here; without an issuer the
+        // signature can only be the key's own (it is checked against it).
+        if (sig.issuer == 0) event.signer = c.key.key_id;
+        if (event.signer != c.key.key_id) return;
+        event.kind = event_kind::key_revocation;
+        over_user_id = false;
+        self = true;
+    } else if (c.where == place::user_id && is_certification(sig.sig_class)) {
+        event.kind = event_kind::certification;
+        if (self) {
+            event.expires = sig.key_lifetime;
+            if (sig.primary_user_id) event.flags |= EVENT_PRIMARY_USER_ID;
+        }
+    } else if (c.where == place::user_id && sig.sig_class == CLASS_CERTIFICATION_REVOCATION) {
+        if (self) return;
+        event.kind = event_kind::revocation;
+    } else {
+        return; // on a subkey, directly on the key, or of a class the rules ignore
+    }
+    // Unverified: everything counts; self-certifications are never looked at
+    // unless --names or --as-of needs them (they count nowhere).
+    const bool unchecked = !c.verify || (self && event.kind == event_kind::certification &&
+                                         !c.keep_self_signatures);
+    if (unchecked) {
+        event.result = verdict::valid;
+    } else if (!self && is_certification(sig.sig_class) && sig.hash_algorithm == HASH_SHA1 &&
+               sig.created > SHA1_CERTIFICATION_CUTOFF) {
+        event.result = verdict::weak_hash;
+    } else if (sig.issuer == 0 && event.kind != event_kind::key_revocation) {
+        event.result = verdict::signer_absent;
+    } else {
+        prepare_verification(c, sig, over_user_id, event);
+    }
+    if (event.result != verdict::pending && event.result != verdict::valid)
+        add_verdict(c.counts, event.result);
+    else if (!c.verify)
+        add_verdict(c.counts, verdict::valid);
+    c.events.push_back(event);
+}
+
+void start_block(openpgp_collection& c, std::span<const uint8_t> body, uint64_t offset) {
+    using place = openpgp_collection::place;
+    end_openpgp_block(c);
+    ++c.counts.key_blocks;
+    c.key_body.assign(body.begin(), body.end());
+    if (const char* what = parse_public_key(c.key_body, c.key)) {
+        ++c.counts.malformed_blocks;
+        openpgp_warning(c, offset, std::string(what) + "; key skipped");
+        c.where = place::skipping;
+        return;
+    }
+    if (c.key.material.size() > MATERIAL_MAX) {
+        ++c.counts.malformed_blocks;
+        openpgp_warning(c, offset, "key material too large; key skipped");
+        c.where = place::skipping;
+        return;
+    }
+    const uint32_t block_number = static_cast<uint32_t>(c.blocks.size());
+    if (find_position(c.key_positions, c.key.key_id) == key_index::EMPTY) {
+        stored_key k;
+        k.fpr = c.key.fpr;
+        k.algorithm = static_cast<uint8_t>(c.key.algorithm);
+        k.material_size = static_cast<uint16_t>(c.key.material.size());
+        k.material = arena_put(c.arena, {c.key.material});
+        k.first_block = block_number;
+        insert_position(c.key_positions, c.key.key_id, static_cast<uint32_t>(c.keys.size()));
+        c.keys.push_back(k);
+    }
+    c.blocks.push_back({c.key.key_id, c.key.created, c.events.size(), c.events.size()});
+    c.where = place::key;
+}
+
+} // namespace
+
+uint64_t arena_put(byte_arena& arena, std::initializer_list<std::span<const uint8_t>> pieces) {
+    size_t total = 0;
+    for (const auto& p : pieces)
+        total += p.size();
+    if (arena.chunks.empty() || arena.chunk_size - arena.used < total) {
+        // Chunks grow with what is held (a small input takes little), up to
+        // byte_arena::CHUNK.
+        const size_t next = std::min(byte_arena::CHUNK, std::max<size_t>(64 << 10, arena.held));
+        arena.chunk_size = std::max(total, next);
+        arena.chunks.emplace_back(new uint8_t[arena.chunk_size]);
+        arena.held += arena.chunk_size;
+        arena.used = 0;
+    }
+    const uint64_t handle = uint64_t{arena.chunks.size() - 1} << 32 | arena.used;
+    uint8_t* at = arena.chunks.back().get() + arena.used;
+    for (const auto& p : pieces) {
+        if (!p.empty()) std::memcpy(at, p.data(), p.size());
+        at += p.size();
+    }
+    arena.used += total;
+    return handle;
+}
+
+const uint8_t* arena_at(const byte_arena& arena, uint64_t handle) {
+    return arena.chunks[handle >> 32].get() + (handle & 0xFFFFFFFFu);
+}
+
+const char* verdict_name(verdict v) {
+    switch (v) {
+    case verdict::pending: return "not checked";
+    case verdict::valid: return "valid";
+    case verdict::bad_signature: return "bad signature";
+    case verdict::signer_absent: return "signer not in the input";
+    case verdict::unsupported_algorithm: return "unsupported algorithm";
+    case verdict::unsupported_curve: return "unsupported curve";
+    case verdict::unsupported_hash: return "unsupported hash";
+    case verdict::malformed: return "malformed";
+    case verdict::weak_hash: return "SHA-1 after 2019-01-19";
+    case verdict::count_: break;
+    }
+    return "?";
+}
+
+void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& what) {
+    if (c.verbose == 0 || !c.warn) return;
+    ++c.messages;
+    if (c.messages > MESSAGES_MAX) return;
+    std::string line = c.input_name + ": offset " + std::to_string(offset) + ": " + what;
+    if (c.messages == MESSAGES_MAX) line += " (further messages left out)";
+    c.warn(line);
+}
+
+void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const uint8_t> body,
+                         uint64_t offset) {
+    using place = openpgp_collection::place;
+    switch (tag) {
+    case TAG_PUBLIC_KEY:
+        start_block(c, body, offset);
+        return;
+    case TAG_SECRET_KEY:
+        end_openpgp_block(c);
+        ++c.counts.secret_blocks;
+        openpgp_warning(c, offset, "secret key skipped");
+        c.where = place::skipping;
+        return;
+    default:
+        break;
+    }
+    if (c.where == place::skipping) return;
+    if (c.where == place::none) {
+        ++c.counts.stray_packets;
+        return;
+    }
+    switch (tag) {
+    case TAG_USER_ID:
+    case TAG_USER_ATTRIBUTE: {
+        c.user_id.assign(body.begin(), body.end());
+        c.user_id_tag = tag;
+        c.where = place::user_id;
+        sig_event event;
+        event.kind = event_kind::user_id;
+        if (c.keep_self_signatures && tag == TAG_USER_ID) {
+            const size_t kept = std::min(body.size(), USER_ID_KEPT);
+            event.blob = arena_put(c.arena, {body.subspan(0, kept)});
+            event.signer = kept;
+        }
+        c.events.push_back(event);
+        break;
+    }
+    case TAG_PUBLIC_SUBKEY:
+    case TAG_SECRET_SUBKEY: {
+        c.where = place::subkey;
+        sig_event event;
+        event.kind = event_kind::subkey;
+        c.events.push_back(event);
+        break;
+    }
+    case TAG_SIGNATURE:
+        take_signature(c, body, offset);
+        break;
+    default:
+        break; // trust packets and anything newer: nothing for the rules
+    }
+    c.blocks.back().end_event = c.events.size();
+}
+
+void end_openpgp_block(openpgp_collection& c) {
+    c.where = openpgp_collection::place::none;
+}
+
+namespace {
+
+// Verifies the events listed in order[first, last), all by one signer.
+void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, size_t first,
+                  size_t last, uint64_t counts[]) {
+    const uint64_t signer = c.events[order[first]].signer;
+    const uint32_t position = find_position(c.key_positions, signer);
+    verify_key key;
+    check_result loaded = check_result::malformed;
+    const stored_key* stored = nullptr;
+    if (position != key_index::EMPTY) {
+        stored = &c.keys[position];
+        loaded = load_verify_key(stored->algorithm,
+                                 std::span<const uint8_t>(arena_at(c.arena, stored->material),
+                                                          stored->material_size),
+                                 key);
+    }
+    for (size_t i = first; i < last; ++i) {
+        sig_event& e = c.events[order[i]];
+        const uint8_t* blob = arena_at(c.arena, e.blob);
+        const std::span<const uint8_t> digest(blob, e.digest_size);
+        const uint8_t* fields = blob + e.digest_size;
+        verdict v;
+        // Absent, or another key with the same key id as the issuer's.
+        const bool absent = stored == nullptr ||
+                            ((e.flags & EVENT_ISSUER_FPR) != 0 &&
+                             std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0);
+        if (absent) {
+            v = verdict::signer_absent;
+        } else if (loaded != check_result::valid) {
+            v = loaded == check_result::unsupported_algorithm ? verdict::unsupported_algorithm
+                : loaded == check_result::unsupported_curve   ? verdict::unsupported_curve
+                                                              : verdict::malformed;
+        } else {
+            if ((e.flags & EVENT_ISSUER_FPR) != 0) fields += stored->fpr.size();
+            const check_result r = check_signature(
+                key, e.hash_algorithm, digest, std::span<const uint8_t>(fields, e.fields_size));
+            switch (r) {
+            case check_result::valid: v = verdict::valid; break;
+            case check_result::bad_signature: v = verdict::bad_signature; break;
+            case check_result::unsupported_algorithm: v = verdict::unsupported_algorithm; break;
+            case check_result::unsupported_curve: v = verdict::unsupported_curve; break;
+            case check_result::unsupported_hash: v = verdict::unsupported_hash; break;
+            default: v = verdict::malformed; break;
+            }
+        }
+        e.result = v;
+        ++counts[static_cast<size_t>(v)];
+    }
+}
+
+} // namespace
+
+void verify_signatures(openpgp_collection& c, unsigned threads,
+                       const std::function<void(uint64_t done, uint64_t total)>& progress) {
+    std::vector<uint64_t> order;
+    for (uint64_t i = 0; i < c.events.size(); ++i)
+        if (c.events[i].result == verdict::pending) order.push_back(i);
+    // One signer's signatures together: its key is decoded once.
+    std::sort(order.begin(), order.end(), [&c](uint64_t a, uint64_t b) {
+        const uint64_t sa = c.events[a].signer, sb = c.events[b].signer;
+        return sa != sb ? sa < sb : a < b;
+    });
+    std::vector<size_t> group_starts;
+    for (size_t i = 0; i < order.size(); ++i)
+        if (i == 0 || c.events[order[i]].signer != c.events[order[i - 1]].signer)
+            group_starts.push_back(i);
+    group_starts.push_back(order.size());
+    const size_t groups = group_starts.size() - 1;
+
+    std::atomic<size_t> next_group{0};
+    std::atomic<uint64_t> done{0};
+    std::mutex counts_lock;
+    auto work = [&]() {
+        uint64_t local[static_cast<size_t>(verdict::count_)] = {};
+        for (;;) {
+            const size_t g = next_group.fetch_add(1);
+            if (g >= groups) break;
+            verify_group(c, order, group_starts[g], group_starts[g + 1], local);
+            done.fetch_add(group_starts[g + 1] - group_starts[g], std::memory_order_relaxed);
+        }
+        const std::lock_guard<std::mutex> hold(counts_lock);
+        for (size_t i = 0; i < static_cast<size_t>(verdict::count_); ++i)
+            c.counts.verdicts[i] += local[i];
+    };
+    // The workers share the groups (start_threads.h: if a thread cannot be
+    // started, the others take its share).
+    if (!progress) {
+        run_work_on_threads(static_cast<int>(std::max(threads, 1u)), work);
+        return;
+    }
+    std::atomic<bool> finished{false};
+    std::vector<std::thread> watcher;
+    // One helper shows the progress while the others and this thread work.
+    start_helper_threads(watcher, 2, [&](int) {
+        while (!finished.load()) {
+            progress(done.load(), order.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+    });
+    run_work_on_threads(static_cast<int>(std::max(threads, 1u)), work);
+    finished.store(true);
+    join_helper_threads(watcher);
+    progress(done.load(), order.size());
+}
+
+void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylist_counts& counts) {
+    key_block block;
+    for (const key_appearance& a : c.blocks) {
+        // The key's own expiration: from its latest valid self-certification.
+        int64_t expires = NO_TIME;
+        if (c.rules.has_as_of) {
+            int64_t latest = NO_TIME;
+            for (uint64_t i = a.first_event; i < a.end_event; ++i) {
+                const sig_event& e = c.events[i];
+                if (e.kind != event_kind::certification || e.signer != a.id ||
+                    e.result != verdict::valid || e.created < latest)
+                    continue;
+                latest = e.created;
+                expires = e.expires != NO_TIME && e.expires > 0 ? a.created + e.expires : NO_TIME;
+            }
+        }
+        start_key_block(block, a.id, a.created, expires, false, c.rules, counts);
+        for (uint64_t i = a.first_event; i < a.end_event; ++i) {
+            const sig_event& e = c.events[i];
+            const char validity = e.result == verdict::valid ? '!' : '-';
+            switch (e.kind) {
+            case event_kind::user_id:
+                start_user_id(block, counts);
+                break;
+            case event_kind::subkey:
+                start_subkey(block, counts);
+                break;
+            case event_kind::certification:
+                add_signature(block, e.signer, e.sig_class, e.created,
+                              e.signer == a.id ? NO_TIME : e.expires, validity, c.rules, counts);
+                break;
+            case event_kind::revocation:
+            case event_kind::key_revocation:
+                if (e.result == verdict::valid)
+                    add_revocation(block, e.signer, e.sig_class, e.created, c.rules, counts);
+                break;
+            }
+        }
+        const bool kept = finish_key_block(block, counts);
+        add_key_block(table, a.id, kept, block.signers);
+    }
+}
+
+bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out) {
+    const uint32_t position = find_position(c.key_positions, id);
+    if (position == key_index::EMPTY) return false;
+    const key_appearance& a = c.blocks[c.keys[position].first_block];
+    const sig_event* first = nullptr;          // the first user id
+    const sig_event* first_signed = nullptr;   // the first with a valid self-signature
+    const sig_event* flagged = nullptr;        // primary by its latest self-signature
+    int64_t flagged_time = NO_TIME;
+    const sig_event* current = nullptr;
+    int64_t current_latest = NO_TIME;
+    bool current_flag = false;
+    auto close = [&]() {
+        if (current == nullptr || current_latest == NO_TIME) return;
+        if (first_signed == nullptr) first_signed = current;
+        if (current_flag && (flagged == nullptr || current_latest > flagged_time)) {
+            flagged = current;
+            flagged_time = current_latest;
+        }
+    };
+    for (uint64_t i = a.first_event; i < a.end_event; ++i) {
+        const sig_event& e = c.events[i];
+        if (e.kind == event_kind::user_id || e.kind == event_kind::subkey) {
+            close();
+            current = nullptr;
+            if (e.kind == event_kind::user_id && e.blob != byte_arena::NONE) {
+                current = &e;
+                current_latest = NO_TIME;
+                current_flag = false;
+                if (first == nullptr) first = &e;
+            }
+        } else if (current != nullptr && e.kind == event_kind::certification && e.signer == id &&
+                   e.result == verdict::valid && e.created >= current_latest) {
+            current_latest = e.created;
+            current_flag = (e.flags & EVENT_PRIMARY_USER_ID) != 0;
+        }
+    }
+    close();
+    const sig_event* chosen = flagged != nullptr ? flagged : first_signed != nullptr ? first_signed : first;
+    if (chosen == nullptr) return false;
+    out.assign(reinterpret_cast<const char*>(arena_at(c.arena, chosen->blob)), chosen->signer);
+    return true;
+}

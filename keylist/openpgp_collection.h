@@ -1,0 +1,156 @@
+// OpenPGP key data read straight into a key list: transferable public keys
+// are taken packet by packet (from openpgp_packets), what each certification
+// needs for its verification is kept, the certifications are verified once
+// every key has been read (a signer may come after the keys it certified),
+// and the keys are then replayed through the same rules as a gpg listing
+// (key_block) into the key list table.
+//
+// Memory model: nothing of the input is held beyond the key block being read.
+// Kept for the whole run are, per primary key, its fingerprint and public key
+// material (about 40 bytes for Ed25519, 270 to 530 for RSA) and an entry of
+// 32 bytes per place it appears; per user id, subkey and certification an
+// event of 48 bytes; and per certification, revocation or self-revocation
+// still to be verified its digest, signature fields and issuer fingerprint
+// (about 120 bytes for Ed25519 over SHA-256, 300 to 600 for RSA). So a dump
+// of 1,000,000 keys with 6,000,000 certifications by Ed25519 keys holds
+// about 1.1 GB at its peak, whatever the size of the dump. Everything is kept
+// in large chunks (no container that doubles and copies at that scale).
+// Self-signatures are verified only when something needs them (--names or
+// --as-of): the primary user id and the key's expiration time.
+#pragma once
+
+#include "key_block.h"
+#include "key_list_table.h"
+#include "openpgp_fields.h"
+#include "signature_check.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Blobs of bytes in chunks of up to 64 MiB, addressed by a 64-bit handle.
+struct byte_arena {
+    std::vector<std::unique_ptr<uint8_t[]>> chunks;
+    size_t used = 0;       // in the last chunk
+    size_t chunk_size = 0; // of the last chunk
+    size_t held = 0;       // in all chunks
+    static constexpr size_t CHUNK = size_t{64} << 20;
+    static constexpr uint64_t NONE = UINT64_MAX;
+};
+
+// Copies the pieces one after another into the arena; returns their handle.
+uint64_t arena_put(byte_arena& arena, std::initializer_list<std::span<const uint8_t>> pieces);
+const uint8_t* arena_at(const byte_arena& arena, uint64_t handle);
+
+// What became of a signature that is to be verified.
+enum class verdict : uint8_t {
+    pending,
+    valid,
+    bad_signature,
+    signer_absent,
+    unsupported_algorithm,
+    unsupported_curve,
+    unsupported_hash,
+    malformed,
+    weak_hash, // SHA-1 certification by another key made after 2019-01-19
+    count_
+};
+
+const char* verdict_name(verdict v);
+
+enum class event_kind : uint8_t { user_id, subkey, certification, revocation, key_revocation };
+
+// One thing in a key block that the rules look at, in the order read.
+struct sig_event {
+    uint64_t signer = 0;    // key id; for a user id, the length of its stored text
+    int64_t created = NO_TIME;
+    int64_t expires = NO_TIME;  // a self-certification: the key's lifetime instead
+    uint64_t blob = byte_arena::NONE; // digest, issuer fingerprint, fields; a user id's text
+    uint16_t fields_size = 0;
+    uint8_t digest_size = 0;
+    event_kind kind = event_kind::user_id;
+    uint8_t sig_class = 0;
+    uint8_t hash_algorithm = 0;
+    verdict result = verdict::valid;
+    uint8_t flags = 0; // EVENT_*
+};
+constexpr uint8_t EVENT_ISSUER_FPR = 1;
+constexpr uint8_t EVENT_PRIMARY_USER_ID = 2;
+
+struct stored_key {
+    fingerprint fpr{};
+    uint8_t algorithm = 0;
+    uint16_t material_size = 0;
+    uint32_t first_block = 0; // where the key appears first
+    uint64_t material = byte_arena::NONE;
+};
+
+struct key_appearance {
+    uint64_t id;
+    int64_t created;
+    uint64_t first_event;
+    uint64_t end_event;
+};
+
+// Tallies for the -v summary.
+struct openpgp_counts {
+    uint64_t key_blocks = 0;
+    uint64_t malformed_blocks = 0;  // primary key packet unusable: block skipped
+    uint64_t secret_blocks = 0;     // secret keys: skipped
+    uint64_t stray_packets = 0;     // packets outside any key block
+    uint64_t malformed_signatures = 0;
+    uint64_t verdicts[static_cast<size_t>(verdict::count_)] = {};
+};
+
+struct openpgp_collection {
+    keylist_rules rules;
+    bool verify = true;
+    bool keep_self_signatures = false; // for --names and --as-of
+    int verbose = 0;
+    std::string input_name; // for messages
+    std::function<void(const std::string&)> warn;
+
+    byte_arena arena;
+    std::vector<stored_key> keys;
+    key_index key_positions; // key id -> keys
+    std::deque<key_appearance> blocks;
+    std::deque<sig_event> events;
+    openpgp_counts counts;
+    uint64_t messages = 0;
+
+    // The key block being read.
+    enum class place { none, skipping, key, user_id, subkey };
+    place where = place::none;
+    std::vector<uint8_t> key_body;
+    public_key_packet key;
+    std::vector<uint8_t> user_id;
+    unsigned user_id_tag = 0;
+    digest_context digest;
+};
+
+// Takes one packet of the input.
+void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const uint8_t> body,
+                         uint64_t offset);
+
+// Ends the key block being read (at the end of an armored block, a framing
+// error or the end of all input).
+void end_openpgp_block(openpgp_collection& c);
+
+// Reports a problem at offset of the current input (at -v; the first 1000).
+void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& what);
+
+// Verifies every pending signature on up to threads threads (at least one);
+// progress, when set, is called now and then with the number done.
+void verify_signatures(openpgp_collection& c, unsigned threads,
+                       const std::function<void(uint64_t done, uint64_t total)>& progress);
+
+// Replays every key block through the rules into the table.
+void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylist_counts& counts);
+
+// The primary user id of a key read (raw bytes), or nothing when the key is
+// not in the collection or has no user id.
+bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out);

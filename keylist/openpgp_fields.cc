@@ -1,0 +1,164 @@
+#include "openpgp_fields.h"
+
+#include <openssl/evp.h>
+
+namespace {
+
+// Subpacket types read.
+constexpr unsigned SUB_CREATED = 2;
+constexpr unsigned SUB_SIG_EXPIRES = 3;
+constexpr unsigned SUB_KEY_EXPIRES = 9;
+constexpr unsigned SUB_ISSUER = 16;
+constexpr unsigned SUB_PRIMARY_USER_ID = 25;
+constexpr unsigned SUB_ISSUER_FPR = 33;
+
+uint32_t be32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+uint64_t be64(const uint8_t* p) {
+    return uint64_t{be32(p)} << 32 | be32(p + 4);
+}
+
+// Reads one subpacket area; unhashed says whether it is the unhashed one,
+// where only the issuer subpackets are believed.
+const char* read_subpackets(std::span<const uint8_t> area, bool unhashed, signature_packet& sig) {
+    size_t at = 0;
+    while (at < area.size()) {
+        const unsigned first = area[at];
+        size_t length, header;
+        if (first < 192) {
+            length = first;
+            header = 1;
+        } else if (first < 255) {
+            if (area.size() - at < 2) return "subpacket length cut off";
+            length = ((first - 192) << 8) + area[at + 1] + 192;
+            header = 2;
+        } else {
+            if (area.size() - at < 5) return "subpacket length cut off";
+            length = be32(&area[at + 1]);
+            header = 5;
+        }
+        at += header;
+        if (length == 0 || length > area.size() - at) return "subpacket longer than its area";
+        const unsigned type = area[at] & 0x7F;
+        const uint8_t* data = &area[at + 1];
+        const size_t size = length - 1;
+        switch (type) {
+        case SUB_CREATED:
+            if (!unhashed && size == 4) sig.created = be32(data);
+            break;
+        case SUB_SIG_EXPIRES:
+            if (!unhashed && size == 4 && be32(data) != 0) sig.expires = be32(data); // relative for now
+            break;
+        case SUB_KEY_EXPIRES:
+            if (!unhashed && size == 4) sig.key_lifetime = be32(data);
+            break;
+        case SUB_PRIMARY_USER_ID:
+            if (!unhashed && size == 1) sig.primary_user_id = data[0] != 0;
+            break;
+        case SUB_ISSUER:
+            if (size == 8 && sig.issuer == 0) sig.issuer = be64(data);
+            break;
+        case SUB_ISSUER_FPR:
+            if (size == 21 && data[0] == 4 && !sig.has_issuer_fpr) {
+                sig.has_issuer_fpr = true;
+                for (size_t i = 0; i < 20; ++i)
+                    sig.issuer_fpr[i] = data[1 + i];
+            }
+            break;
+        default:
+            break;
+        }
+        at += length;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const char* parse_public_key(std::span<const uint8_t> body, public_key_packet& key) {
+    if (body.empty()) return "empty public-key packet";
+    key.version = body[0];
+    if (key.version == 3 || key.version == 2) return "version 3 key (not supported)";
+    if (key.version != 4) return "public-key packet of an unknown version";
+    if (body.size() < 7) return "public-key packet cut short";
+    if (body.size() > 0xFFFF) return "public-key packet too long for a v4 fingerprint";
+    key.created = be32(&body[1]);
+    key.algorithm = body[5];
+    key.material = body.subspan(6);
+    const std::array<uint8_t, 3> prefix = key_prefix(body.size());
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
+              EVP_DigestUpdate(ctx, prefix.data(), prefix.size()) == 1 &&
+              EVP_DigestUpdate(ctx, body.data(), body.size()) == 1 &&
+              EVP_DigestFinal_ex(ctx, key.fpr.data(), nullptr) == 1;
+    EVP_MD_CTX_free(ctx);
+    if (!ok) return "cannot compute the fingerprint";
+    key.key_id = be64(&key.fpr[12]);
+    return nullptr;
+}
+
+const char* parse_signature(std::span<const uint8_t> body, signature_packet& sig) {
+    sig = signature_packet{};
+    if (body.empty()) return "empty signature packet";
+    sig.version = body[0];
+    size_t at = 0;
+    if (sig.version == 3 || sig.version == 2) {
+        // version, 5, class, created (4), signer (8), algorithms (2), left 16 bits (2).
+        if (body.size() < 19) return "v3 signature cut short";
+        if (body[1] != 5) return "v3 signature with a hashed length other than 5";
+        sig.sig_class = body[2];
+        sig.created = be32(&body[3]);
+        sig.issuer = be64(&body[7]);
+        sig.pub_algorithm = body[15];
+        sig.hash_algorithm = body[16];
+        sig.hashed = body.subspan(2, 5);
+        at = 17;
+    } else if (sig.version == 4) {
+        if (body.size() < 6) return "v4 signature cut short";
+        sig.sig_class = body[1];
+        sig.pub_algorithm = body[2];
+        sig.hash_algorithm = body[3];
+        const size_t hashed_size = size_t{body[4]} << 8 | body[5];
+        if (body.size() - 6 < hashed_size + 2) return "hashed subpackets longer than the signature";
+        sig.hashed = body.subspan(0, 6 + hashed_size);
+        if (const char* what = read_subpackets(body.subspan(6, hashed_size), false, sig))
+            return what;
+        at = 6 + hashed_size;
+        const size_t unhashed_size = size_t{body[at]} << 8 | body[at + 1];
+        at += 2;
+        if (body.size() - at < unhashed_size + 2)
+            return "unhashed subpackets longer than the signature";
+        if (const char* what = read_subpackets(body.subspan(at, unhashed_size), true, sig))
+            return what;
+        at += unhashed_size;
+        if (sig.created == NO_TIME) return "signature without a creation time";
+        if (sig.expires != NO_TIME) sig.expires += sig.created;
+        if (sig.has_issuer_fpr) sig.issuer = be64(&sig.issuer_fpr[12]);
+    } else {
+        return "signature of an unknown version";
+    }
+    if (body.size() - at < 2) return "signature cut short";
+    sig.left16 = {body[at], body[at + 1]};
+    sig.fields = body.subspan(at + 2);
+    return nullptr;
+}
+
+size_t signature_trailer(const signature_packet& sig, std::array<uint8_t, 6>& out) {
+    if (sig.version != 4) return 0;
+    const size_t n = sig.hashed.size();
+    out = {0x04, 0xFF, static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+           static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+    return out.size();
+}
+
+std::array<uint8_t, 3> key_prefix(size_t body_size) {
+    return {0x99, static_cast<uint8_t>(body_size >> 8), static_cast<uint8_t>(body_size)};
+}
+
+std::array<uint8_t, 5> user_id_prefix(unsigned tag, size_t size) {
+    const uint8_t type = tag == TAG_USER_ATTRIBUTE ? 0xD1 : 0xB4;
+    return {type, static_cast<uint8_t>(size >> 24), static_cast<uint8_t>(size >> 16),
+            static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)};
+}

@@ -1,0 +1,92 @@
+#include "openpgp_packets.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+// What a stream reported, in order: "tag:size@offset" or "error@offset".
+std::vector<std::string> run(const bytes& input, size_t chunk, size_t* max_buffer = nullptr) {
+    std::vector<std::string> seen;
+    packet_stream s;
+    s.on_packet = [&seen](unsigned tag, std::span<const uint8_t> body, uint64_t offset) {
+        seen.push_back(std::to_string(tag) + ":" + std::to_string(body.size()) + "@" +
+                       std::to_string(offset));
+    };
+    s.on_error = [&seen](uint64_t offset, const std::string&, bool resync) {
+        seen.push_back(std::string(resync ? "error@" : "skipped@") + std::to_string(offset));
+    };
+    for (size_t at = 0; at < input.size(); at += chunk)
+        feed_packets(s, input.data() + at, std::min(chunk, input.size() - at));
+    if (max_buffer != nullptr) *max_buffer = s.buffer.size();
+    finish_packets(s);
+    return seen;
+}
+
+bytes packet(uint8_t ctb, const bytes& length, size_t body_size, uint8_t first = 4) {
+    bytes b{ctb};
+    b.insert(b.end(), length.begin(), length.end());
+    for (size_t i = 0; i < body_size; ++i)
+        b.push_back(i == 0 ? first : static_cast<uint8_t>(i));
+    return b;
+}
+
+bytes operator+(bytes a, const bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+struct framing_case {
+    const char* name;
+    bytes input;
+    std::vector<std::string> expected;
+};
+
+TEST(OpenpgpPackets, FramingCasesGiveTheSameReportsWholeOrByteByByte) {
+    const bytes key = packet(0x99, {0, 10}, 10); // old format, two-byte length, tag 6
+    const std::vector<framing_case> cases = {
+        {"old format lengths of one, two and four bytes",
+         packet(0x98, {3}, 3) + packet(0x99, {0, 4}, 4) + packet(0x8A, {0, 0, 0, 5}, 5),
+         {"6:3@0", "6:4@5", "2:5@12"}},
+        {"new format lengths: one, two and five bytes",
+         packet(0xC2, {100}, 100) + packet(0xCD, {192, 8}, 200) +
+             packet(0xC6, {255, 0, 0, 0, 7}, 7),
+         {"2:100@0", "13:200@102", "6:7@305"}},
+        {"partial lengths are joined into one body",
+         bytes{0xC2, 0xE1, 1, 2, 0xE0, 3, 2, 4, 5}, {"2:5@0"}},
+        {"a length of 4 GB is skipped, not allocated, up to the end",
+         bytes{0xC2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3}, {"skipped@0", "error@9"}},
+        {"junk before a key is skipped up to it",
+         bytes{'x', 'y', 'z'} + key, {"error@0", "6:10@3"}},
+        {"junk that looks like a header but not a key packet",
+         key + bytes{0x00, 0x99, 0x00, 0x02, 9, 9} + key, {"6:10@0", "error@13", "6:10@19"}},
+        {"a packet cut off by the end", key + packet(0xC2, {100}, 10), {"6:10@0", "error@13"}},
+        {"indeterminate length", bytes{0x8B, 1, 2} + key, {"error@0", "6:10@3"}},
+        {"the reserved tag 0", bytes{0xC0, 1, 0} + key, {"error@0", "6:10@3"}},
+        {"an oversized packet is skipped exactly, the next one read",
+         packet(0xC2, {255, 0, 0x50, 0, 1}, (size_t{5} << 20) + 1) + key,
+         {"skipped@0", "2:0@0"}},
+    };
+    for (const framing_case& c : cases) {
+        std::vector<std::string> expected = c.expected;
+        if (std::string(c.name).rfind("an oversized", 0) == 0)
+            expected[1] = "6:10@" + std::to_string(c.input.size() - key.size());
+        EXPECT_EQ(run(c.input, c.input.size() + 1), expected) << c.name;
+        EXPECT_EQ(run(c.input, c.input.size() < 4096 ? 1 : 997), expected)
+            << c.name << ", byte by byte";
+        EXPECT_EQ(run(c.input, 4093), expected) << c.name << ", in odd chunks";
+    }
+}
+
+TEST(OpenpgpPackets, MemoryStaysBoundedByTheLargestKeptPacket) {
+    bytes huge = packet(0xC2, {255, 0x7F, 0xFF, 0xFF, 0xFF}, 24u << 20);
+    size_t max_buffer = 0;
+    run(huge, 1 << 20, &max_buffer);
+    EXPECT_LT(max_buffer, PACKET_BODY_MAX + (2u << 20));
+}
+
+} // namespace

@@ -1,0 +1,106 @@
+// Checks OpenPGP signatures with OpenSSL's libcrypto: the digest of what a
+// signature covers, a signer's public key decoded once from its key packet,
+// and the verification of the signature's algorithm-specific fields.
+//
+// Thread safety: distinct digest_contexts may be used at the same time on
+// different threads, and one const verify_key may be shared by any number of
+// threads (every check makes its own verification context).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+struct evp_md_ctx_st;
+struct evp_pkey_st;
+
+// OpenPGP hash algorithm ids.
+constexpr uint8_t HASH_MD5 = 1;
+constexpr uint8_t HASH_SHA1 = 2;
+constexpr uint8_t HASH_RIPEMD160 = 3;
+constexpr uint8_t HASH_SHA256 = 8;
+constexpr uint8_t HASH_SHA384 = 9;
+constexpr uint8_t HASH_SHA512 = 10;
+constexpr uint8_t HASH_SHA224 = 11;
+
+// OpenPGP public-key algorithm ids.
+constexpr uint8_t PK_RSA = 1;
+constexpr uint8_t PK_RSA_ENCRYPT_ONLY = 2;
+constexpr uint8_t PK_RSA_SIGN_ONLY = 3;
+constexpr uint8_t PK_ELGAMAL_ENCRYPT_ONLY = 16;
+constexpr uint8_t PK_DSA = 17;
+constexpr uint8_t PK_ECDH = 18;
+constexpr uint8_t PK_ECDSA = 19;
+constexpr uint8_t PK_EDDSA = 22;
+
+// Whether hash_algorithm is one signatures may use (SHA-1, RIPEMD-160, SHA-2).
+bool hash_supported(uint8_t hash_algorithm);
+
+// A digest as bytes; size is the hash's output length (at most 64).
+struct digest_value {
+    std::array<uint8_t, 64> bytes{};
+    size_t length = 0;
+
+    const uint8_t* data() const { return bytes.data(); }
+    size_t size() const { return length; }
+    const uint8_t* begin() const { return bytes.data(); }
+    const uint8_t* end() const { return bytes.data() + length; }
+    uint8_t operator[](size_t i) const { return bytes[i]; }
+};
+
+// The running digest of what a signature covers. Reusable: digest_begin
+// starts over.
+struct digest_context {
+    evp_md_ctx_st* ctx = nullptr;
+
+    digest_context();
+    ~digest_context();
+    digest_context(const digest_context&) = delete;
+    digest_context& operator=(const digest_context&) = delete;
+};
+
+// Starts a digest in the OpenPGP hash algorithm. False when the algorithm is
+// not one signatures may use (MD5 and unknown ids included).
+bool digest_begin(digest_context& context, uint8_t openpgp_hash_algorithm);
+void digest_update(digest_context& context, std::span<const uint8_t> bytes);
+digest_value digest_final(digest_context& context);
+
+// A signer's public key, ready to verify with.
+struct verify_key {
+    evp_pkey_st* pkey = nullptr;
+    uint8_t algorithm = 0;   // OpenPGP public-key algorithm id
+    uint16_t rsa_modulus_bytes = 0;
+
+    verify_key() = default;
+    ~verify_key();
+    verify_key(verify_key&& other) noexcept;
+    verify_key& operator=(verify_key&& other) noexcept;
+    verify_key(const verify_key&) = delete;
+    verify_key& operator=(const verify_key&) = delete;
+};
+
+enum class check_result {
+    valid,
+    bad_signature,
+    unsupported_algorithm,
+    unsupported_curve,
+    unsupported_hash,
+    malformed,
+};
+
+// A short lower-case name for a result, for summaries.
+const char* check_result_name(check_result result);
+
+// Decodes the algorithm-specific fields of a v4 or v3 public-key packet
+// (everything after the version, creation time, v3 validity days and the
+// algorithm byte) into out. Anything other than valid leaves out empty.
+check_result load_verify_key(uint8_t public_key_algorithm, std::span<const uint8_t> key_fields,
+                             verify_key& out);
+
+// Verifies a signature's algorithm-specific fields (the MPIs after the two
+// bytes of the digest's left 16 bits) over digest, which was computed with
+// openpgp_hash_algorithm.
+check_result check_signature(const verify_key& key, uint8_t openpgp_hash_algorithm,
+                             std::span<const uint8_t> digest,
+                             std::span<const uint8_t> signature_fields);

@@ -1,0 +1,81 @@
+#!/bin/sh
+# The built korvalinde-path run as scripts run it: exit statuses of single
+# queries, batch mode and usage errors, the names file, and the Graphviz
+# output read by dot (when graphviz is installed).
+# usage: path_blackbox_test.sh KORVALINDE_PATH SAMPLE_KEYS
+prog=$1
+sample=$2
+work=$(mktemp -d) || exit 2
+trap 'rm -rf "$work"' EXIT
+trap 'exit 1' HUP INT TERM
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+# expect STATUS COMMAND...: runs COMMAND with standard input from $work/in,
+# output in $work/out and $work/err.
+expect() {
+    want=$1
+    shift
+    "$@" <"$work/in" >"$work/out" 2>"$work/err"
+    got=$?
+    [ "$got" -eq "$want" ] || fail "$* exited with $got, not $want: $(cat "$work/err")"
+}
+
+# Three keys of the sample: the first two are joined by a path.
+keys=$(grep '^p' "$sample" | cut -c2-17)
+a=$(echo "$keys" | sed -n 1p)
+b=$(echo "$keys" | sed -n 2p)
+short_a=$(echo "$a" | cut -c9-16)
+: >"$work/in"
+
+expect 0 "$prog" -i "$sample" "$a" "$b"
+grep -q '^from ' "$work/out" && grep -q ' hops\?, ' "$work/out" ||
+    fail "text answer lacks its lines: $(cat "$work/out")"
+expect 0 "$prog" -i "$sample" --json "$short_a" "$a"
+grep -q '"hops":0,"paths_total":1,' "$work/out" || fail "a key to itself: $(cat "$work/out")"
+expect 1 "$prog" -i "$sample" "$a" 0000000000000001
+grep -q 'unknown key 0000000000000001' "$work/err" || fail "unknown key not named: $(cat "$work/err")"
+expect 1 "$prog" -i "$work/missing.keys" "$a" "$b"
+expect 0 "$prog" -h
+expect 0 "$prog" -V
+grep -q '^korvalinde-path ' "$work/out" || fail "-V printed: $(cat "$work/out")"
+for usage in "" "$a" "$a $b $a" "--json --dot $a $b" "-n x $a $b" "-k 0 $a $b" "-n -1 $a $b" "-Q $a $b"; do
+    # shellcheck disable=SC2086 # the words are meant to be split
+    expect 2 "$prog" -i "$sample" $usage
+done
+
+# Batch mode: one bad line among good ones; every line is answered and
+# the status tells of the bad one.
+printf '%s %s\n\n# a comment\n%s\n%s %s\n%s ZZ\n' "$a" "$b" "$a" "$b" "$a" "$a" >"$work/in"
+expect 1 "$prog" -i "$sample" --json -
+[ "$(grep -c '"hops"' "$work/out")" -eq 2 ] || fail "batch: not two answers: $(cat "$work/out")"
+[ "$(grep -c '"error"' "$work/out")" -eq 2 ] || fail "batch: not two errors: $(cat "$work/out")"
+grep -q '^{"from":"'"$a"'","to":null,"error":"expected two keys, FROM and TO, found 1 word"}$' "$work/out" ||
+    fail "batch: the one-word line: $(cat "$work/out")"
+printf '%s %s\n%s %s\n' "$a" "$b" "$b" "$a" >"$work/in"
+expect 0 "$prog" -i "$sample" -n 1 -k 2 --json -
+
+# The names file: user ids beside the ids, escaped for JSON.
+printf '%s\tAlice "the first" <a@example.org>\n' "$a" >"$work/names"
+: >"$work/in"
+expect 0 "$prog" -i "$sample" -N "$work/names" "$a" "$b"
+grep -q "Alice \"the first\" <a@example.org>" "$work/out" || fail "-N: no name in the text answer"
+expect 0 "$prog" -i "$sample" -N "$work/names" --json "$a" "$b"
+grep -q '"names":{"'"$a"'":"Alice \\"the first\\" <a@example.org>"}' "$work/out" ||
+    fail "-N --json: $(cat "$work/out")"
+printf 'not a names line\n' >"$work/names"
+expect 1 "$prog" -i "$sample" -N "$work/names" "$a" "$b"
+
+if command -v dot >/dev/null; then
+    "$prog" -i "$sample" --dot "$a" "$b" | dot -Tsvg >"$work/svg" 2>"$work/err" ||
+        fail "dot rejected the digraph: $(cat "$work/err")"
+    grep -q '<svg' "$work/svg" || fail "dot made no picture"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"
