@@ -1,49 +1,52 @@
-// Fast distance analysis: multi-source bit-parallel breadth-first search.
+// Fast distance analysis: multi-source bit-parallel breadth-first search,
+// with single-source searches where the batches would be slower.
 //
 // Every reachable key needs its distances from every strong-set member. One
 // search per key costs a walk over the whole graph per key. Instead the
 // searches run from the members' side, along signs, many at once: a batch of
 // LANES members gets one bit each (a lane), and every key holds a lane set
-// per search state (seen, frontier). One pass over the graph advances all
-// searches of the batch by one level, so a key's signature lists are read
-// once per level for the whole batch instead of once per search. This is the
-// multi-source BFS of Then et al., "The More the Merrier: Efficient
-// Multi-Source Graph Traversal", VLDB 2014.
+// per search state (seen, frontier; lane_set.h). One pass over the graph
+// advances all searches of the batch by one level, so a key's signature
+// lists are read once per level for the whole batch instead of once per
+// search. This is the multi-source BFS of Then et al., "The More the
+// Merrier: Efficient Multi-Source Graph Traversal", VLDB 2014. The keys
+// searched, their numbering and the lane order are described in
+// search_graph.h.
 //
 // Each level is stepped one of two ways, chosen per level (the direction-
 // optimising BFS of Beamer et al., "Direction-Optimizing Breadth-First
 // Search", SC 2012). Bottom-up: every key whose lanes are not all seen ORs
 // the frontiers of its signers, stopping early once the remaining lanes are
-// covered; this suits wide frontiers, but it looks at every key, which on a
-// deep graph (a long cycle has as many levels as keys) makes a batch cost
-// levels times keys. Top-down: only the keys of the last frontier, kept in
-// lists, push their non-empty frontier lines along their signatures to the
-// unfinished keys they signed. A level goes top-down when its frontier's
-// signatures (times TOP_DOWN_COST) are fewer than the keys plus the
-// signatures into unfinished keys, which is what a bottom-up level looks
-// at. Every member reaches every reachable key, so each key ends with all
-// lanes seen; a key that has them all drops out of later levels.
+// covered; this suits wide frontiers, but it looks at every key. Top-down:
+// only the keys of the last frontier, kept in lists, push their non-empty
+// frontier lines along their signatures to the unfinished keys they signed.
+// A level goes top-down when its frontier's signatures (times
+// TOP_DOWN_COST) are fewer than the keys plus the signatures into unfinished
+// keys, which is what a bottom-up level looks at. Every member reaches every
+// reachable key, so each key ends with all lanes seen; a key that has them
+// all drops out of later levels.
+//
 // The bits a key gains at level d are members at exactly d hops:
 // popcount(new) goes into hop_counts[min(d, HOP_LIMIT)] and d * popcount into
 // distance_total, so there is no per-pair work. The level at which a key
 // gains its last lanes is the batch's greatest distance to it, and those
 // lanes are the batch's farthest members; across batches a larger distance
-// replaces the list and an equal one extends it, and each list is sorted
-// into ascending key index at the end.
+// replaces the key's farthest list and an equal one extends it
+// (farthest_lists.h keeps the lists as lane runs).
 //
-// The work is memory-bound: a batch of 4096 lanes makes each lane set 512
-// bytes, read at random. So lane sets are handled in lines of 512 lanes (a
-// cache line each) with a byte per key telling which frontier lines hold
-// lanes and which of its own lines are still open; only lines that can add
-// something are read. Members get their lanes in breadth-first order, so a
-// line's members lie near each other in the graph and reach a key at
-// similar levels. The lane arrays ask for huge pages.
-//
-// Keys outside the strong set whose only signer (other than themselves) is
-// one key s are exactly one hop behind s for every member. Where such a key
-// signs no key that still needs searching, it is left out of the search and
-// inherits s's statistics shifted by one hop afterwards; chains and trees of
-// such keys are resolved parents first.
+// Single-source searches. Bit-parallel levels pay off when many searches of
+// a batch reach the same key at the same level. On deep graphs (rings, long
+// chains, grids, long tails) they do not: each key gains one or two lanes
+// per level, over as many levels as the graph is long, and a batch costs far
+// more than LANES plain searches. So the analysis measures: it first runs a
+// few plain breadth-first searches from the last members in lane order
+// (timed in processor time, and counted like any other), and any batch that
+// takes more processor time, over all threads, than those searches would for
+// its members is left at the end of a level d; its
+// members are then searched one by one, recording only the keys farther than
+// d, and so are all members after it. A single-source search costs one visit
+// per searched key and signature, so no graph costs much more than one
+// search per member, which is at most one per reachable key.
 //
 // Threads: all threads work on the same batch and the same level, and
 // levels are separated by a barrier. Bottom-up, each thread takes chunks of
@@ -54,47 +57,45 @@
 // depend on the number of threads or on which thread handled which key.
 // Top-down levels with a very small frontier are run by one thread between
 // barriers, where waking the others would cost more than the level.
+// Single-source searches are shared out by member; each thread but the
+// first adds into statistics of its own, which are added up at the end.
 //
-// Memory: three lane sets (seen and two frontier levels, 1.5 KB in all) and
-// three line bytes per searched key, the statistics, the searched graph in
-// both directions, and the frontier lists of two levels (at most two key
-// numbers per searched key in all); nothing grows with the product of
-// members and keys, and each thread adds only its stack.
+// Memory, for R reachable keys, S searched keys (R minus the inheriting
+// keys), E signatures among them and T threads, in bytes:
+//   per searched key: 3 lane sets (seen, two frontier levels) 1,536, three
+//     line bytes 3, statistics 160, the list header 24; frontier lists at
+//     most 8 in all;
+//   the search graph: 8 per signature in both directions (E * 8) plus 36
+//     per searched key for offsets and numbering;
+//   per reachable key: statistics 160 and 8 of numbering, in the result;
+//   farthest lists: a run per batch in which a key met members at its
+//     greatest distance so far, 6 bytes plus 2 per member or a 512-byte
+//     bitmap, whichever is smaller; one at most per batch and key;
+//   per thread beyond the first, only when single-source searches run:
+//     about 190 per searched key (own statistics, marks and queue).
+// So S * 1.75 KB + E * 8 + R * 0.2 KB, plus the farthest lists, which are
+// as large as the farthest members the reports will name (a bit per member
+// at worst), plus the key graph itself (korvalinde.1, NOTES).
 #include "fast_distance.h"
 
+#include "farthest_lists.h"
+#include "lane_set.h"
+#include "progress.h"
+#include "search_graph.h"
 #include "start_threads.h"
 #include "worker_threads.h"
-
-#include "progress.h"
 
 #include <algorithm>
 #include <atomic>
 #include <barrier>
 #include <bit>
 #include <cstdio>
+#include <ctime>
 #include <new>
-#include <sys/mman.h>
 #include <thread>
-
-// Hot routines are built for several processor kinds and the right one is
-// chosen when the program is loaded. Sanitizer builds skip this: their
-// runtime is not ready yet when the choice is made.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#define for_each_processor(...)
-#else
-#define for_each_processor(...) __attribute__((target_clones(__VA_ARGS__)))
-#endif
 
 namespace {
 
-constexpr int LANE_WORDS = 64;
-constexpr int LANES = 64 * LANE_WORDS;
-// Lane sets are read and written in lines of 512 lanes (one cache line); a
-// byte per key says which lines matter, so untouched lines are not read.
-constexpr int LINE_WORDS = 8;
-constexpr int LINES = LANE_WORDS / LINE_WORDS;
-using line_mask = uint8_t;
-static_assert(LINES <= 8, "line masks are bytes");
 constexpr int32_t CHUNK = 512;
 // In top-down levels each thread handles the keys of its own blocks of this
 // many consecutive keys; the blocks are dealt out in turn. Whole blocks keep
@@ -108,297 +109,25 @@ constexpr int64_t TOP_DOWN_COST = 2;
 // Top-down levels with at most this many frontier signatures are run by one
 // thread alone.
 constexpr int64_t SERIAL_EDGES = 8192;
+// The timed single-source searches: at least this much processor time in
+// all, and at most this many searches.
+constexpr double PROBE_SECONDS = 0.02;
+constexpr int32_t PROBE_SEARCHES = 64;
+// A batch's cost is projected from its progress once it has used this share
+// of its budget.
+constexpr double PROJECT_AFTER = 1.0 / 16;
 
-struct alignas(64) lane_set {
-    uint64_t word[LANE_WORDS];
-};
-
-// What settle_lines found in the lines it was given.
-struct settled_lines {
-    line_mask fresh = 0;  // lines with lanes not seen before
-    line_mask filled = 0; // lines that now have every lane seen
-    int32_t count = 0;    // the number of such lanes
-};
-
-// Keeps in the given lines of lanes only those not in seen and adds them to
-// seen, in one pass, so that nothing just stored is read back. Built for
-// processors with and without a population-count instruction; the right one
-// is chosen at load time.
-for_each_processor("popcnt", "default") settled_lines
-    settle_lines(lane_set& lanes, lane_set& seen, line_mask lines) {
-    settled_lines result;
-    for (unsigned m = lines; m != 0; m &= m - 1) {
-        int l = std::countr_zero(m);
-        uint64_t any = 0;
-        uint64_t all = ~uint64_t{0};
-        for (int w = LINE_WORDS * l; w < LINE_WORDS * (l + 1); ++w) {
-            uint64_t fresh = lanes.word[w] & ~seen.word[w];
-            uint64_t now = seen.word[w] | fresh;
-            lanes.word[w] = fresh;
-            seen.word[w] = now;
-            any |= fresh;
-            all &= now;
-            result.count += std::popcount(fresh);
-        }
-        if (any != 0) result.fresh |= static_cast<line_mask>(1u << l);
-        if (all == ~uint64_t{0}) result.filled |= static_cast<line_mask>(1u << l);
-    }
-    return result;
-}
-
-// ORs the lines lines[j] of the lane sets in[picked[j]] into into; also
-// built for wider vector units where the processor has them.
-for_each_processor("avx2", "default") void gather_lines(lane_set& into, const lane_set* in,
-                                                        const int32_t* picked,
-                                                        const line_mask* lines, int n) {
-    // Ask for the lines a few signers ahead while this one is combined.
-    constexpr int AHEAD = 8;
-    for (int j = 0; j < std::min(n, AHEAD); ++j)
-        for (unsigned m = lines[j]; m != 0; m &= m - 1)
-            __builtin_prefetch(
-                &in[picked[j]].word[std::ptrdiff_t{LINE_WORDS} * std::countr_zero(m)]);
-    for (int j = 0; j < n; ++j) {
-        if (j + AHEAD < n)
-            for (unsigned m = lines[j + AHEAD]; m != 0; m &= m - 1)
-                __builtin_prefetch(
-                    &in[picked[j + AHEAD]].word[std::ptrdiff_t{LINE_WORDS} * std::countr_zero(m)]);
-        const lane_set& f = in[picked[j]];
-        for (unsigned m = lines[j]; m != 0; m &= m - 1) {
-            int first = LINE_WORDS * std::countr_zero(m);
-            for (int w = first; w < first + LINE_WORDS; ++w)
-                into.word[w] |= f.word[w];
-        }
-    }
-}
-
-// ORs the lines add of from into into; of those, the lines not in have are
-// copied instead, as into holds no lanes there yet.
-inline void merge_lines(lane_set& into, const lane_set& from, line_mask add, line_mask have) {
-    for (unsigned m = add; m != 0; m &= m - 1) {
-        int l = std::countr_zero(m);
-        int first = LINE_WORDS * l;
-        if (have & (1u << l)) {
-            for (int w = first; w < first + LINE_WORDS; ++w)
-                into.word[w] |= from.word[w];
-        } else {
-            for (int w = first; w < first + LINE_WORDS; ++w)
-                into.word[w] = from.word[w];
-        }
-    }
-}
-
-// The lines of a that have every lane set, among the lines in which.
-inline line_mask full_lines(const lane_set& a, line_mask which) {
-    line_mask full = 0;
-    for (unsigned m = which; m != 0; m &= m - 1) {
-        int l = std::countr_zero(m);
-        uint64_t all = ~uint64_t{0};
-        for (int w = LINE_WORDS * l; w < LINE_WORDS * (l + 1); ++w)
-            all &= a.word[w];
-        if (all == ~uint64_t{0}) full |= static_cast<line_mask>(1u << l);
-    }
-    return full;
-}
-
-// A zero-filled array of lane sets in its own mapping. The searches read
-// these at random, so they ask for huge pages where the system offers them,
-// which saves most address-translation misses.
-class lane_array {
-  public:
-    explicit lane_array(size_t count) : bytes_(std::max<size_t>(count, 1) * sizeof(lane_set)) {
-        // cppcheck-suppress invalidFunctionArg ; -1 is the descriptor anonymous mappings require
-        void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
-        // Only a hint: without huge pages the array works the same.
-        (void)madvise(p, bytes_, MADV_HUGEPAGE);
-        data_ = static_cast<lane_set*>(p);
-    }
-    lane_array(const lane_array&) = delete;
-    lane_array& operator=(const lane_array&) = delete;
-    ~lane_array() {
-        // Unmapping a mapping made above cannot fail in a way worth handling.
-        (void)munmap(data_, bytes_);
-    }
-    lane_set& operator[](size_t i) { return data_[i]; }
-    const lane_set& operator[](size_t i) const { return data_[i]; }
-    lane_set* data() { return data_; }
-
-  private:
-    size_t bytes_;
-    lane_set* data_;
-};
-
-// The keys the searches have to visit ("searched keys"), numbered densely,
-// with their signers among them, deduplicated and without self-signatures.
-struct search_graph {
-    std::vector<int32_t> entry_of;     // searched key -> index into the distance table
-    std::vector<int64_t> signer_start; // size + 1 offsets into signers
-    std::vector<int32_t> signers;      // searched-key numbers
-    std::vector<int64_t> signed_start; // size + 1 offsets into signed_keys
-    std::vector<int32_t> signed_keys;  // keys each key signed, searched-key numbers
-    std::vector<int32_t> members;      // searched-key numbers, ascending key index
-    std::vector<int32_t> member_rank;  // position in members, or -1
-    std::vector<int32_t> member_keys;  // key index of each of members
-};
-
-// A key left out of the search, with the table entry it inherits from.
-struct inherited_key {
-    int32_t entry;
-    int32_t parent_entry;
-};
-
-// Splits the reachable keys into searched keys and inheriting keys. The
-// inheriting keys come out parents first.
-void partition_keys(const key_graph& g, const set_results& s, const distance_table& table,
-                    search_graph& search, std::vector<inherited_key>& inherited) {
-    const auto reachable_count = static_cast<int32_t>(table.keys.size());
-    std::vector<int32_t> entry_of_key(static_cast<size_t>(g.key_count), -1);
-    for (int32_t i = 0; i < reachable_count; ++i)
-        entry_of_key[table.keys[i]] = i;
-
-    // parent[i]: the table entry of the one distinct signer of a non-member,
-    // or -1. Signers outside the reachable set cannot lie on any chain from
-    // a member, so they do not count.
-    std::vector<int32_t> parent(static_cast<size_t>(reachable_count), -1);
-    std::vector<int32_t> child_count(static_cast<size_t>(reachable_count) + 1, 0);
-    for (int32_t i = 0; i < reachable_count; ++i) {
-        int32_t k = table.keys[i];
-        if (in_strong_set(s, k)) continue;
-        int32_t only = -1;
-        bool single = true;
-        for (int32_t w : signed_by(g, k)) {
-            if (w == k || !s.reachable[w]) continue;
-            if (only < 0) {
-                only = w;
-            } else if (w != only) {
-                single = false;
-                break;
-            }
-        }
-        if (single && only >= 0) {
-            parent[i] = entry_of_key[only];
-            ++child_count[parent[i]];
-        }
-    }
-    // Children of each entry in compressed form, then an order in which
-    // every single-signer key comes after its signer.
-    std::vector<int32_t> child_start(static_cast<size_t>(reachable_count) + 1, 0);
-    for (int32_t i = 0; i < reachable_count; ++i)
-        child_start[i + 1] = child_start[i] + child_count[i];
-    std::vector<int32_t> children(static_cast<size_t>(child_start[reachable_count]));
-    std::vector<int32_t> fill(child_start.begin(), child_start.end() - 1);
-    for (int32_t i = 0; i < reachable_count; ++i)
-        if (parent[i] >= 0) children[fill[parent[i]]++] = i;
-    std::vector<int32_t> order;
-    order.reserve(children.size());
-    for (int32_t i = 0; i < reachable_count; ++i)
-        if (parent[i] < 0)
-            order.insert(order.end(), children.begin() + child_start[i],
-                         children.begin() + child_start[i + 1]);
-    for (size_t head = 0; head < order.size(); ++head) {
-        int32_t i = order[head];
-        order.insert(order.end(), children.begin() + child_start[i],
-                     children.begin() + child_start[i + 1]);
-    }
-    // A single-signer key may be left out of the search only if every key it
-    // signs is left out too; children come later in the order, so walking it
-    // backwards settles them first.
-    std::vector<uint8_t> left_out(static_cast<size_t>(reachable_count), 0);
-    for (size_t j = order.size(); j-- > 0;) {
-        int32_t i = order[j];
-        int32_t k = table.keys[i];
-        bool all_left_out = true;
-        for (int32_t w : signs(g, k)) {
-            if (w == k || !s.reachable[w]) continue;
-            if (!left_out[entry_of_key[w]]) {
-                all_left_out = false;
-                break;
-            }
-        }
-        left_out[i] = all_left_out;
-    }
-    inherited.clear();
-    for (int32_t i : order)
-        if (left_out[i]) inherited.push_back({i, parent[i]});
-
-    // Searched keys are numbered by how many keys they sign, most first:
-    // the frontiers read most often then share a few cache lines, and a
-    // key's signers are read busiest first, which lets the gathering stop
-    // sooner.
-    std::vector<int32_t> signed_count(static_cast<size_t>(reachable_count), 0);
-    search.entry_of.clear();
-    for (int32_t i = 0; i < reachable_count; ++i) {
-        if (left_out[i]) continue;
-        search.entry_of.push_back(i);
-        int32_t k = table.keys[i];
-        for (int32_t w : signs(g, k))
-            if (w != k && s.reachable[w]) ++signed_count[i];
-    }
-    std::stable_sort(search.entry_of.begin(), search.entry_of.end(),
-                     [&](int32_t a, int32_t b) { return signed_count[a] > signed_count[b]; });
-    const auto searched_count = static_cast<int32_t>(search.entry_of.size());
-    std::vector<int32_t> searched_of_entry(static_cast<size_t>(reachable_count), -1);
-    for (int32_t c = 0; c < searched_count; ++c)
-        searched_of_entry[search.entry_of[c]] = c;
-
-    search.signer_start.assign(static_cast<size_t>(searched_count) + 1, 0);
-    search.signers.clear();
-    for (int32_t c = 0; c < searched_count; ++c) {
-        int32_t k = table.keys[search.entry_of[c]];
-        auto first = static_cast<std::ptrdiff_t>(search.signers.size());
-        for (int32_t w : signed_by(g, k)) {
-            if (w == k || !s.reachable[w]) continue;
-            // A left-out key signs only left-out keys, so every signer of a
-            // searched key is searched.
-            search.signers.push_back(searched_of_entry[entry_of_key[w]]);
-        }
-        std::sort(search.signers.begin() + first, search.signers.end());
-        search.signers.erase(std::unique(search.signers.begin() + first, search.signers.end()),
-                             search.signers.end());
-        search.signer_start[c + 1] = static_cast<int64_t>(search.signers.size());
-    }
-    // The same signatures from the signer's side, each key's list ascending.
-    search.signed_start.assign(static_cast<size_t>(searched_count) + 1, 0);
-    for (int32_t w : search.signers)
-        ++search.signed_start[w + 1];
-    for (int32_t c = 0; c < searched_count; ++c)
-        search.signed_start[c + 1] += search.signed_start[c];
-    search.signed_keys.resize(search.signers.size());
-    std::vector<int64_t> next_slot(search.signed_start.begin(), search.signed_start.end() - 1);
-    for (int32_t c = 0; c < searched_count; ++c)
-        for (int64_t i = search.signer_start[c]; i < search.signer_start[c + 1]; ++i)
-            search.signed_keys[next_slot[search.signers[i]]++] = c;
-    // Lane order: members in breadth-first order over signatures in both
-    // directions, from the busiest member. Members near each other have
-    // similar distances to every key, so a line of 512 lanes tends to be
-    // reached within a few levels and to fill up early, and then it is no
-    // longer read. The farthest lists are sorted at the end.
-    search.members.clear();
-    search.member_keys.clear();
-    search.member_rank.assign(static_cast<size_t>(searched_count), -1);
-    auto add_member = [&](int32_t k) {
-        int32_t c = searched_of_entry[entry_of_key[k]];
-        search.member_rank[c] = static_cast<int32_t>(search.members.size());
-        search.members.push_back(c);
-        search.member_keys.push_back(k);
-    };
-    for (int32_t c = 0; c < searched_count && search.members.empty(); ++c)
-        if (in_strong_set(s, table.keys[search.entry_of[c]]))
-            add_member(table.keys[search.entry_of[c]]);
-    for (size_t head = 0; head < search.member_keys.size(); ++head) {
-        int32_t k = search.member_keys[head];
-        for (auto neighbours : {signed_by(g, k), signs(g, k)})
-            for (int32_t w : neighbours)
-                if (in_strong_set(s, w) &&
-                    search.member_rank[searched_of_entry[entry_of_key[w]]] < 0)
-                    add_member(w);
-    }
-    // Members are strongly connected, so the search found them all; any
-    // left over (not expected) still get lanes.
-    for (int32_t i = 0; i < reachable_count; ++i)
-        if (!left_out[i] && in_strong_set(s, table.keys[i]) &&
-            search.member_rank[searched_of_entry[i]] < 0)
-            add_member(table.keys[i]);
+// Processor time used so far by the calling thread or, with
+// CLOCK_PROCESS_CPUTIME_ID, by all threads, in seconds. Processor time and
+// not wall time compares the two kinds of search: on a loaded machine
+// both slow down in wall time, but not by the same factor, and the threads
+// of a batch may wait for a processor while the probe did not.
+double cpu_seconds(clockid_t clock) {
+    timespec now{};
+    // Cannot fail for these clocks on Linux; a failure reads as time 0,
+    // which only keeps batches running.
+    if (clock_gettime(clock, &now) != 0) return 0;
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 // The statistics of a key whose only signer has the statistics p.
@@ -409,7 +138,131 @@ void inherit_shifted(const key_stats& p, int32_t member_count, key_stats& out) {
         out.hop_counts[h] = p.hop_counts[h - 1];
     out.hop_counts[HOP_LIMIT] = p.hop_counts[HOP_LIMIT - 1] + p.hop_counts[HOP_LIMIT];
     out.max_hops = p.max_hops + 1;
-    out.farthest_keys = p.farthest_keys;
+}
+
+// Where single-source searches put what they find: the statistics and the
+// farthest lists of every searched key.
+struct source_results {
+    std::vector<key_stats>& stats;
+    std::vector<std::vector<uint16_t>>& runs;
+};
+
+// A thread's state for single-source searches.
+struct source_scratch {
+    std::vector<uint32_t> mark; // mark[c] == stamp: c has been queued
+    std::vector<int32_t> queue;
+    uint32_t stamp = 0;
+};
+
+// One breadth-first search from the member of the given rank along
+// signatures, recording the keys farther than `beyond` hops.
+void search_from_member(const search_graph& graph, int32_t rank, int32_t beyond,
+                        source_scratch& scratch, source_results& out) {
+    const auto searched_count = graph.entry_of.size();
+    if (scratch.queue.size() != searched_count) {
+        scratch.mark.assign(searched_count, 0);
+        scratch.queue.resize(searched_count);
+        scratch.stamp = 0;
+    }
+    if (++scratch.stamp == 0) {
+        std::fill(scratch.mark.begin(), scratch.mark.end(), 0);
+        scratch.stamp = 1;
+    }
+    const uint32_t stamp = scratch.stamp;
+    uint32_t* mark = scratch.mark.data();
+    int32_t* queue = scratch.queue.data();
+    const int64_t* start = graph.signed_start.data();
+    const int32_t* signed_keys = graph.signed_keys.data();
+    size_t head = 0;
+    size_t tail = 0;
+    size_t level_end = 1;
+    int32_t d = 0;
+    queue[tail++] = graph.members[rank];
+    mark[graph.members[rank]] = stamp;
+    while (head < tail) {
+        if (head == level_end) {
+            ++d;
+            level_end = tail;
+        }
+        int32_t c = queue[head++];
+        for (int64_t i = start[c]; i < start[c + 1]; ++i) {
+            int32_t w = signed_keys[i];
+            if (mark[w] != stamp) {
+                mark[w] = stamp;
+                queue[tail++] = w;
+            }
+        }
+        if (d <= beyond) continue;
+        key_stats& st = out.stats[c];
+        ++st.hop_counts[std::min(d, HOP_LIMIT)];
+        st.distance_total += d;
+        if (d > st.max_hops) {
+            st.max_hops = d;
+            clear_runs(out.runs[c]);
+        }
+        if (d == st.max_hops) add_member_run(out.runs[c], rank);
+    }
+}
+
+// Adds the statistics and farthest lists of part into whole.
+void add_results(source_results& whole, source_results& part) {
+    for (size_t c = 0; c < whole.stats.size(); ++c) {
+        key_stats& w = whole.stats[c];
+        const key_stats& p = part.stats[c];
+        w.distance_total += p.distance_total;
+        for (int h = 0; h <= HOP_LIMIT; ++h)
+            w.hop_counts[h] += p.hop_counts[h];
+        if (part.runs[c].empty()) continue;
+        if (p.max_hops > w.max_hops) {
+            w.max_hops = p.max_hops;
+            whole.runs[c].swap(part.runs[c]);
+        } else if (p.max_hops == w.max_hops) {
+            whole.runs[c].insert(whole.runs[c].end(), part.runs[c].begin(), part.runs[c].end());
+        }
+        clear_runs(part.runs[c]);
+    }
+}
+
+// A member to search on its own, recording the keys farther than beyond.
+struct single_search {
+    int32_t rank;
+    int32_t beyond;
+};
+
+// Runs the given searches on the given number of threads. The first thread
+// to start records into results; the others into statistics of their own,
+// added in at the end.
+void run_single_searches(const search_graph& graph, const std::vector<single_search>& todo,
+                         int threads, source_results& results) {
+    std::atomic<size_t> next{0};
+    std::atomic<int> next_slot{0};
+    const size_t searched_count = graph.entry_of.size();
+    std::vector<std::vector<key_stats>> part_stats(static_cast<size_t>(threads));
+    std::vector<std::vector<std::vector<uint16_t>>> part_runs(static_cast<size_t>(threads));
+    run_on_threads(threads, [&] {
+        const int slot = next_slot.fetch_add(1);
+        source_results own{part_stats[static_cast<size_t>(slot)],
+                           part_runs[static_cast<size_t>(slot)]};
+        source_results& out = slot == 0 ? results : own;
+        source_scratch scratch;
+        for (;;) {
+            const size_t i = next.fetch_add(1, std::memory_order_relaxed);
+            if (i >= todo.size()) return;
+            if (slot != 0 && own.stats.empty()) {
+                own.stats.resize(searched_count);
+                own.runs.resize(searched_count);
+            }
+            search_from_member(graph, todo[i].rank, todo[i].beyond, scratch, out);
+            progress_advance(1);
+        }
+    });
+    for (size_t t = 1; t < part_stats.size(); ++t) {
+        if (part_stats[t].empty()) continue;
+        source_results part{part_stats[t], part_runs[t]};
+        add_results(results, part);
+        std::vector<key_stats>().swap(part_stats[t]);
+        std::vector<std::vector<uint16_t>>().swap(part_runs[t]);
+    }
 }
 
 enum class search_phase { reset, level, done };
@@ -420,6 +273,7 @@ struct level_tally {
     int64_t frontier_keys = 0;     // keys that saw new lanes
     int64_t frontier_edges = 0;    // the signatures those keys made
     int64_t finished_in_edges = 0; // the signatures into keys that became complete
+    int64_t found_pairs = 0;       // (member, key) distances found
 };
 
 // The keys each thread put into the frontier of the two latest levels,
@@ -433,10 +287,14 @@ struct batch_search {
     const search_graph& graph;
     const level_steps steps;
     int32_t searched_count = 0;
+    int32_t lane_members = 0; // members[0, lane_members) are searched in batches
     int32_t batch_count = 0;
+    int32_t abandoned_level = -1; // see budget
 
-    // The statistics of each searched key, gathered over all batches.
-    std::vector<key_stats> stats;
+    // The statistics and farthest lists of each searched key, gathered over
+    // all batches.
+    std::vector<key_stats>& stats;
+    std::vector<std::vector<uint16_t>>& runs;
     lane_array seen;
     lane_array frontier[2]; // frontier[d & 1]: lanes first reached at level d
     // open_lines[c]: the lines in which key c has not yet seen every lane;
@@ -469,17 +327,26 @@ struct batch_search {
     int64_t frontier_keys = 0;
     int64_t frontier_edges = 0;
     int64_t open_in_edges = 0;
+    int64_t found_pairs = 0; // in this batch so far
+
+    // A batch that takes more processor time (all threads together) than
+    // budget is left at the end of a level (abandoned_level, or -1) to
+    // single-source searches.
+    double batch_started = 0;
+    double budget = 1e300;
+    double seconds_per_member = 1e300;
 
     std::atomic<int32_t> next_chunk{0};
     std::atomic<int64_t> tally_keys{0};
     std::atomic<int64_t> tally_edges{0};
     std::atomic<int64_t> tally_finished{0};
+    std::atomic<int64_t> tally_pairs{0};
 
-    batch_search(const search_graph& g, level_steps how, int threads)
+    batch_search(const search_graph& g, level_steps how, int threads, int32_t in_lanes,
+                 std::vector<key_stats>& st, std::vector<std::vector<uint16_t>>& r)
         : graph(g), steps(how), searched_count(static_cast<int32_t>(g.entry_of.size())),
-          batch_count((static_cast<int32_t>(g.members.size()) + LANES - 1) / LANES),
-          stats(g.entry_of.size()),
-          seen(g.entry_of.size()), frontier{lane_array(g.entry_of.size()),
+          lane_members(in_lanes), batch_count((in_lanes + LANES - 1) / LANES), stats(st),
+          runs(r), seen(g.entry_of.size()), frontier{lane_array(g.entry_of.size()),
                                             lane_array(g.entry_of.size())},
           lists(static_cast<size_t>(threads)) {
         open_lines.resize(static_cast<size_t>(searched_count));
@@ -504,8 +371,7 @@ struct batch_search {
     void start_batch(int32_t b) {
         batch = b;
         first_member = b * LANES;
-        lane_count =
-            std::min<int32_t>(LANES, static_cast<int32_t>(graph.members.size()) - first_member);
+        lane_count = std::min<int32_t>(LANES, lane_members - first_member);
         // Lanes beyond the last member count as seen from the start, so that
         // "all lanes seen" means the same in every batch.
         for (int w = 0; w < LANE_WORDS; ++w) {
@@ -520,8 +386,11 @@ struct batch_search {
             l.keys[1].clear();
         }
         open_in_edges = static_cast<int64_t>(graph.signers.size());
+        found_pairs = 0;
         phase = search_phase::reset;
         level = 0;
+        budget = seconds_per_member * lane_count;
+        batch_started = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
     }
 
     // Records that key c sees the count lanes in fresh (within lines) at
@@ -536,18 +405,9 @@ struct batch_search {
         // members from it.
         if (d > st.max_hops) {
             st.max_hops = d;
-            st.farthest_keys.clear();
+            clear_runs(runs[c]);
         }
-        if (d != st.max_hops) return;
-        for (unsigned m = lines; m != 0; m &= m - 1) {
-            int first = LINE_WORDS * std::countr_zero(m);
-            for (int w = first; w < first + LINE_WORDS; ++w) {
-                for (uint64_t bits = fresh.word[w]; bits != 0; bits &= bits - 1) {
-                    int32_t lane = 64 * w + std::countr_zero(bits);
-                    st.farthest_keys.push_back(graph.member_keys[first_member + lane]);
-                }
-            }
-        }
+        if (d == st.max_hops) add_lane_run(runs[c], batch, fresh.word, lines, count);
     }
 
     // Key c has just seen the lanes in fresh (already added to seen[c]) at
@@ -562,6 +422,7 @@ struct batch_search {
         ++tally.frontier_keys;
         tally.frontier_edges += out_degree(c);
         if (complete) tally.finished_in_edges += in_degree(c);
+        tally.found_pairs += settled.count;
     }
 
     void reset_key(int32_t c, std::vector<int32_t>& out, level_tally& tally) {
@@ -586,7 +447,7 @@ struct batch_search {
     }
 
     // One bottom-up step for key c: it gathers the frontiers of its signers.
-    void advance_key(int32_t c, std::vector<int32_t>& out, level_tally& tally) {
+    void bottom_up_key(int32_t c, std::vector<int32_t>& out, level_tally& tally) {
         // A complete key is left alone and its frontier counts as empty.
         line_mask& out_lines = frontier_lines[level & 1][c];
         line_mask open = open_lines[c];
@@ -663,7 +524,7 @@ struct batch_search {
     // lane sets collect the pushed lanes, with frontier_lines marking the
     // lines collected so far; the keys reached are then settled, and those
     // that saw new lanes form this thread's part of the new frontier.
-    void push_level(int32_t self, bool shared, std::vector<int32_t>& out, level_tally& tally) {
+    void top_down_level(int32_t self, bool shared, std::vector<int32_t>& out, level_tally& tally) {
         const lane_set* in = frontier[(level - 1) & 1].data();
         const line_mask* in_lines = frontier_lines[(level - 1) & 1].data();
         lane_set* collected = frontier[level & 1].data();
@@ -718,6 +579,8 @@ struct batch_search {
             top_down = true;
             break;
         case level_steps::adaptive:
+        case level_steps::single_source_only:
+        case level_steps::batches_then_single:
             top_down = frontier_edges * TOP_DOWN_COST < searched_count + open_in_edges;
             break;
         }
@@ -733,10 +596,24 @@ struct batch_search {
         }
     }
 
+    // Whether this batch will cost more than its budget: it already has,
+    // or, once it has used a fair share of the budget, the time so far
+    // scaled to all the batch's (member, key) distances exceeds it. On deep
+    // graphs a batch finds distances at a steady rate and the projection
+    // leaves it early; on wide ones a batch ends long before the share.
+    bool over_budget() const {
+        const double spent = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - batch_started;
+        if (spent > budget) return true;
+        if (spent < budget * PROJECT_AFTER) return false;
+        const double all_pairs = static_cast<double>(lane_count) * searched_count;
+        return spent * all_pairs > budget * static_cast<double>(found_pairs);
+    }
+
     void end_phase(const level_tally& t) {
         frontier_keys = t.frontier_keys;
         frontier_edges = t.frontier_edges;
         open_in_edges -= t.finished_in_edges;
+        found_pairs += t.found_pairs;
     }
 
     // The step between two phases, run by one thread while the others wait.
@@ -745,11 +622,19 @@ struct batch_search {
     void next_phase() {
         end_phase({tally_keys.exchange(0, std::memory_order_relaxed),
                    tally_edges.exchange(0, std::memory_order_relaxed),
-                   tally_finished.exchange(0, std::memory_order_relaxed)});
+                   tally_finished.exchange(0, std::memory_order_relaxed),
+                   tally_pairs.exchange(0, std::memory_order_relaxed)});
         for (;;) {
             if (phase == search_phase::reset) {
                 phase = search_phase::level;
                 level = 1;
+            } else if (frontier_keys > 0 && over_budget()) {
+                // The rest of this batch and the batches after it go to
+                // single-source searches, which take the pairs farther
+                // than this level.
+                abandoned_level = level;
+                phase = search_phase::done;
+                break;
             } else if (frontier_keys > 0) {
                 ++level;
             } else {
@@ -763,7 +648,7 @@ struct batch_search {
             begin_level();
             if (!top_down || frontier_edges > SERIAL_EDGES) break;
             level_tally t;
-            push_level(0, false, lists[0].keys[level & 1], t);
+            top_down_level(0, false, lists[0].keys[level & 1], t);
             end_phase(t);
         }
         next_chunk.store(0, std::memory_order_relaxed);
@@ -773,7 +658,7 @@ struct batch_search {
         level_tally tally;
         std::vector<int32_t>& out = lists[static_cast<size_t>(self)].keys[level & 1];
         if (phase == search_phase::level && top_down) {
-            push_level(self, workers > 1, out, tally);
+            top_down_level(self, workers > 1, out, tally);
         } else {
             for (;;) {
                 int32_t start = next_chunk.fetch_add(CHUNK, std::memory_order_relaxed);
@@ -784,20 +669,28 @@ struct batch_search {
                         reset_key(c, out, tally);
                 } else {
                     for (int32_t c = start; c < end; ++c)
-                        advance_key(c, out, tally);
+                        bottom_up_key(c, out, tally);
                 }
             }
         }
         tally_keys.fetch_add(tally.frontier_keys, std::memory_order_relaxed);
         tally_edges.fetch_add(tally.frontier_edges, std::memory_order_relaxed);
         tally_finished.fetch_add(tally.finished_in_edges, std::memory_order_relaxed);
+        tally_pairs.fetch_add(tally.found_pairs, std::memory_order_relaxed);
     }
 };
 
-void run_searches(const search_graph& graph, distance_table& table, int threads,
-                  level_steps steps) {
-    batch_search search(graph, steps, threads);
-    if (search.batch_count == 0 || search.searched_count == 0) return;
+
+// Runs the batches over members[0, lane_members) on the given threads with
+// the given budget per batch (processor seconds per member). Returns the level
+// at which a batch was left, or -1, and the batch in abandoned_batch.
+int32_t run_batches(const search_graph& graph, int32_t lane_members, int threads,
+                    level_steps steps, double seconds_per_member, source_results& results,
+                    int32_t& abandoned_batch) {
+    batch_search search(graph, steps, threads, lane_members, results.stats, results.runs);
+    abandoned_batch = -1;
+    if (search.batch_count == 0 || search.searched_count == 0) return -1;
+    search.seconds_per_member = seconds_per_member;
     search.start_batch(0);
     auto completion = [&search]() noexcept {
         try {
@@ -818,6 +711,8 @@ void run_searches(const search_graph& graph, distance_table& table, int threads,
         }
     };
     std::vector<std::thread> helpers;
+    // Reserved first, so that no allocation can fail while threads run.
+    helpers.reserve(static_cast<size_t>(threads));
     const int running = start_helper_threads(helpers, threads, worker);
     // Every key is still analysed, by the threads that did start: the places
     // at the barrier of those that did not are given up.
@@ -828,11 +723,44 @@ void run_searches(const search_graph& graph, distance_table& table, int threads,
     search.set_workers(running);
     worker(0);
     join_helper_threads(helpers);
-    for (int32_t c = 0; c < search.searched_count; ++c) {
-        key_stats& st = table.stats[graph.entry_of[c]];
-        st = std::move(search.stats[c]);
-        std::sort(st.farthest_keys.begin(), st.farthest_keys.end());
+    if (search.abandoned_level >= 0) abandoned_batch = search.batch;
+    return search.abandoned_level;
+}
+
+// Every searched key's statistics and farthest runs, over all members.
+void run_searches(const search_graph& graph, int threads, level_steps steps,
+                  source_results& results) {
+    const auto members = static_cast<int32_t>(graph.members.size());
+    if (members == 0) return;
+    // The timed single-source searches take the last members in lane order.
+    int32_t probed = 0;
+    double probe_seconds = 0;
+    {
+        source_scratch scratch;
+        const double started = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
+        int32_t limit = 0; // the forced ways search in batches, unmeasured
+        if (steps == level_steps::adaptive) limit = std::min(members, PROBE_SEARCHES);
+        if (steps == level_steps::single_source_only) limit = members;
+        while (probed < limit &&
+               (probe_seconds < PROBE_SECONDS || steps == level_steps::single_source_only)) {
+            search_from_member(graph, members - 1 - probed, -1, scratch, results);
+            progress_advance(1);
+            ++probed;
+            probe_seconds = cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - started;
+        }
     }
+    const int32_t lane_members = members - probed;
+    double per_member = probed > 0 ? probe_seconds / probed : 0;
+    if (steps == level_steps::batches_then_single) per_member = 0;
+    else if (steps != level_steps::adaptive) per_member = 1e300;
+    int32_t abandoned_batch = -1;
+    const int32_t beyond =
+        run_batches(graph, lane_members, threads, steps, per_member, results, abandoned_batch);
+    if (beyond < 0) return;
+    std::vector<single_search> todo;
+    for (int32_t r = abandoned_batch * LANES; r < lane_members; ++r)
+        todo.push_back({r, r < (abandoned_batch + 1) * LANES ? beyond : -1});
+    run_single_searches(graph, todo, threads, results);
 }
 
 } // namespace
@@ -842,22 +770,37 @@ distance_table fast_analysis(const key_graph& g, const set_results& s, int threa
     distance_table table;
     for (int32_t k = 0; k < g.key_count; ++k)
         if (s.reachable[k]) table.keys.push_back(k);
-    table.stats.resize(table.keys.size());
     if (table.keys.empty()) return table;
     threads = std::max(threads, 1);
 
     search_graph graph;
     std::vector<inherited_key> inherited;
-    partition_keys(g, s, table, graph, inherited);
-
-    progress_begin("analysis", static_cast<int64_t>(graph.members.size()), "members");
-    run_searches(graph, table, threads, steps);
-    progress_end();
-
+    partition_keys(g, s, table.keys, graph, inherited);
+    const auto members = static_cast<int32_t>(graph.members.size());
+    farthest_lists& far = table.farthest;
+    {
+        std::vector<key_stats> stats(graph.entry_of.size());
+        far.runs.resize(graph.entry_of.size());
+        source_results results{stats, far.runs};
+        progress_phase progress("analysis", members, "members");
+        run_searches(graph, threads, steps, results);
+        // Made only now that the lane arrays are gone.
+        table.stats.resize(table.keys.size());
+        for (size_t c = 0; c < graph.entry_of.size(); ++c)
+            table.stats[graph.entry_of[c]] = stats[c];
+    }
+    far.list_of.assign(table.keys.size(), -1);
+    far.readers.assign(graph.entry_of.size(), 1);
+    for (size_t c = 0; c < graph.entry_of.size(); ++c)
+        far.list_of[graph.entry_of[c]] = static_cast<int32_t>(c);
     // Every member is one hop farther from an inheriting key than from its
-    // signer.
-    auto members = static_cast<int32_t>(graph.members.size());
-    for (const inherited_key& key : inherited)
+    // signer, and the inheriting key shares its signer's farthest list.
+    for (const inherited_key& key : inherited) {
         inherit_shifted(table.stats[key.parent_entry], members, table.stats[key.entry]);
+        int32_t list = far.list_of[key.parent_entry];
+        far.list_of[key.entry] = list;
+        ++far.readers[list];
+    }
+    far.member_keys = std::move(graph.member_keys);
     return table;
 }

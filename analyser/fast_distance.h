@@ -5,11 +5,19 @@
 
 #include "key_graph.h"
 
-// How the levels of the searches are stepped. The results are the same in
-// every case; the choice only changes the speed. adaptive picks the cheaper
-// step for each level; the others force one step throughout, so that each
-// can be checked on its own.
-enum class level_steps { adaptive, bottom_up_only, top_down_only };
+// How the searches are run. The results are the same in every case; the
+// choice only changes the speed. adaptive picks the cheaper step for each
+// level and leaves a batch to single-source searches when those are faster;
+// the others force one way throughout, so that each can be checked on its
+// own: one level step only, single-source searches only, or every batch
+// left to single-source searches after its first level.
+enum class level_steps {
+    adaptive,
+    bottom_up_only,
+    top_down_only,
+    single_source_only,
+    batches_then_single
+};
 
 // The statistics of every reachable key, in ascending key index, computed on
 // the given number of threads (at least one is used). The result does not

@@ -8,6 +8,8 @@
 // the order of the "s" records, duplicates and self-signatures included.
 #pragma once
 
+#include "farthest_lists.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -62,7 +64,9 @@ struct key_stats {
     // hop_counts[HOP_LIMIT]: members at HOP_LIMIT hops or more.
     int32_t hop_counts[HOP_LIMIT + 1] = {};
     int32_t max_hops = 0;               // true greatest member distance, not capped
-    std::vector<int32_t> farthest_keys; // members at max_hops, ascending key index
+    // Members at max_hops, ascending key index, where the table keeps its
+    // lists here rather than in farthest (see farthest_keys_of).
+    std::vector<int32_t> farthest_keys;
 };
 
 // The mean distance in single precision: both operands are converted to
@@ -75,4 +79,16 @@ inline float mean_distance(const key_stats& s, int32_t strong_set_size) {
 struct distance_table {
     std::vector<int32_t> keys;    // the reachable keys, ascending key index
     std::vector<key_stats> stats; // stats[i] belongs to keys[i]
+    // The farthest lists in compact form; empty (no list_of) when they are
+    // in stats[i].farthest_keys.
+    farthest_lists farthest;
 };
+
+// The farthest members of table entry i, ascending key index; scratch holds
+// them when they have to be decoded.
+const std::vector<int32_t>& farthest_keys_of(const distance_table& t, size_t i,
+                                             std::vector<int32_t>& scratch);
+
+// Says that the report of entry i has been written: a compact list that no
+// other report needs is freed.
+void farthest_keys_used(distance_table& t, size_t i);

@@ -106,6 +106,11 @@ struct report_directories {
 
 void format_key_report(std::string& out, const key_graph& g, const set_results& s, int32_t key,
                        const key_stats& stats) {
+    format_key_report(out, g, s, key, stats, stats.farthest_keys);
+}
+
+void format_key_report(std::string& out, const key_graph& g, const set_results& s, int32_t key,
+                       const key_stats& stats, const std::vector<int32_t>& farthest) {
     write_report_header(out, g, key);
     append_format(out, "This key is %sin the strong set.\n", in_strong_set(s, key) ? "" : "not ");
     append_format(out, "Mean distance to this key from strong set: %8.4f\n\n",
@@ -115,9 +120,9 @@ void format_key_report(std::string& out, const key_graph& g, const set_results& 
     int32_t max_hops = std::min(stats.max_hops, HOP_LIMIT);
     for (int32_t h = 0; h <= max_hops; ++h)
         append_format(out, "%2d hops: %5d\n", h, stats.hop_counts[h]);
-    if (!stats.farthest_keys.empty()) {
+    if (!farthest.empty()) {
         append_format(out, "\nFarthest keys (%d hops):\n", max_hops);
-        print_key_list(out, g, stats.farthest_keys);
+        print_key_list(out, g, farthest);
     }
 }
 
@@ -137,7 +142,7 @@ std::string report_path(const run_settings& settings, uint32_t id_low) {
 }
 
 int write_key_reports(const run_settings& settings, const key_graph& g, const set_results& s,
-                      const distance_table& table) {
+                      distance_table& table) {
     // Positions in table, grouped by id_low and within a group in key-index
     // order: each group is one file with one writer.
     std::vector<size_t> order(table.keys.size());
@@ -187,6 +192,7 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
     std::atomic<size_t> next_group{0};
     auto work = [&] {
         std::string text;
+        std::vector<int32_t> farthest;
         for (;;) {
             size_t first = next_group.fetch_add(CHUNK);
             if (first >= group_count) return;
@@ -194,8 +200,13 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
             progress_advance(static_cast<int64_t>(last - first));
             for (size_t group = first; group < last; ++group) {
                 text.clear();
-                for (size_t i = group_start[group]; i < group_start[group + 1]; ++i)
-                    format_key_report(text, g, s, table.keys[order[i]], table.stats[order[i]]);
+                // Each key's farthest list is given up as soon as its report
+                // is formatted.
+                for (size_t i = group_start[group]; i < group_start[group + 1]; ++i) {
+                    format_key_report(text, g, s, table.keys[order[i]], table.stats[order[i]],
+                                      farthest_keys_of(table, order[i], farthest));
+                    farthest_keys_used(table, order[i]);
+                }
                 uint32_t id_low = id_low_of(order[group_start[group]]);
                 int dir_fd = settings.use_subdirs ? dirs.sub[id_low >> 24] : dirs.output_dir;
                 if (dir_fd < 0) continue; // its directory has been reported

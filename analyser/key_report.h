@@ -6,11 +6,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The address under which the monthly reports are published.
 constexpr const char* REPORT_ADDRESS = "https://nimvara.example.org/korvalinde/";
 
-// Appends the report of one analysed key to out.
+// Appends the report of one analysed key to out, with the farthest members
+// given (ascending key index) or those in stats.
+void format_key_report(std::string& out, const key_graph& g, const set_results& s, int32_t key,
+                       const key_stats& stats, const std::vector<int32_t>& farthest);
 void format_key_report(std::string& out, const key_graph& g, const set_results& s, int32_t key,
                        const key_stats& stats);
 
@@ -23,6 +27,7 @@ std::string report_path(const run_settings& settings, uint32_t id_low);
 // whose id_low agree share one file, which gets all their reports one after
 // the other in key-index order. A report that cannot be written is reported
 // on standard error with its path and the others are still written. Returns
-// 0, or 1 when any report failed.
+// 0, or 1 when any report failed. Each key's compact farthest list is freed
+// once its report has been formatted.
 int write_key_reports(const run_settings& settings, const key_graph& g, const set_results& s,
-                      const distance_table& table);
+                      distance_table& table);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -122,7 +123,13 @@ void progress_begin(const char* phase, int64_t total, const char* unit) {
     state.started = progress_clock::now();
     state.stopping = false;
     state.drawn_length = 0;
-    if (isatty(STDERR_FILENO)) state.ticker = std::thread(tick);
+    if (!isatty(STDERR_FILENO)) return;
+    try {
+        state.ticker = std::thread(tick);
+    } catch (const std::system_error&) {
+        // The display is a courtesy: without a thread for it the phase runs
+        // the same, undisplayed.
+    }
 }
 
 void progress_advance(int64_t n) {

@@ -7,7 +7,9 @@
 # Jobs: subdirs (reports in two-character subdirectories), flat (-1, only
 # the calls that depend on the report paths), and
 # threads (-j 2, where only thread creation is failed: the order of the
-# other calls depends on the scheduling). A failed run may leave "other.txt"
+# other calls depends on the scheduling), and terminal (standard error on a
+# pseudo-terminal from script(1), so that the progress display runs; only
+# allocations are failed, as they are what can end a phase early). A failed run may leave "other.txt"
 # with its average line only when every summary file is complete; when the
 # analysis itself finished, every report but the one that failed must be
 # there, as in the clean run.
@@ -60,6 +62,17 @@ for job in "${@:-subdirs flat threads}"; do
         threads)
             JOB_CMD=("$KORVALINDE" -j 2 -o out "$SWEEP_WORK/keys")
             SWEEP_ONLY=pthread_create
+            ;;
+        terminal)
+            if ! command -v script >/dev/null; then
+                echo "SKIP [korvalinde-terminal]: no script(1) (Debian package bsdutils)"
+                continue
+            fi
+            # What the terminal shows comes back as standard error.
+            JOB_CMD=(sh -c 'script -qec "$1" /dev/null >&2' sh
+                "'$KORVALINDE' -j 1 -o out '$SWEEP_WORK/keys'")
+            SWEEP_ONLY="mmap|malloc"
+            SWEEP_STRIDE="malloc=8"
             ;;
         *)
             echo "unknown job $one" >&2
