@@ -91,17 +91,15 @@ std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings&
             settings.output_path = optarg;
             break;
         case 'j': {
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long n = std::strtoul(optarg, &end, 10);
-            if (*optarg < '0' || *optarg > '9' || *end != '\0' || errno != 0 || n < 1 || n > 1024) {
+            const std::optional<uint64_t> n = parse_decimal(optarg, 1, 1024);
+            if (!n) {
                 std::fprintf(stderr,
                              "korvalinde-keylist: -j needs a number of threads from 1 to 1024, "
                              "not \"%s\"\n",
                              optarg);
                 return 1;
             }
-            settings.threads = static_cast<unsigned>(n);
+            settings.threads = static_cast<unsigned>(*n);
             break;
         }
         case OPTION_NAMES:

@@ -1,5 +1,7 @@
 #include "path_options.h"
 
+#include "decimal.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -29,12 +31,10 @@ std::optional<int> usage_error() {
 }
 
 bool parse_count(const char* text, int32_t low, int32_t high, int32_t& value) {
-    if (*text < '0' || *text > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    long long n = std::strtoll(text, &end, 10);
-    if (errno != 0 || *end != '\0' || n < low || n > high) return false;
-    value = static_cast<int32_t>(n);
+    const std::optional<uint64_t> n =
+        parse_decimal(text, static_cast<uint64_t>(low), static_cast<uint64_t>(high));
+    if (!n) return false;
+    value = static_cast<int32_t>(*n);
     return true;
 }
 

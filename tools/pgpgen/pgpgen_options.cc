@@ -1,5 +1,7 @@
 #include "pgpgen_settings.h"
 
+#include "decimal.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -55,14 +57,9 @@ enum long_only_option {
 };
 
 bool parse_unsigned(const char* text, uint64_t low, uint64_t high, uint64_t& value) {
-    if (*text < '0' || *text > '9')
-        return false; // strtoull would accept a sign or blanks
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < low || v > high)
-        return false;
-    value = v;
+    const std::optional<uint64_t> v = parse_decimal(text, low, high);
+    if (!v) return false;
+    value = *v;
     return true;
 }
 

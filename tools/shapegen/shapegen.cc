@@ -14,6 +14,9 @@
 // Every key is in the strong set except the star's L keys. The list goes to
 // standard output. Key ids are fixed functions of the key number, so the
 // same arguments give the same bytes.
+#include "decimal.h"
+#include "key_list_format.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -84,10 +87,9 @@ bool build(const std::string& kind, const std::vector<uint32_t>& n, shape& s) {
 }
 
 void put_record(std::string& out, char type, uint64_t id) {
-    char record[19];
-    std::snprintf(record, sizeof record, "%c%016llX", type, static_cast<unsigned long long>(id));
-    out.append(record, 17);
-    out += '\n';
+    char record[RECORD_SIZE];
+    put_key_list_record(record, type, id);
+    out.append(record, RECORD_SIZE);
 }
 
 } // namespace
@@ -95,11 +97,8 @@ void put_record(std::string& out, char type, uint64_t id) {
 int main(int argc, char** argv) {
     std::vector<uint32_t> n;
     for (int i = 2; i < argc; ++i) {
-        char* end = nullptr;
-        errno = 0;
-        unsigned long v = std::strtoul(argv[i], &end, 10);
-        if (errno != 0 || end == argv[i] || *end != '\0' || v > 50'000'000) n.push_back(0);
-        else n.push_back(static_cast<uint32_t>(v));
+        // A malformed size becomes 0, which every shape refuses.
+        n.push_back(static_cast<uint32_t>(parse_decimal(argv[i], 0, 50'000'000).value_or(0)));
     }
     shape s;
     if (argc < 3 || !build(argv[1], n, s)) {
