@@ -1,8 +1,9 @@
 #include "path_index.h"
 
+#include "start_threads.h"
+
 #include <algorithm>
-#include <system_error>
-#include <thread>
+#include <atomic>
 #include <utility>
 
 namespace {
@@ -43,28 +44,37 @@ path_index build_path_index(key_graph&& g, key_lookup&& lookup) {
         const key_record& r = g.key_table[static_cast<size_t>(k)];
         ix.ids[static_cast<size_t>(k)] = (static_cast<uint64_t>(r.id_high) << 32) | r.id_low;
     }
-    // The two directions are independent: one on a thread of its own when
-    // a thread can be had. Each frees its part of the graph when done.
+    // The two directions and the low-half index are independent: two
+    // threads share the three tasks (start_threads.h: one thread does all
+    // of them when no second can be had). Each direction frees its part of
+    // the graph when done.
     auto build_signs = [&ix, &g] {
         build_direction(ix, g.signs_start, g.signs_keys, ix.signs_start, ix.signs_keys);
         g.signs_start = {};
         g.signs_keys = {};
     };
-    std::thread signs_builder;
-    try {
-        signs_builder = std::thread(build_signs);
-    } catch (const std::system_error&) {
-        build_signs(); // no thread: the same work, one after the other
-    }
-    build_direction(ix, g.signed_by_start, g.signed_by_keys, ix.signers_start, ix.signers_keys);
-    g.signed_by_start = {};
-    g.signed_by_keys = {};
+    auto build_signed_by = [&ix, &g] {
+        build_direction(ix, g.signed_by_start, g.signed_by_keys, ix.signers_start,
+                        ix.signers_keys);
+        g.signed_by_start = {};
+        g.signed_by_keys = {};
+    };
     // The lookup holds each id once, with its lowest key index.
-    ix.by_low.reserve(ix.lookup.used);
-    for (const key_slot& slot : ix.lookup.slots)
-        if (slot.key >= 0) ix.by_low.push_back((slot.id << 32) | static_cast<uint32_t>(slot.key));
-    std::sort(ix.by_low.begin(), ix.by_low.end());
-    if (signs_builder.joinable()) signs_builder.join();
+    auto build_by_low = [&ix] {
+        ix.by_low.reserve(ix.lookup.used);
+        for (const key_slot& slot : ix.lookup.slots)
+            if (slot.key >= 0)
+                ix.by_low.push_back((slot.id << 32) | static_cast<uint32_t>(slot.key));
+        std::sort(ix.by_low.begin(), ix.by_low.end());
+    };
+    std::atomic<int> next_task{0};
+    run_work_on_threads(2, [&] {
+        for (int task = next_task.fetch_add(1); task < 3; task = next_task.fetch_add(1)) {
+            if (task == 0) build_signs();
+            else if (task == 1) build_signed_by();
+            else build_by_low();
+        }
+    });
     g.key_table = {};
     return ix;
 }

@@ -9,14 +9,15 @@
 // signatures are randomized by libcrypto.
 #include "dump_builder.h"
 #include "dump_writer.h"
+#include "start_threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
-#include <thread>
 
 namespace {
 
@@ -99,14 +100,13 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
     std::vector<key_output> results(batch);
     for (uint64_t first = 0; first < n; first += batch) {
         const uint64_t count = std::min(batch, n - first);
-        std::vector<std::thread> workers;
-        for (unsigned t = 0; t < threads; ++t)
-            workers.emplace_back([&, t] {
-                for (uint64_t i = t; i < count; i += threads)
-                    results[i] = build_key(settings, keys, first + i);
-            });
-        for (std::thread& worker : workers)
-            worker.join();
+        // Each key is built from its own random stream, so which thread
+        // builds it does not change a byte.
+        std::atomic<uint64_t> next{0};
+        run_work_on_threads(static_cast<int>(threads), [&] {
+            for (uint64_t i = next.fetch_add(1); i < count; i = next.fetch_add(1))
+                results[i] = build_key(settings, keys, first + i);
+        });
         for (uint64_t i = 0; i < count; ++i) {
             const uint64_t position = first + i;
             while (position >= file_end && file_index + 1 < settings.files) {
