@@ -35,6 +35,7 @@ bool open_dump_file(dump_file& out, const std::string& path, bool armor, std::st
 }
 
 void write_dump_bytes(dump_file& out, std::span<const uint8_t> data) {
+    if (data.empty()) return; // an empty span may have no buffer, and fwrite wants one
     if (!out.armor) {
         (void)std::fwrite(data.data(), 1, data.size(), out.file); // checked at close
         return;
