@@ -1,4 +1,5 @@
 #include "openpgp_packets.h"
+#include "openpgp_sign.h"
 
 #include <openssl/evp.h>
 
@@ -26,19 +27,6 @@ void append_subpacket32(bytes& out, uint8_t type, uint32_t value) {
     bytes data;
     put32(data, value);
     append_subpacket(out, type, data);
-}
-
-const EVP_MD* md_for(uint8_t hash_algorithm) {
-    switch (hash_algorithm) {
-    case 1: return EVP_md5();
-    case 2: return EVP_sha1();
-    case 3: return EVP_ripemd160();
-    case 8: return EVP_sha256();
-    case 9: return EVP_sha384();
-    case 10: return EVP_sha512();
-    case 11: return EVP_sha224();
-    default: return nullptr;
-    }
 }
 
 struct md_ctx_free_t {
@@ -73,7 +61,7 @@ void signature_head(uint8_t algorithm, const signature_spec& spec, bytes& head, 
 // The digest a v4 signature with this head signs.
 bool signature_digest(uint8_t hash_algorithm, const signed_material& material, const bytes& head,
                       std::array<uint8_t, 64>& digest, unsigned& size) {
-    const EVP_MD* md = md_for(hash_algorithm);
+    const EVP_MD* md = openpgp_hash_md(hash_algorithm);
     const std::unique_ptr<EVP_MD_CTX, md_ctx_free_t> ctx(EVP_MD_CTX_new());
     if (md == nullptr || !ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
         return false;

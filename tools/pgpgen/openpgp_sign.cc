@@ -28,18 +28,6 @@ struct sig_free_t {
     void operator()(ECDSA_SIG* sig) const { ECDSA_SIG_free(sig); }
 };
 
-const EVP_MD* md_for(uint8_t openpgp_hash_algorithm) {
-    switch (openpgp_hash_algorithm) {
-    case 1: return EVP_md5();
-    case 2: return EVP_sha1();
-    case 3: return EVP_ripemd160();
-    case 8: return EVP_sha256();
-    case 9: return EVP_sha384();
-    case 10: return EVP_sha512();
-    case 11: return EVP_sha224();
-    default: return nullptr;
-    }
-}
 
 void append_bn(std::vector<uint8_t>& out, const BIGNUM* bn) {
     std::vector<uint8_t> bytes(static_cast<size_t>(BN_num_bytes(bn)));
@@ -113,6 +101,19 @@ std::vector<uint8_t> der_to_mpis(const uint8_t* der, size_t size) {
 }
 
 } // namespace
+
+const EVP_MD* openpgp_hash_md(uint8_t openpgp_hash_algorithm) {
+    switch (openpgp_hash_algorithm) {
+    case 1: return EVP_md5();
+    case 2: return EVP_sha1();
+    case 3: return EVP_ripemd160();
+    case 8: return EVP_sha256();
+    case 9: return EVP_sha384();
+    case 10: return EVP_sha512();
+    case 11: return EVP_sha224();
+    default: return nullptr;
+    }
+}
 
 signing_key::~signing_key() { EVP_PKEY_free(pkey); }
 
@@ -267,8 +268,8 @@ std::vector<uint8_t> sign_digest(const signing_key& key, uint8_t openpgp_hash_al
         return out;
     if (key.algorithm == 1 &&
         (EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-         md_for(openpgp_hash_algorithm) == nullptr ||
-         EVP_PKEY_CTX_set_signature_md(ctx.get(), md_for(openpgp_hash_algorithm)) != 1))
+         openpgp_hash_md(openpgp_hash_algorithm) == nullptr ||
+         EVP_PKEY_CTX_set_signature_md(ctx.get(), openpgp_hash_md(openpgp_hash_algorithm)) != 1))
         return out;
     size_t size = 0;
     if (EVP_PKEY_sign(ctx.get(), nullptr, &size, digest.data(), digest.size()) != 1)

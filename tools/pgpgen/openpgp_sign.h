@@ -9,6 +9,7 @@
 #include <vector>
 
 struct evp_pkey_st;
+struct evp_md_st;
 
 // A private key with its OpenPGP public-key fields (the MPIs, and for curves
 // the OID before them).
@@ -27,6 +28,10 @@ struct signing_key {
 
 // Appends number (big-endian, leading zero bytes dropped) as an MPI.
 void append_mpi(std::vector<uint8_t>& out, std::span<const uint8_t> number);
+
+// The OpenSSL digest for an OpenPGP hash algorithm id, or null for one it
+// does not know (MD5 is known: the generator signs with it on purpose).
+const evp_md_st* openpgp_hash_md(uint8_t openpgp_hash_algorithm);
 
 // An Ed25519 key from its 32-byte private seed: the same seed always gives
 // the same key, and its signatures are deterministic too.
