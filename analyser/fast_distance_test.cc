@@ -10,9 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -348,24 +346,11 @@ TEST(FastAnalysis, KeyListsFromTheGenerator) {
          "--lower-case 0.05 --low-collisions 0.02 --bad-records 0.01"),
     };
     for (const char* shape : shapes) {
-        char path[] = "/tmp/fast_distance_test_XXXXXX";
-        int fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(close(fd), 0); // keygen writes the file by name
-        std::string command = std::string(KEYGEN_PATH) + " " + shape + " -o " + path;
-        // NOLINTNEXTLINE(cert-env33-c): the generator runs through sh on purpose
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        FILE* input = std::fopen(path, "r");
-        FILE* sink = std::fopen("/dev/null", "w");
-        ASSERT_NE(input, nullptr);
-        ASSERT_NE(sink, nullptr);
         key_graph g;
-        ASSERT_EQ(import_keys(input, path, sink, g), 0) << shape;
         set_results s;
-        find_sets(g, sink, sink, s);
-        (void)std::fclose(input);
-        (void)std::fclose(sink);
-        (void)unlink(path);
+        std::string error;
+        ASSERT_TRUE(import_generated(std::string(KEYGEN_PATH) + " " + shape, g, s, error))
+            << error;
         distance_table want = plain_analysis(g, s, 2);
         for (int threads : {1, 2, 3, 7})
             expect_same_tables(want, fast_analysis(g, s, threads),

@@ -33,3 +33,11 @@ extern const char* const REPORT_PREAMBLE;
 
 // Everything written so far to a tmpfile() stream.
 std::string stream_text(FILE* stream);
+
+// Runs command through sh (a key-list generator writing to standard output),
+// imports what it wrote from a temporary file (the import reads its input
+// twice) and finds the sets. Returns false, with what failed in error, when
+// the generator, the file or the import fails; the file is always removed.
+bool import_generated(const std::string& command, key_graph& g, set_results& s,
+                      std::string& error);
+

@@ -2,6 +2,7 @@
 // lists of every shape shapegen makes, read through the real import: the
 // mean distance lines and the reports must be the same bytes.
 #include "fast_distance.h"
+#include "graph_fixture.h"
 #include "key_import.h"
 #include "key_report.h"
 #include "plain_distance.h"
@@ -10,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -42,25 +41,11 @@ TEST(ShapeComparison, EveryShapeEveryWay) {
         {level_steps::batches_then_single, "batches, then single-source"},
     };
     for (const char* shape : shapes) {
-        // The import reads its input twice, so the list goes to a file.
-        char path[] = "/tmp/shape_comparison_test_XXXXXX";
-        int fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(close(fd), 0); // written again by name
-        std::string command = std::string(SHAPEGEN_PATH) + " " + shape + " >" + path;
-        // NOLINTNEXTLINE(cert-env33-c): the generator runs through sh on purpose
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        FILE* input = std::fopen(path, "r");
-        FILE* sink = std::fopen("/dev/null", "w");
-        ASSERT_NE(input, nullptr);
-        ASSERT_NE(sink, nullptr);
         key_graph g;
-        ASSERT_EQ(import_keys(input, shape, sink, g), 0) << shape;
         set_results s;
-        find_sets(g, sink, sink, s);
-        (void)std::fclose(input); // read-only
-        (void)std::fclose(sink);  // only ever written to /dev/null
-        (void)unlink(path);
+        std::string error;
+        ASSERT_TRUE(import_generated(std::string(SHAPEGEN_PATH) + " " + shape, g, s, error))
+            << error;
         const std::string want = all_output(g, s, plain_analysis(g, s, 2));
         for (auto [steps, name] : ways)
             for (int threads : {1, 2})
