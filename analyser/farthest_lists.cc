@@ -51,9 +51,10 @@ void add_lane_run(std::vector<uint16_t>& runs, int32_t batch, const uint64_t* wo
     }
 }
 
-void add_member_run(std::vector<uint16_t>& runs, int32_t rank) {
-    add_header(runs, rank / LANES, 1);
-    runs.push_back(static_cast<uint16_t>(rank % LANES));
+void add_word_run(std::vector<uint16_t>& runs, int32_t first_rank, uint64_t bits) {
+    add_header(runs, first_rank / LANES, std::popcount(bits));
+    for (; bits != 0; bits &= bits - 1)
+        runs.push_back(static_cast<uint16_t>(first_rank % LANES + std::countr_zero(bits)));
 }
 
 void decode_runs(const farthest_lists& f, const std::vector<uint16_t>& runs,

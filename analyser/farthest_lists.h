@@ -2,7 +2,7 @@
 // and handed to the reports one key at a time.
 //
 // A searched key's list is a sequence of runs, one per batch of LANES
-// members (or per member, from a single-source search): three 16-bit words
+// members (or per group of 64, from a word-wide search): three 16-bit words
 // (the batch number, high and low half, and a count n) followed either by n
 // lane numbers or, when n is 0, by the batch's LANES lanes as a bitmap of
 // LANES / 16 words. Lists of many members thus cost at most a bit per
@@ -30,8 +30,9 @@ void clear_runs(std::vector<uint16_t>& runs);
 void add_lane_run(std::vector<uint16_t>& runs, int32_t batch, const uint64_t* words,
                   uint8_t lines, int32_t count);
 
-// Appends one member, by its rank.
-void add_member_run(std::vector<uint16_t>& runs, int32_t rank);
+// Appends the members first_rank + i for each bit i set in bits, all in one
+// batch of LANES members.
+void add_word_run(std::vector<uint16_t>& runs, int32_t first_rank, uint64_t bits);
 
 // The key indexes of the members in runs, ascending, into out.
 void decode_runs(const farthest_lists& f, const std::vector<uint16_t>& runs,

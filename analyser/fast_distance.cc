@@ -1,5 +1,5 @@
 // Fast distance analysis: multi-source bit-parallel breadth-first search,
-// with single-source searches where the batches would be slower.
+// with word-wide searches where the batches would be slower.
 //
 // Every reachable key needs its distances from every strong-set member. One
 // search per key costs a walk over the whole graph per key. Instead the
@@ -34,19 +34,21 @@
 // replaces the key's farthest list and an equal one extends it
 // (farthest_lists.h keeps the lists as lane runs).
 //
-// Single-source searches. Bit-parallel levels pay off when many searches of
-// a batch reach the same key at the same level. On deep graphs (rings, long
-// chains, grids, long tails) they do not: each key gains one or two lanes
-// per level, over as many levels as the graph is long, and a batch costs far
-// more than LANES plain searches. So the analysis measures: it first runs a
-// few plain breadth-first searches from the last members in lane order
+// Word-wide searches. Wide lane sets pay off when many searches of a batch
+// reach the same key at the same level. On deep graphs (rings, long chains,
+// grids, long tails) they do not: each key gains one or two lanes per
+// level, over as many levels as the graph is long, and a batch moves a line
+// of 512 lanes per key and level to carry those bits. The searches of
+// word_search.h carry 64 members in one word per key instead, and cost at
+// most what one plain search per member costs. So the analysis measures: it
+// first runs a few word-wide searches from the last members in lane order
 // (timed in processor time, and counted like any other), and any batch that
-// takes more processor time, over all threads, than those searches would for
-// its members is left at the end of a level d; its
-// members are then searched one by one, recording only the keys farther than
-// d, and so are all members after it. A single-source search costs one visit
-// per searched key and signature, so no graph costs much more than one
-// search per member, which is at most one per reachable key.
+// takes more processor time, over all threads, than those searches would
+// for its members is left at the end of a level d; its members are then
+// searched 64 at a time, recording only the distances beyond d, and so are
+// all members after it. Whether a batch is over is decided once it has used
+// a share of that time, by projecting its time so far to all its distances;
+// see over_budget.
 //
 // Threads: all threads work on the same batch and the same level, and
 // levels are separated by a barrier. Bottom-up, each thread takes chunks of
@@ -57,8 +59,8 @@
 // depend on the number of threads or on which thread handled which key.
 // Top-down levels with a very small frontier are run by one thread between
 // barriers, where waking the others would cost more than the level.
-// Single-source searches are shared out by member; each thread but the
-// first adds into statistics of its own, which are added up at the end.
+// Word-wide searches are shared out by groups of members; each thread but
+// the first adds into statistics of its own, which are added up at the end.
 //
 // Memory, for R reachable keys, S searched keys (R minus the inheriting
 // keys), E signatures among them and T threads, in bytes:
@@ -71,8 +73,9 @@
 //   farthest lists: a run per batch in which a key met members at its
 //     greatest distance so far, 6 bytes plus 2 per member or a 512-byte
 //     bitmap, whichever is smaller; one at most per batch and key;
-//   per thread beyond the first, only when single-source searches run:
-//     about 190 per searched key (own statistics, marks and queue).
+//   when word-wide searches run (after the lane sets are freed): 32 per
+//     searched key and thread, and per thread beyond the first 184 more
+//     (own statistics and list headers).
 // So S * 1.75 KB + E * 8 + R * 0.2 KB, plus the farthest lists, which are
 // as large as the farthest members the reports will name (a bit per member
 // at worst), plus the key graph itself (korvalinde.1, NOTES).
@@ -83,6 +86,7 @@
 #include "progress.h"
 #include "search_graph.h"
 #include "start_threads.h"
+#include "word_search.h"
 #include "worker_threads.h"
 
 #include <algorithm>
@@ -109,13 +113,14 @@ constexpr int64_t TOP_DOWN_COST = 2;
 // Top-down levels with at most this many frontier signatures are run by one
 // thread alone.
 constexpr int64_t SERIAL_EDGES = 8192;
-// The timed single-source searches: at least this much processor time in
-// all, and at most this many searches.
+// The timed word-wide searches: at least this much processor time in all,
+// and at most this many members.
 constexpr double PROBE_SECONDS = 0.02;
-constexpr int32_t PROBE_SEARCHES = 64;
+constexpr int32_t PROBE_MEMBERS = 1024;
 // A batch's cost is projected from its progress once it has used this share
 // of its budget.
 constexpr double PROJECT_AFTER = 1.0 / 16;
+constexpr int32_t PROJECT_FROM_LEVEL = 16;
 
 // Processor time used so far by the calling thread or, with
 // CLOCK_PROCESS_CPUTIME_ID, by all threads, in seconds. Processor time and
@@ -138,131 +143,6 @@ void inherit_shifted(const key_stats& p, int32_t member_count, key_stats& out) {
         out.hop_counts[h] = p.hop_counts[h - 1];
     out.hop_counts[HOP_LIMIT] = p.hop_counts[HOP_LIMIT - 1] + p.hop_counts[HOP_LIMIT];
     out.max_hops = p.max_hops + 1;
-}
-
-// Where single-source searches put what they find: the statistics and the
-// farthest lists of every searched key.
-struct source_results {
-    std::vector<key_stats>& stats;
-    std::vector<std::vector<uint16_t>>& runs;
-};
-
-// A thread's state for single-source searches.
-struct source_scratch {
-    std::vector<uint32_t> mark; // mark[c] == stamp: c has been queued
-    std::vector<int32_t> queue;
-    uint32_t stamp = 0;
-};
-
-// One breadth-first search from the member of the given rank along
-// signatures, recording the keys farther than `beyond` hops.
-void search_from_member(const search_graph& graph, int32_t rank, int32_t beyond,
-                        source_scratch& scratch, source_results& out) {
-    const auto searched_count = graph.entry_of.size();
-    if (scratch.queue.size() != searched_count) {
-        scratch.mark.assign(searched_count, 0);
-        scratch.queue.resize(searched_count);
-        scratch.stamp = 0;
-    }
-    if (++scratch.stamp == 0) {
-        std::fill(scratch.mark.begin(), scratch.mark.end(), 0);
-        scratch.stamp = 1;
-    }
-    const uint32_t stamp = scratch.stamp;
-    uint32_t* mark = scratch.mark.data();
-    int32_t* queue = scratch.queue.data();
-    const int64_t* start = graph.signed_start.data();
-    const int32_t* signed_keys = graph.signed_keys.data();
-    size_t head = 0;
-    size_t tail = 0;
-    size_t level_end = 1;
-    int32_t d = 0;
-    queue[tail++] = graph.members[rank];
-    mark[graph.members[rank]] = stamp;
-    while (head < tail) {
-        if (head == level_end) {
-            ++d;
-            level_end = tail;
-        }
-        int32_t c = queue[head++];
-        for (int64_t i = start[c]; i < start[c + 1]; ++i) {
-            int32_t w = signed_keys[i];
-            if (mark[w] != stamp) {
-                mark[w] = stamp;
-                queue[tail++] = w;
-            }
-        }
-        if (d <= beyond) continue;
-        key_stats& st = out.stats[c];
-        ++st.hop_counts[std::min(d, HOP_LIMIT)];
-        st.distance_total += d;
-        if (d > st.max_hops) {
-            st.max_hops = d;
-            clear_runs(out.runs[c]);
-        }
-        if (d == st.max_hops) add_member_run(out.runs[c], rank);
-    }
-}
-
-// Adds the statistics and farthest lists of part into whole.
-void add_results(source_results& whole, source_results& part) {
-    for (size_t c = 0; c < whole.stats.size(); ++c) {
-        key_stats& w = whole.stats[c];
-        const key_stats& p = part.stats[c];
-        w.distance_total += p.distance_total;
-        for (int h = 0; h <= HOP_LIMIT; ++h)
-            w.hop_counts[h] += p.hop_counts[h];
-        if (part.runs[c].empty()) continue;
-        if (p.max_hops > w.max_hops) {
-            w.max_hops = p.max_hops;
-            whole.runs[c].swap(part.runs[c]);
-        } else if (p.max_hops == w.max_hops) {
-            whole.runs[c].insert(whole.runs[c].end(), part.runs[c].begin(), part.runs[c].end());
-        }
-        clear_runs(part.runs[c]);
-    }
-}
-
-// A member to search on its own, recording the keys farther than beyond.
-struct single_search {
-    int32_t rank;
-    int32_t beyond;
-};
-
-// Runs the given searches on the given number of threads. The first thread
-// to start records into results; the others into statistics of their own,
-// added in at the end.
-void run_single_searches(const search_graph& graph, const std::vector<single_search>& todo,
-                         int threads, source_results& results) {
-    std::atomic<size_t> next{0};
-    std::atomic<int> next_slot{0};
-    const size_t searched_count = graph.entry_of.size();
-    std::vector<std::vector<key_stats>> part_stats(static_cast<size_t>(threads));
-    std::vector<std::vector<std::vector<uint16_t>>> part_runs(static_cast<size_t>(threads));
-    run_on_threads(threads, [&] {
-        const int slot = next_slot.fetch_add(1);
-        source_results own{part_stats[static_cast<size_t>(slot)],
-                           part_runs[static_cast<size_t>(slot)]};
-        source_results& out = slot == 0 ? results : own;
-        source_scratch scratch;
-        for (;;) {
-            const size_t i = next.fetch_add(1, std::memory_order_relaxed);
-            if (i >= todo.size()) return;
-            if (slot != 0 && own.stats.empty()) {
-                own.stats.resize(searched_count);
-                own.runs.resize(searched_count);
-            }
-            search_from_member(graph, todo[i].rank, todo[i].beyond, scratch, out);
-            progress_advance(1);
-        }
-    });
-    for (size_t t = 1; t < part_stats.size(); ++t) {
-        if (part_stats[t].empty()) continue;
-        source_results part{part_stats[t], part_runs[t]};
-        add_results(results, part);
-        std::vector<key_stats>().swap(part_stats[t]);
-        std::vector<std::vector<uint16_t>>().swap(part_runs[t]);
-    }
 }
 
 enum class search_phase { reset, level, done };
@@ -331,7 +211,7 @@ struct batch_search {
 
     // A batch that takes more processor time (all threads together) than
     // budget is left at the end of a level (abandoned_level, or -1) to
-    // single-source searches.
+    // word-wide searches.
     double batch_started = 0;
     double budget = 1e300;
     double seconds_per_member = 1e300;
@@ -579,8 +459,8 @@ struct batch_search {
             top_down = true;
             break;
         case level_steps::adaptive:
-        case level_steps::single_source_only:
-        case level_steps::batches_then_single:
+        case level_steps::word_searches_only:
+        case level_steps::batches_then_words:
             top_down = frontier_edges * TOP_DOWN_COST < searched_count + open_in_edges;
             break;
         }
@@ -597,14 +477,17 @@ struct batch_search {
     }
 
     // Whether this batch will cost more than its budget: it already has,
-    // or, once it has used a fair share of the budget, the time so far
-    // scaled to all the batch's (member, key) distances exceeds it. On deep
-    // graphs a batch finds distances at a steady rate and the projection
-    // leaves it early; on wide ones a batch ends long before the share.
+    // or, once it has used a fair share of the budget and gone
+    // PROJECT_FROM_LEVEL levels deep, the time so far scaled to all the
+    // batch's (member, key) distances exceeds it. On deep graphs a batch
+    // finds distances at a steady rate and the projection leaves it early;
+    // on wide ones the distances found grow manyfold from level to level
+    // over the first few levels, when no projection holds, and the batch
+    // ends long before that depth.
     bool over_budget() const {
         const double spent = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - batch_started;
         if (spent > budget) return true;
-        if (spent < budget * PROJECT_AFTER) return false;
+        if (spent < budget * PROJECT_AFTER || level < PROJECT_FROM_LEVEL) return false;
         const double all_pairs = static_cast<double>(lane_count) * searched_count;
         return spent * all_pairs > budget * static_cast<double>(found_pairs);
     }
@@ -630,7 +513,7 @@ struct batch_search {
                 level = 1;
             } else if (frontier_keys > 0 && over_budget()) {
                 // The rest of this batch and the batches after it go to
-                // single-source searches, which take the pairs farther
+                // word-wide searches, which take the pairs farther
                 // than this level.
                 abandoned_level = level;
                 phase = search_phase::done;
@@ -732,35 +615,39 @@ void run_searches(const search_graph& graph, int threads, level_steps steps,
                   source_results& results) {
     const auto members = static_cast<int32_t>(graph.members.size());
     if (members == 0) return;
-    // The timed single-source searches take the last members in lane order.
-    int32_t probed = 0;
+    if (steps == level_steps::word_searches_only) {
+        run_member_groups(graph, member_groups(0, members, 0, -1), threads, results);
+        return;
+    }
+    // The timed word-wide searches take the last groups of members in lane
+    // order, until they have used PROBE_SECONDS or searched PROBE_MEMBERS.
+    int32_t lane_members = members;
     double probe_seconds = 0;
-    {
-        source_scratch scratch;
+    if (steps == level_steps::adaptive) {
+        word_scratch scratch;
         const double started = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
-        int32_t limit = 0; // the forced ways search in batches, unmeasured
-        if (steps == level_steps::adaptive) limit = std::min(members, PROBE_SEARCHES);
-        if (steps == level_steps::single_source_only) limit = members;
-        while (probed < limit &&
-               (probe_seconds < PROBE_SECONDS || steps == level_steps::single_source_only)) {
-            search_from_member(graph, members - 1 - probed, -1, scratch, results);
-            progress_advance(1);
-            ++probed;
+        while (lane_members > 0 && members - lane_members < PROBE_MEMBERS &&
+               probe_seconds < PROBE_SECONDS) {
+            const int32_t first = (lane_members - 1) / WORD_LANES * WORD_LANES;
+            search_member_group(graph, {first, lane_members - first, -1}, scratch, results);
+            progress_advance(lane_members - first);
+            lane_members = first;
             probe_seconds = cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - started;
         }
     }
-    const int32_t lane_members = members - probed;
+    const int32_t probed = members - lane_members;
     double per_member = probed > 0 ? probe_seconds / probed : 0;
-    if (steps == level_steps::batches_then_single) per_member = 0;
+    if (steps == level_steps::batches_then_words) per_member = 0;
     else if (steps != level_steps::adaptive) per_member = 1e300;
     int32_t abandoned_batch = -1;
     const int32_t beyond =
         run_batches(graph, lane_members, threads, steps, per_member, results, abandoned_batch);
     if (beyond < 0) return;
-    std::vector<single_search> todo;
-    for (int32_t r = abandoned_batch * LANES; r < lane_members; ++r)
-        todo.push_back({r, r < (abandoned_batch + 1) * LANES ? beyond : -1});
-    run_single_searches(graph, todo, threads, results);
+    const int32_t first = abandoned_batch * LANES;
+    run_member_groups(graph,
+                      member_groups(first, lane_members, std::min(first + LANES, lane_members),
+                                    beyond),
+                      threads, results);
 }
 
 } // namespace

@@ -7,16 +7,16 @@
 
 // How the searches are run. The results are the same in every case; the
 // choice only changes the speed. adaptive picks the cheaper step for each
-// level and leaves a batch to single-source searches when those are faster;
+// level and leaves a batch to word-wide searches when those are faster;
 // the others force one way throughout, so that each can be checked on its
-// own: one level step only, single-source searches only, or every batch
-// left to single-source searches after its first level.
+// own: one level step only, word-wide searches only, or every batch
+// left to word-wide searches after its first level.
 enum class level_steps {
     adaptive,
     bottom_up_only,
     top_down_only,
-    single_source_only,
-    batches_then_single
+    word_searches_only,
+    batches_then_words
 };
 
 // The statistics of every reachable key, in ascending key index, computed on

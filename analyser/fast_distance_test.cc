@@ -92,8 +92,8 @@ void check_all_steps(int32_t key_count, const std::vector<signature_edge>& edges
         {level_steps::adaptive, "adaptive"},
         {level_steps::bottom_up_only, "bottom-up"},
         {level_steps::top_down_only, "top-down"},
-        {level_steps::single_source_only, "single-source"},
-        {level_steps::batches_then_single, "batches, then single-source"},
+        {level_steps::word_searches_only, "word-wide"},
+        {level_steps::batches_then_words, "batches, then word-wide"},
     };
     for (auto [steps, name] : kinds)
         for (int threads : {1, 2, 3})

@@ -37,8 +37,8 @@ TEST(ShapeComparison, EveryShapeEveryWay) {
     const std::pair<level_steps, const char*> ways[] = {
         {level_steps::adaptive, "adaptive"},
         {level_steps::top_down_only, "top-down"},
-        {level_steps::single_source_only, "single-source"},
-        {level_steps::batches_then_single, "batches, then single-source"},
+        {level_steps::word_searches_only, "word-wide"},
+        {level_steps::batches_then_words, "batches, then word-wide"},
     };
     for (const char* shape : shapes) {
         key_graph g;
