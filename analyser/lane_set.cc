@@ -1,17 +1,10 @@
 #include "lane_set.h"
 
+#include "processor_clones.h"
+
 #include <algorithm>
 #include <new>
 #include <sys/mman.h>
-
-// Hot routines are built for several processor kinds and the right one is
-// chosen when the program is loaded. Sanitizer builds skip this: their
-// runtime is not ready yet when the choice is made.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#define for_each_processor(...)
-#else
-#define for_each_processor(...) __attribute__((target_clones(__VA_ARGS__)))
-#endif
 
 // Built for processors with and without a population-count instruction.
 for_each_processor("popcnt", "default") settled_lines

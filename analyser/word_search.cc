@@ -1,7 +1,7 @@
 #include "word_search.h"
 
 #include "farthest_lists.h"
-#include "popcount_clones.h"
+#include "processor_clones.h"
 #include "progress.h"
 #include "worker_threads.h"
 
@@ -13,20 +13,20 @@ namespace {
 
 constexpr int FAR_COUNT_SHIFT = 40;
 
-// Adds the distances of the members in bits, seen by key c at d hops.
-// Distances of HOP_LIMIT hops or more, which is most of them on deep
-// graphs, are summed in the key's state and added to the statistics once
-// the group is done.
-inline void record(const member_group& group, int32_t c, int32_t d, uint64_t bits,
-                   bool complete, word_state& state, source_results& out) {
-    if (d <= group.beyond) return;
+// Adds the distances of the members in bits, seen by key c at d hops (d
+// beyond the group's level), where c has now seen all the group's members
+// if complete. Distances of HOP_LIMIT hops or more, which is most of them on
+// deep graphs, are summed in the key's state (far_step is 2^40 + d) and
+// added to the statistics once the group is done.
+inline void record(const member_group& group, int32_t c, int32_t d, uint64_t far_step,
+                   uint64_t bits, bool complete, word_state& state, source_results& out) {
     const auto n = static_cast<uint64_t>(std::popcount(bits));
-    if (d >= HOP_LIMIT) {
-        state.far += (n << FAR_COUNT_SHIFT) + static_cast<uint64_t>(d) * n;
+    if (far_step != 0) {
+        state.far += far_step * n;
     } else {
         key_stats& st = out.stats[c];
         st.hop_counts[d] += static_cast<int32_t>(n);
-        st.distance_total += static_cast<int64_t>(d * n);
+        st.distance_total += static_cast<int64_t>(static_cast<uint64_t>(d) * n);
     }
     // The last members a key sees are the group's farthest from it.
     if (!complete) return;
@@ -59,24 +59,30 @@ void add_results(source_results& whole, source_results& part) {
 
 } // namespace
 
-POPCOUNT_CLONES
-void search_member_group(const search_graph& graph, const member_group& group,
-                         word_scratch& scratch, source_results& out) {
+for_each_processor("popcnt", "default") void search_member_group(const search_graph& graph,
+                                                                 const member_group& group,
+                                                                 word_scratch& scratch,
+                                                                 source_results& out) {
     const auto searched_count = graph.entry_of.size();
-    if (scratch.state.size() != searched_count) scratch.state.assign(searched_count, {});
+    if (scratch.state.size() != searched_count) {
+        scratch.state.assign(searched_count, {});
+        scratch.keys[0].resize(searched_count);
+        scratch.keys[1].resize(searched_count);
+    }
     word_state* state = scratch.state.data();
-    const uint64_t all = group.count == WORD_LANES ? ~uint64_t{0}
-                                                   : (uint64_t{1} << group.count) - 1;
+    const uint64_t all =
+        group.count == WORD_LANES ? ~uint64_t{0} : (uint64_t{1} << group.count) - 1;
     const int64_t* start = graph.signed_start.data();
     const int32_t* signed_keys = graph.signed_keys.data();
 
-    // Level 0: each member reaches itself.
-    std::vector<int32_t>& first = scratch.keys[0];
-    first.clear();
+    // Level 0: each member reaches itself. A key is listed at most once a
+    // level, so each list has room for every key.
+    int32_t* list[2] = {scratch.keys[0].data(), scratch.keys[1].data()};
+    size_t listed = 0;
     for (int32_t lane = 0; lane < group.count; ++lane) {
         const int32_t c = graph.members[group.first_rank + lane];
         state[c].reached[0] = uint64_t{1} << lane;
-        first.push_back(c);
+        list[0][listed++] = c;
     }
     // The keys reached at level d, with the bits pushed to them, are
     // settled and push on in one pass: a key keeps the bits it had not
@@ -84,25 +90,33 @@ void search_member_group(const search_graph& graph, const member_group& group,
     // the same level may be pushed bits it is about to see at this level;
     // they are dropped when it is settled at the next.
     int32_t d = 0;
-    for (; !scratch.keys[d & 1].empty(); ++d) {
+    for (; listed > 0; ++d) {
         const int now = d & 1;
-        std::vector<int32_t>& next = scratch.keys[now ^ 1];
-        next.clear();
-        for (int32_t c : scratch.keys[now]) {
+        const int32_t* reached = list[now];
+        const int32_t* reached_end = reached + listed;
+        int32_t* next = list[now ^ 1];
+        int32_t* next_end = next;
+        const bool counted = d > group.beyond;
+        const uint64_t far_step =
+            d >= HOP_LIMIT ? (uint64_t{1} << FAR_COUNT_SHIFT) + static_cast<uint64_t>(d) : 0;
+        for (; reached != reached_end; ++reached) {
+            const int32_t c = *reached;
             word_state& sc = state[c];
             const uint64_t bits = sc.reached[now] & ~sc.seen;
             sc.reached[now] = 0;
             if (bits == 0) continue;
             sc.seen |= bits;
-            record(group, c, d, bits, sc.seen == all, sc, out);
+            if (counted) record(group, c, d, far_step, bits, sc.seen == all, sc, out);
             for (int64_t i = start[c]; i < start[c + 1]; ++i) {
-                word_state& sw = state[signed_keys[i]];
+                const int32_t w = signed_keys[i];
+                word_state& sw = state[w];
                 const uint64_t fresh = bits & ~sw.seen;
                 if (fresh == 0) continue;
-                if (sw.reached[now ^ 1] == 0) next.push_back(signed_keys[i]);
+                if (sw.reached[now ^ 1] == 0) *next_end++ = w;
                 sw.reached[now ^ 1] |= fresh;
             }
         }
+        listed = static_cast<size_t>(next_end - next);
     }
     // Every reached word is zero again (the last level reached no key);
     // the seen words and far sums are cleared with a walk over every key,

@@ -65,7 +65,7 @@ struct alignas(32) word_state {
 // A thread's arrays for the searches, sized on first use.
 struct word_scratch {
     std::vector<word_state> state;
-    std::vector<int32_t> keys[2]; // the keys reached at a level, by parity
+    std::vector<int32_t> keys[2]; // room for the keys reached at a level, by parity
 };
 
 // One group's search, adding into out.
