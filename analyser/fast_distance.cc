@@ -73,9 +73,9 @@
 //   farthest lists: a run per batch in which a key met members at its
 //     greatest distance so far, 6 bytes plus 2 per member or a 512-byte
 //     bitmap, whichever is smaller; one at most per batch and key;
-//   when word-wide searches run (after the lane sets are freed): 32 per
-//     searched key and thread, and per thread beyond the first 184 more
-//     (own statistics and list headers).
+//   when word-wide searches run (after the lane sets are freed): 40 per
+//     searched key and thread (state and level lists), and per thread
+//     beyond the first 184 more (own statistics and list headers).
 // So S * 1.75 KB + E * 8 + R * 0.2 KB, plus the farthest lists, which are
 // as large as the farthest members the reports will name (a bit per member
 // at worst), plus the key graph itself (korvalinde.1, NOTES).
