@@ -20,6 +20,17 @@
 
 namespace {
 
+// The whole of the terminal's settings, for comparing before and after.
+std::string terminal_modes(int fd) {
+    struct termios t;
+    EXPECT_EQ(tcgetattr(fd, &t), 0);
+    std::ostringstream all;
+    all << t.c_iflag << ' ' << t.c_oflag << ' ' << t.c_cflag << ' ' << t.c_lflag;
+    for (cc_t c : t.c_cc)
+        all << ' ' << static_cast<int>(c);
+    return all.str();
+}
+
 struct prompt_run {
     pid_t pid = -1;
     int master = -1;
@@ -27,6 +38,10 @@ struct prompt_run {
     int out = -1;
     int err = -1;
     std::string screen; // everything written to the terminal
+    // The terminal's settings as the child was started with them; read
+    // later, they could already be the prompt's own.
+    std::string modes_before;
+    bool echo_before = false;
     int status = 0;
     bool exited = false;
 
@@ -57,6 +72,10 @@ void start(prompt_run& run, std::vector<std::string> arguments, const char* vari
         change(modes);
         ASSERT_EQ(tcsetattr(run.slave, TCSANOW, &modes), 0);
     }
+    run.modes_before = terminal_modes(run.slave);
+    struct termios started;
+    ASSERT_EQ(tcgetattr(run.slave, &started), 0);
+    run.echo_before = (started.c_lflag & ECHO) != 0;
     int out[2];
     int err[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
@@ -156,7 +175,7 @@ void finish(prompt_run& run) {
 TEST(Prompt, AnswerIsNotEchoedAndEchoComesBack) {
     prompt_run run;
     start(run, {"-P"});
-    ASSERT_TRUE(echo_on(run));
+    ASSERT_TRUE(run.echo_before);
     ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
     ASSERT_TRUE(wait_for_echo(run, false));
     type(run, "pw d\xc3\xa9\n");
@@ -226,17 +245,6 @@ TEST(Prompt, LineEndedWithoutNewlineKeepsEveryByte) {
     EXPECT_EQ(drain(run.out), "abc\n");
 }
 
-// The whole of the terminal's settings, for comparing before and after.
-std::string terminal_modes(int fd) {
-    struct termios t;
-    EXPECT_EQ(tcgetattr(fd, &t), 0);
-    std::ostringstream all;
-    all << t.c_iflag << ' ' << t.c_oflag << ' ' << t.c_cflag << ' ' << t.c_lflag;
-    for (cc_t c : t.c_cc)
-        all << ' ' << static_cast<int>(c);
-    return all.str();
-}
-
 // A full-screen program that crashed leaves the terminal without line input
 // (stty -icanon) or raw (no carriage-return translation either). The answer
 // is still the whole line however it arrives, and the modes come back.
@@ -258,7 +266,7 @@ TEST(Prompt, WholeLineFromATerminalLeftWithoutLineInput) {
                       t.c_lflag &= ~v.lflag_off;
                       t.c_iflag &= ~v.iflag_off;
                   });
-            std::string before = terminal_modes(run.slave);
+            const std::string before = run.modes_before;
             ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
             ASSERT_TRUE(wait_for_echo(run, false));
             for (int answer = 0; answer < (twice ? 2 : 1); ++answer) {
@@ -288,7 +296,7 @@ TEST(Prompt, EveryTerminatingSignalRestoresTheTerminalAndEndsTheProcess) {
         SCOPED_TRACE(sig);
         prompt_run run;
         start(run, {"-P"});
-        std::string before = terminal_modes(run.slave);
+        const std::string before = run.modes_before;
         ASSERT_TRUE(wait_for_screen(run, "Passphrase: "));
         ASSERT_TRUE(wait_for_echo(run, false));
         ASSERT_EQ(kill(run.pid, sig), 0);
