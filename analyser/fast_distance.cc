@@ -93,7 +93,6 @@
 #include <atomic>
 #include <barrier>
 #include <bit>
-#include <cstdio>
 #include <ctime>
 #include <new>
 #include <thread>
@@ -118,7 +117,7 @@ constexpr int64_t SERIAL_EDGES = 8192;
 constexpr double PROBE_SECONDS = 0.02;
 constexpr int32_t PROBE_MEMBERS = 1024;
 // A batch's cost is projected from its progress once it has used this share
-// of its budget.
+// of its budget and reached this level (see over_budget).
 constexpr double PROJECT_AFTER = 1.0 / 16;
 constexpr int32_t PROJECT_FROM_LEVEL = 16;
 

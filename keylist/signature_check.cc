@@ -69,6 +69,17 @@ std::span<const uint8_t> strip_leading_zeros(std::span<const uint8_t> number) {
     return number.subspan(skip);
 }
 
+// Reads the two integers of a public key or signature (n and e; r and s)
+// from the front of in, without their leading zero bytes.
+bool read_two_numbers(std::span<const uint8_t>& in, std::span<const uint8_t>& a,
+                      std::span<const uint8_t>& b) {
+    if (!read_mpi(in, a) || !read_mpi(in, b))
+        return false;
+    a = strip_leading_zeros(a);
+    b = strip_leading_zeros(b);
+    return true;
+}
+
 // Curves by their OID (the bytes after the tag and length of the DER form).
 struct curve_entry {
     uint8_t algorithm; // PK_ECDSA or PK_EDDSA
@@ -143,10 +154,8 @@ EVP_PKEY* key_from_integers(const char* type, std::span<const char* const> names
 check_result load_rsa(std::span<const uint8_t> fields, verify_key& out) {
     std::span<const uint8_t> n;
     std::span<const uint8_t> e;
-    if (!read_mpi(fields, n) || !read_mpi(fields, e))
+    if (!read_two_numbers(fields, n, e))
         return check_result::malformed;
-    n = strip_leading_zeros(n);
-    e = strip_leading_zeros(e);
     // OpenSSL verifies moduli of up to 16384 bits.
     if (n.empty() || e.empty() || n.size() > 2048)
         return check_result::malformed;
@@ -253,10 +262,8 @@ check_result verify_ed25519(const verify_key& key, std::span<const uint8_t> dige
                             std::span<const uint8_t> fields) {
     std::span<const uint8_t> r;
     std::span<const uint8_t> s;
-    if (!read_mpi(fields, r) || !read_mpi(fields, s))
+    if (!read_two_numbers(fields, r, s))
         return check_result::malformed;
-    r = strip_leading_zeros(r);
-    s = strip_leading_zeros(s);
     if (r.size() > 32 || s.size() > 32)
         return check_result::bad_signature;
     // R and S, each left-padded to 32 bytes, are the native signature.
@@ -309,10 +316,8 @@ check_result verify_dsa_or_ecdsa(const verify_key& key, const EVP_MD* md,
                                  std::span<const uint8_t> digest, std::span<const uint8_t> fields) {
     std::span<const uint8_t> r;
     std::span<const uint8_t> s;
-    if (!read_mpi(fields, r) || !read_mpi(fields, s))
+    if (!read_two_numbers(fields, r, s))
         return check_result::malformed;
-    r = strip_leading_zeros(r);
-    s = strip_leading_zeros(s);
     // DSA's q is at most 256 bits and the largest curve order 521 bits.
     constexpr size_t max_integer = 66;
     if (r.size() > max_integer || s.size() > max_integer)
