@@ -23,12 +23,14 @@ void add_header(std::vector<uint16_t>& runs, int32_t batch, int32_t count) {
 } // namespace
 
 void clear_runs(std::vector<uint16_t>& runs) {
-    if (runs.capacity() > KEEP_CAPACITY) std::vector<uint16_t>().swap(runs);
-    else runs.clear();
+    if (runs.capacity() > KEEP_CAPACITY)
+        std::vector<uint16_t>().swap(runs);
+    else
+        runs.clear();
 }
 
-void add_lane_run(std::vector<uint16_t>& runs, int32_t batch, const uint64_t* words,
-                  uint8_t lines, int32_t count) {
+void add_lane_run(std::vector<uint16_t>& runs, int32_t batch, const uint64_t* words, uint8_t lines,
+                  int32_t count) {
     if (count > BITMAP_WORDS) {
         add_header(runs, batch, 0);
         size_t at = runs.size();

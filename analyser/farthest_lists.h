@@ -15,10 +15,10 @@
 #include <vector>
 
 struct farthest_lists {
-    std::vector<int32_t> member_keys;         // member rank (lane order) -> key index
-    std::vector<std::vector<uint16_t>> runs;  // per searched key
-    std::vector<int32_t> list_of;             // table entry -> searched key whose list it has
-    std::vector<int32_t> readers;             // per searched key: reports yet to use its list
+    std::vector<int32_t> member_keys;        // member rank (lane order) -> key index
+    std::vector<std::vector<uint16_t>> runs; // per searched key
+    std::vector<int32_t> list_of;            // table entry -> searched key whose list it has
+    std::vector<int32_t> readers;            // per searched key: reports yet to use its list
 };
 
 // Drops a list's runs, when a key has met members farther away. A list that
@@ -27,8 +27,8 @@ void clear_runs(std::vector<uint16_t>& runs);
 
 // Appends the count lanes set in words (LANES / 64 words; only the words of
 // the lines in `lines` are read, 8 words a line) of batch `batch`.
-void add_lane_run(std::vector<uint16_t>& runs, int32_t batch, const uint64_t* words,
-                  uint8_t lines, int32_t count);
+void add_lane_run(std::vector<uint16_t>& runs, int32_t batch, const uint64_t* words, uint8_t lines,
+                  int32_t count);
 
 // Appends the members first_rank + i for each bit i set in bits, all in one
 // batch of LANES members.

@@ -224,8 +224,8 @@ struct batch_search {
     batch_search(const search_graph& g, level_steps how, int threads, int32_t in_lanes,
                  std::vector<key_stats>& st, std::vector<std::vector<uint16_t>>& r)
         : graph(g), steps(how), searched_count(static_cast<int32_t>(g.entry_of.size())),
-          lane_members(in_lanes), batch_count((in_lanes + LANES - 1) / LANES), stats(st),
-          runs(r), seen(g.entry_of.size()), frontier{lane_array(g.entry_of.size()),
+          lane_members(in_lanes), batch_count((in_lanes + LANES - 1) / LANES), stats(st), runs(r),
+          seen(g.entry_of.size()), frontier{lane_array(g.entry_of.size()),
                                             lane_array(g.entry_of.size())},
           lists(static_cast<size_t>(threads)) {
         open_lines.resize(static_cast<size_t>(searched_count));
@@ -562,13 +562,11 @@ struct batch_search {
     }
 };
 
-
 // Runs the batches over members[0, lane_members) on the given threads with
 // the given budget per batch (processor seconds per member). Returns the level
 // at which a batch was left, or -1, and the batch in abandoned_batch.
-int32_t run_batches(const search_graph& graph, int32_t lane_members, int threads,
-                    level_steps steps, double seconds_per_member, source_results& results,
-                    int32_t& abandoned_batch) {
+int32_t run_batches(const search_graph& graph, int32_t lane_members, int threads, level_steps steps,
+                    double seconds_per_member, source_results& results, int32_t& abandoned_batch) {
     batch_search search(graph, steps, threads, lane_members, results.stats, results.runs);
     abandoned_batch = -1;
     if (search.batch_count == 0 || search.searched_count == 0) return -1;
@@ -636,17 +634,18 @@ void run_searches(const search_graph& graph, int threads, level_steps steps,
     }
     const int32_t probed = members - lane_members;
     double per_member = probed > 0 ? probe_seconds / probed : 0;
-    if (steps == level_steps::batches_then_words) per_member = 0;
-    else if (steps != level_steps::adaptive) per_member = 1e300;
+    if (steps == level_steps::batches_then_words)
+        per_member = 0;
+    else if (steps != level_steps::adaptive)
+        per_member = 1e300;
     int32_t abandoned_batch = -1;
     const int32_t beyond =
         run_batches(graph, lane_members, threads, steps, per_member, results, abandoned_batch);
     if (beyond < 0) return;
     const int32_t first = abandoned_batch * LANES;
-    run_member_groups(graph,
-                      member_groups(first, lane_members, std::min(first + LANES, lane_members),
-                                    beyond),
-                      threads, results);
+    run_member_groups(
+        graph, member_groups(first, lane_members, std::min(first + LANES, lane_members), beyond),
+        threads, results);
 }
 
 } // namespace

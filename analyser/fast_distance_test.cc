@@ -64,8 +64,8 @@ void expect_same_tables(const distance_table& want, const distance_table& got,
         }
         ADD_FAILURE() << what << ": key " << want.keys[i] << "\n total " << a.distance_total
                       << " vs " << b.distance_total << "\n max " << a.max_hops << " vs "
-                      << b.max_hops << "\n farthest " << far_a.size() << " vs " << far_b.size() << "\n counts" << counts_a << "\n    vs"
-                      << counts_b;
+                      << b.max_hops << "\n farthest " << far_a.size() << " vs " << far_b.size()
+                      << "\n counts" << counts_a << "\n    vs" << counts_b;
     }
 }
 
@@ -349,8 +349,7 @@ TEST(FastAnalysis, KeyListsFromTheGenerator) {
         key_graph g;
         set_results s;
         std::string error;
-        ASSERT_TRUE(import_generated(std::string(KEYGEN_PATH) + " " + shape, g, s, error))
-            << error;
+        ASSERT_TRUE(import_generated(std::string(KEYGEN_PATH) + " " + shape, g, s, error)) << error;
         distance_table want = plain_analysis(g, s, 2);
         for (int threads : {1, 2, 3, 7})
             expect_same_tables(want, fast_analysis(g, s, threads),

@@ -155,4 +155,3 @@ bool import_generated(const std::string& command, key_graph& g, set_results& s,
     (void)unlink(path);                             // a temporary: nothing to keep
     return ok;
 }
-

@@ -38,6 +38,4 @@ std::string stream_text(FILE* stream);
 // imports what it wrote from a temporary file (the import reads its input
 // twice) and finds the sets. Returns false, with what failed in error, when
 // the generator, the file or the import fails; the file is always removed.
-bool import_generated(const std::string& command, key_graph& g, set_results& s,
-                      std::string& error);
-
+bool import_generated(const std::string& command, key_graph& g, set_results& s, std::string& error);

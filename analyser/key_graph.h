@@ -63,7 +63,7 @@ struct key_stats {
     // hop_counts[h]: members at exactly h hops for h < HOP_LIMIT;
     // hop_counts[HOP_LIMIT]: members at HOP_LIMIT hops or more.
     int32_t hop_counts[HOP_LIMIT + 1] = {};
-    int32_t max_hops = 0;               // true greatest member distance, not capped
+    int32_t max_hops = 0; // true greatest member distance, not capped
     // Members at max_hops, ascending key index, where the table keeps its
     // lists here rather than in farthest (see farthest_keys_of).
     std::vector<int32_t> farthest_keys;

@@ -1,5 +1,5 @@
-#include "key_report.h"
 #include "graph_fixture.h"
+#include "key_report.h"
 
 #include <gtest/gtest.h>
 

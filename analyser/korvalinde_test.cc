@@ -242,8 +242,7 @@ TEST_F(Korvalinde, InputThatIsNotAKeyList) {
     write_file(dir / "README", text + four_keys().substr(0, 36) + text + text);
     run_result r = run({"-o", "out", "README"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("warning: 9 of the 11 records of README are malformed"),
-              std::string::npos)
+    EXPECT_NE(r.err.find("warning: 9 of the 11 records of README are malformed"), std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("is it a key list?"), std::string::npos);
     EXPECT_NE(read_file(dir / "out/status.txt").find("1 keys imported\n"), std::string::npos);
@@ -503,21 +502,39 @@ TEST_F(Korvalinde, PlantedLinksAreNotFollowed) {
         const char* written; // a file the run still writes, or nullptr
     };
     const planted_case cases[] = {
-        {"another user's directory", {}, [](const fs::path& out, const fs::path&) {
+        {"another user's directory",
+         {},
+         [](const fs::path& out, const fs::path&) {
              ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
-         }, "belongs to another user (uid 65534)", nullptr},
-        {"writable by all", {}, [](const fs::path& out, const fs::path&) {
-             fs::permissions(out, fs::perms::all);
-         }, "others may write to it and it lacks the sticky bit", nullptr},
-        {"a link for other.txt", {}, [](const fs::path& out, const fs::path& victim) {
+         },
+         "belongs to another user (uid 65534)",
+         nullptr},
+        {"writable by all",
+         {},
+         [](const fs::path& out, const fs::path&) { fs::permissions(out, fs::perms::all); },
+         "others may write to it and it lacks the sticky bit",
+         nullptr},
+        {"a link for other.txt",
+         {},
+         [](const fs::path& out, const fs::path& victim) {
              fs::create_symlink(victim / "file", out / "other.txt");
-         }, "out/other.txt: a symbolic link stands in its place", "othersets.txt"},
-        {"a link for a report", {"-1"}, [](const fs::path& out, const fs::path& victim) {
+         },
+         "out/other.txt: a symbolic link stands in its place",
+         "othersets.txt"},
+        {"a link for a report",
+         {"-1"},
+         [](const fs::path& out, const fs::path& victim) {
              fs::create_symlink(victim / "file", out / "0000000B");
-         }, "cannot open report out/0000000B: a symbolic link", "0000000C"},
-        {"a link for a report directory", {}, [](const fs::path& out, const fs::path& victim) {
+         },
+         "cannot open report out/0000000B: a symbolic link",
+         "0000000C"},
+        {"a link for a report directory",
+         {},
+         [](const fs::path& out, const fs::path& victim) {
              fs::create_symlink(victim, out / "00");
-         }, "cannot use report directory out/00: a symbolic link", "msd.txt"},
+         },
+         "cannot use report directory out/00: a symbolic link",
+         "msd.txt"},
     };
     bool root = geteuid() == 0;
     for (const planted_case& c : cases) {

@@ -34,8 +34,8 @@ struct settled_lines {
 settled_lines settle_lines(lane_set& lanes, lane_set& seen, line_mask lines);
 
 // ORs the lines lines[j] of the lane sets in[picked[j]] into into.
-void gather_lines(lane_set& into, const lane_set* in, const int32_t* picked,
-                  const line_mask* lines, int n);
+void gather_lines(lane_set& into, const lane_set* in, const int32_t* picked, const line_mask* lines,
+                  int n);
 
 // ORs the lines add of from into into; of those, the lines not in have are
 // copied instead, as into holds no lanes there yet.

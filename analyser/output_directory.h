@@ -10,9 +10,9 @@
 // Creates dir if it does not exist (mode 0755 less the umask) and opens it.
 // An existing directory is refused when another user owns it (the caller
 // and root are trusted), or when others may write to it (everyone, or a
-// group other than the caller's) and the sticky bit is not set: anyone who can write to it could plant files or links in it.
-// A link given as dir itself is followed only when it belongs to the caller
-// or root. Returns the descriptor, or -1 with a message naming dir in error.
+// group other than the caller's) and the sticky bit is not set: anyone who can write to it could
+// plant files or links in it. A link given as dir itself is followed only when it belongs to the
+// caller or root. Returns the descriptor, or -1 with a message naming dir in error.
 int open_output_directory(const std::string& dir, std::string& error);
 
 // What an open that met a link in place of its file or subdirectory

@@ -31,9 +31,8 @@ std::string all_output(const key_graph& g, const set_results& s, const distance_
 }
 
 TEST(ShapeComparison, EveryShapeEveryWay) {
-    const char* shapes[] = {"ring 300",      "ring 4500",     "chain 400",
-                            "grid 18 25",    "tail 40 500",   "star 150 900",
-                            "star 60 300"};
+    const char* shapes[] = {"ring 300",    "ring 4500",    "chain 400",  "grid 18 25",
+                            "tail 40 500", "star 150 900", "star 60 300"};
     const std::pair<level_steps, const char*> ways[] = {
         {level_steps::adaptive, "adaptive"},
         {level_steps::top_down_only, "top-down"},

@@ -1,5 +1,5 @@
-#include "strong_sets.h"
 #include "graph_fixture.h"
+#include "strong_sets.h"
 
 #include <gtest/gtest.h>
 

@@ -39,14 +39,11 @@ int usage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4)
-        return usage();
+    if (argc != 4) return usage();
     bool plain = std::strcmp(argv[1], "plain") == 0;
-    if (!plain && std::strcmp(argv[1], "fast") != 0)
-        return usage();
+    if (!plain && std::strcmp(argv[1], "fast") != 0) return usage();
     long count = std::strtol(argv[3], nullptr, 10);
-    if (count < 1)
-        return usage();
+    if (count < 1) return usage();
 
     FILE* input = std::fopen(argv[2], "r");
     FILE* sink = std::fopen("/dev/null", "w");
@@ -56,8 +53,7 @@ int main(int argc, char** argv) {
     }
     auto start = std::chrono::steady_clock::now();
     key_graph g;
-    if (import_keys(input, argv[2], sink, g) != 0)
-        return 1;
+    if (import_keys(input, argv[2], sink, g) != 0) return 1;
     double import_seconds = seconds_since(start);
     start = std::chrono::steady_clock::now();
     set_results s;
@@ -77,8 +73,7 @@ int main(int argc, char** argv) {
     // A fixed sample of reachable keys, spread over the whole index range.
     std::vector<int32_t> reachable;
     for (int32_t k = 0; k < g.key_count; ++k)
-        if (s.reachable[k])
-            reachable.push_back(k);
+        if (s.reachable[k]) reachable.push_back(k);
     std::vector<int32_t> sample;
     uint64_t state = 12345;
     for (long i = 0; i < count && !reachable.empty(); ++i) {

@@ -9,8 +9,8 @@
 #include <cstdint>
 
 constexpr size_t RECORD_SIZE = 18;
-constexpr size_t RECORD_TYPE_AT = 0;     // 'p' or 's'
-constexpr size_t RECORD_ID_AT = 1;       // 16 hexadecimal digits
+constexpr size_t RECORD_TYPE_AT = 0; // 'p' or 's'
+constexpr size_t RECORD_ID_AT = 1;   // 16 hexadecimal digits
 constexpr size_t RECORD_ID_CHARS = 16;
 constexpr size_t RECORD_LINE_END_AT = 17; // '\n'
 constexpr char RECORD_KEY = 'p';

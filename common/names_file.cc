@@ -15,10 +15,20 @@ size_t utf8_sequence_length(std::string_view s, size_t i) {
     uint32_t min = 0;
     uint32_t code = 0;
     if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) { length = 2; min = 0x80; code = lead & 0x1FU; }
-    else if ((lead & 0xF0) == 0xE0) { length = 3; min = 0x800; code = lead & 0x0FU; }
-    else if ((lead & 0xF8) == 0xF0) { length = 4; min = 0x10000; code = lead & 0x07U; }
-    else return 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        min = 0x80;
+        code = lead & 0x1FU;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        min = 0x800;
+        code = lead & 0x0FU;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        min = 0x10000;
+        code = lead & 0x07U;
+    } else
+        return 0;
     if (i + length > s.size()) return 0;
     for (size_t k = 1; k < length; ++k) {
         if ((byte(i + k) & 0xC0) != 0x80) return 0;
@@ -80,7 +90,8 @@ bool read_names_file(const std::string& path, key_names& names, std::string& err
     for (;;) {
         line.clear();
         int c = 0;
-        while ((c = std::getc(file.get())) != EOF && c != '\n') line += static_cast<char>(c);
+        while ((c = std::getc(file.get())) != EOF && c != '\n')
+            line += static_cast<char>(c);
         if (c == EOF && line.empty()) break;
         ++line_number;
         if (c == EOF) return fail("last line has no line end");

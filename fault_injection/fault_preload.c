@@ -65,22 +65,46 @@
 #include <unistd.h>
 
 enum family {
-    F_OPEN, F_READ, F_WRITE, F_CLOSE, F_PIPE, F_FORK, F_WAITPID, F_DUP2, F_MKDIR,
-    F_FOPEN, F_FFLUSH, F_FCLOSE, F_FREAD, F_FWRITE, F_FPUTS, F_FPUTC, F_FPRINTF,
-    F_VFPRINTF, F_MALLOC, F_MMAP, F_PTHREAD_CREATE, F_PUTENV, F_EXEC, F_TCGETATTR,
-    F_TCSETATTR, F_COUNT
+    F_OPEN,
+    F_READ,
+    F_WRITE,
+    F_CLOSE,
+    F_PIPE,
+    F_FORK,
+    F_WAITPID,
+    F_DUP2,
+    F_MKDIR,
+    F_FOPEN,
+    F_FFLUSH,
+    F_FCLOSE,
+    F_FREAD,
+    F_FWRITE,
+    F_FPUTS,
+    F_FPUTC,
+    F_FPRINTF,
+    F_VFPRINTF,
+    F_MALLOC,
+    F_MMAP,
+    F_PTHREAD_CREATE,
+    F_PUTENV,
+    F_EXEC,
+    F_TCGETATTR,
+    F_TCSETATTR,
+    F_COUNT
 };
 
-static const char *const family_names[F_COUNT] = {
-    "open", "read", "write", "close", "pipe", "fork", "waitpid", "dup2", "mkdir",
-    "fopen", "fflush", "fclose", "fread", "fwrite", "fputs", "fputc", "fprintf",
-    "vfprintf", "malloc", "mmap", "pthread_create", "putenv", "exec", "tcgetattr",
-    "tcsetattr"};
+static const char* const family_names[F_COUNT] = {
+    "open",   "read",  "write",     "close",    "pipe",   "fork",  "waitpid",
+    "dup2",   "mkdir", "fopen",     "fflush",   "fclose", "fread", "fwrite",
+    "fputs",  "fputc", "fprintf",   "vfprintf", "malloc", "mmap",  "pthread_create",
+    "putenv", "exec",  "tcgetattr", "tcsetattr"};
 
-static const struct { const char *name; int value; } errno_names[] = {
-    {"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EINTR", EINTR}, {"ENOMEM", ENOMEM},
-    {"EAGAIN", EAGAIN}, {"EMFILE", EMFILE}, {"ENOENT", ENOENT}, {"EACCES", EACCES},
-    {"E2BIG", E2BIG}, {"EPIPE", EPIPE}, {"EBADF", EBADF}};
+static const struct {
+    const char* name;
+    int value;
+} errno_names[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO},       {"EINTR", EINTR},   {"ENOMEM", ENOMEM},
+                   {"EAGAIN", EAGAIN}, {"EMFILE", EMFILE}, {"ENOENT", ENOENT}, {"EACCES", EACCES},
+                   {"E2BIG", E2BIG},   {"EPIPE", EPIPE},   {"EBADF", EBADF}};
 
 /* Zero until the environment has been read: calls made before that (by the
  * loader or the C library's own start-up) pass through uncounted. */
@@ -88,30 +112,32 @@ static int active;
 static int fail_family = -1;
 static unsigned long fail_nth;
 static int fail_errno = EIO;
-static const char *count_file;
-static const char *fired_file;
+static const char* count_file;
+static const char* fired_file;
 static unsigned long counts[F_COUNT];
 
 /* ---- raw output, invisible to the counts ---- */
 
-static size_t put_text(char *buffer, size_t at, size_t size, const char *text) {
-    while (*text != '\0' && at + 1 < size) buffer[at++] = *text++;
+static size_t put_text(char* buffer, size_t at, size_t size, const char* text) {
+    while (*text != '\0' && at + 1 < size)
+        buffer[at++] = *text++;
     return at;
 }
 
-static size_t put_number(char *buffer, size_t at, size_t size, unsigned long n) {
+static size_t put_number(char* buffer, size_t at, size_t size, unsigned long n) {
     char digits[24];
     int k = 0;
     do {
         digits[k++] = (char)('0' + n % 10);
         n /= 10;
     } while (n != 0);
-    while (k > 0 && at + 1 < size) buffer[at++] = digits[--k];
+    while (k > 0 && at + 1 < size)
+        buffer[at++] = digits[--k];
     return at;
 }
 
 /* One write with O_APPEND, so that blocks of different processes never mix. */
-static void append_raw(const char *path, const char *text, size_t length) {
+static void append_raw(const char* path, const char* text, size_t length) {
     int saved = errno;
     long fd = syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd >= 0) {
@@ -157,18 +183,18 @@ static void note_fired(int f, unsigned long n) {
 
 /* ---- set-up ---- */
 
-static const char *last_part(const char *path) {
-    const char *slash = strrchr(path, '/');
+static const char* last_part(const char* path) {
+    const char* slash = strrchr(path, '/');
     return slash ? slash + 1 : path;
 }
 
 /* A name from the table or a positive number; 0 for anything else. */
-static int parse_errno(const char *text) {
+static int parse_errno(const char* text) {
     for (size_t i = 0; i < sizeof errno_names / sizeof errno_names[0]; ++i)
         if (strcmp(text, errno_names[i].name) == 0) return errno_names[i].value;
     /* errno is the program's: it starts at 0 and is left so. */
     int saved = errno;
-    char *end = NULL;
+    char* end = NULL;
     errno = 0;
     long value = strtol(text, &end, 10);
     int bad = errno != 0 || end == text || *end != '\0' || value <= 0 || value > 4095;
@@ -177,11 +203,11 @@ static int parse_errno(const char *text) {
 }
 
 __attribute__((constructor(101))) static void fault_setup(void) {
-    const char *target = getenv("FAULT_TARGET");
+    const char* target = getenv("FAULT_TARGET");
     if (target != NULL && strcmp(target, last_part(program_invocation_name)) != 0) return;
-    const char *call = getenv("FAULT_CALL");
-    const char *nth = getenv("FAULT_NTH");
-    const char *error = getenv("FAULT_ERRNO");
+    const char* call = getenv("FAULT_CALL");
+    const char* nth = getenv("FAULT_NTH");
+    const char* error = getenv("FAULT_ERRNO");
     if (call != NULL && nth != NULL) {
         for (int f = 0; f < F_COUNT; ++f)
             if (strcmp(call, family_names[f]) == 0) fail_family = f;
@@ -218,11 +244,11 @@ static int should_fail(int f) {
 
 /* The next definition of a function: the C library's. Looked up on first use,
  * since calls can arrive before this library's constructor has run. */
-#define REAL(name) \
-    static __typeof__(&(name)) real_##name; \
+#define REAL(name)                                                                                 \
+    static __typeof__(&(name)) real_##name;                                                        \
     if (real_##name == NULL) real_##name = (__typeof__(&(name)))dlsym(RTLD_NEXT, #name)
 
-static void mark_error(FILE *stream) {
+static void mark_error(FILE* stream) {
     stream->_flags |= _IO_ERR_SEEN;
 }
 
@@ -232,7 +258,7 @@ static int open_mode_needed(int flags) {
     return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
 }
 
-int open(const char *path, int flags, ...) {
+int open(const char* path, int flags, ...) {
     REAL(open);
     mode_t mode = 0;
     if (open_mode_needed(flags)) {
@@ -245,7 +271,7 @@ int open(const char *path, int flags, ...) {
     return real_open(path, flags, mode);
 }
 
-int open64(const char *path, int flags, ...) {
+int open64(const char* path, int flags, ...) {
     REAL(open64);
     mode_t mode = 0;
     if (open_mode_needed(flags)) {
@@ -258,7 +284,7 @@ int open64(const char *path, int flags, ...) {
     return real_open64(path, flags, mode);
 }
 
-int openat(int dir, const char *path, int flags, ...) {
+int openat(int dir, const char* path, int flags, ...) {
     REAL(openat);
     mode_t mode = 0;
     if (open_mode_needed(flags)) {
@@ -271,7 +297,7 @@ int openat(int dir, const char *path, int flags, ...) {
     return real_openat(dir, path, flags, mode);
 }
 
-int openat64(int dir, const char *path, int flags, ...) {
+int openat64(int dir, const char* path, int flags, ...) {
     REAL(openat64);
     mode_t mode = 0;
     if (open_mode_needed(flags)) {
@@ -284,13 +310,13 @@ int openat64(int dir, const char *path, int flags, ...) {
     return real_openat64(dir, path, flags, mode);
 }
 
-ssize_t read(int fd, void *buffer, size_t size) {
+ssize_t read(int fd, void* buffer, size_t size) {
     REAL(read);
     if (should_fail(F_READ)) return -1;
     return real_read(fd, buffer, size);
 }
 
-ssize_t write(int fd, const void *buffer, size_t size) {
+ssize_t write(int fd, const void* buffer, size_t size) {
     REAL(write);
     if (fd != 2 && should_fail(F_WRITE)) return -1;
     return real_write(fd, buffer, size);
@@ -326,13 +352,13 @@ int dup2(int from, int to) {
     return real_dup2(from, to);
 }
 
-int mkdir(const char *path, mode_t mode) {
+int mkdir(const char* path, mode_t mode) {
     REAL(mkdir);
     if (should_fail(F_MKDIR)) return -1;
     return real_mkdir(path, mode);
 }
 
-int mkdirat(int dir, const char *path, mode_t mode) {
+int mkdirat(int dir, const char* path, mode_t mode) {
     REAL(mkdirat);
     if (should_fail(F_MKDIR)) return -1;
     return real_mkdirat(dir, path, mode);
@@ -346,66 +372,66 @@ pid_t fork(void) {
     return real_fork();
 }
 
-pid_t waitpid(pid_t pid, int *status, int options) {
+pid_t waitpid(pid_t pid, int* status, int options) {
     REAL(waitpid);
     if (should_fail(F_WAITPID)) return -1;
     return real_waitpid(pid, status, options);
 }
 
-pid_t wait(int *status) {
+pid_t wait(int* status) {
     REAL(wait);
     if (should_fail(F_WAITPID)) return -1;
     return real_wait(status);
 }
 
-pid_t wait4(pid_t pid, int *status, int options, struct rusage *usage) {
+pid_t wait4(pid_t pid, int* status, int options, struct rusage* usage) {
     REAL(wait4);
     if (should_fail(F_WAITPID)) return -1;
     return real_wait4(pid, status, options, usage);
 }
 
 /* The counts of the image that is about to be replaced are written first. */
-int execve(const char *path, char *const argv[], char *const envp[]) {
+int execve(const char* path, char* const argv[], char* const envp[]) {
     REAL(execve);
     if (should_fail(F_EXEC)) return -1;
     dump_counts();
     return real_execve(path, argv, envp);
 }
 
-int execv(const char *path, char *const argv[]) {
+int execv(const char* path, char* const argv[]) {
     REAL(execv);
     if (should_fail(F_EXEC)) return -1;
     dump_counts();
     return real_execv(path, argv);
 }
 
-int execvp(const char *file, char *const argv[]) {
+int execvp(const char* file, char* const argv[]) {
     REAL(execvp);
     if (should_fail(F_EXEC)) return -1;
     dump_counts();
     return real_execvp(file, argv);
 }
 
-int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *),
-                   void *argument) {
+int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
+                   void* argument) {
     REAL(pthread_create);
     if (should_fail(F_PTHREAD_CREATE)) return fail_errno;
     return real_pthread_create(thread, attributes, start, argument);
 }
 
-int putenv(char *entry) {
+int putenv(char* entry) {
     REAL(putenv);
     if (should_fail(F_PUTENV)) return -1;
     return real_putenv(entry);
 }
 
-int tcgetattr(int fd, struct termios *settings) {
+int tcgetattr(int fd, struct termios* settings) {
     REAL(tcgetattr);
     if (should_fail(F_TCGETATTR)) return -1;
     return real_tcgetattr(fd, settings);
 }
 
-int tcsetattr(int fd, int action, const struct termios *settings) {
+int tcsetattr(int fd, int action, const struct termios* settings) {
     REAL(tcsetattr);
     if (should_fail(F_TCSETATTR)) return -1;
     return real_tcsetattr(fd, action, settings);
@@ -416,47 +442,47 @@ int tcsetattr(int fd, int action, const struct termios *settings) {
 /* These names are glibc's, reserved to it, and exported for exactly this use;
  * no header declares them. */
 /* NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp) */
-extern void *__libc_malloc(size_t);
-extern void *__libc_calloc(size_t, size_t);
-extern void *__libc_realloc(void *, size_t);
-extern void *__libc_memalign(size_t, size_t);
+extern void* __libc_malloc(size_t);
+extern void* __libc_calloc(size_t, size_t);
+extern void* __libc_realloc(void*, size_t);
+extern void* __libc_memalign(size_t, size_t);
 /* NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp) */
 
-void *malloc(size_t size) {
+void* malloc(size_t size) {
     if (should_fail(F_MALLOC)) return NULL;
     return __libc_malloc(size);
 }
 
-void *calloc(size_t count, size_t size) {
+void* calloc(size_t count, size_t size) {
     if (should_fail(F_MALLOC)) return NULL;
     return __libc_calloc(count, size);
 }
 
-void *realloc(void *old, size_t size) {
+void* realloc(void* old, size_t size) {
     if (should_fail(F_MALLOC)) return NULL;
     return __libc_realloc(old, size);
 }
 
-void *aligned_alloc(size_t alignment, size_t size) {
+void* aligned_alloc(size_t alignment, size_t size) {
     if (should_fail(F_MALLOC)) return NULL;
     return __libc_memalign(alignment, size);
 }
 
-void *memalign(size_t alignment, size_t size) {
+void* memalign(size_t alignment, size_t size) {
     if (should_fail(F_MALLOC)) return NULL;
     return __libc_memalign(alignment, size);
 }
 
-int posix_memalign(void **result, size_t alignment, size_t size) {
-    if (alignment % sizeof(void *) != 0 || (alignment & (alignment - 1)) != 0) return EINVAL;
+int posix_memalign(void** result, size_t alignment, size_t size) {
+    if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) return EINVAL;
     if (should_fail(F_MALLOC)) return ENOMEM;
-    void *p = __libc_memalign(alignment, size);
+    void* p = __libc_memalign(alignment, size);
     if (p == NULL) return ENOMEM;
     *result = p;
     return 0;
 }
 
-void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset) {
+void* mmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {
     REAL(mmap);
     if (should_fail(F_MMAP)) return MAP_FAILED;
     return real_mmap(address, length, protection, flags, fd, offset);
@@ -464,25 +490,25 @@ void *mmap(void *address, size_t length, int protection, int flags, int fd, off_
 
 /* ---- stdio streams ---- */
 
-FILE *fopen(const char *path, const char *mode) {
+FILE* fopen(const char* path, const char* mode) {
     REAL(fopen);
     if (should_fail(F_FOPEN)) return NULL;
     return real_fopen(path, mode);
 }
 
-FILE *fopen64(const char *path, const char *mode) {
+FILE* fopen64(const char* path, const char* mode) {
     REAL(fopen64);
     if (should_fail(F_FOPEN)) return NULL;
     return real_fopen64(path, mode);
 }
 
-FILE *fdopen(int fd, const char *mode) {
+FILE* fdopen(int fd, const char* mode) {
     REAL(fdopen);
     if (should_fail(F_FOPEN)) return NULL;
     return real_fdopen(fd, mode);
 }
 
-int fflush(FILE *stream) {
+int fflush(FILE* stream) {
     REAL(fflush);
     if (stream != NULL && stream != stderr && should_fail(F_FFLUSH)) {
         __fpurge(stream);
@@ -492,7 +518,7 @@ int fflush(FILE *stream) {
     return real_fflush(stream);
 }
 
-int fclose(FILE *stream) {
+int fclose(FILE* stream) {
     REAL(fclose);
     if (stream != stderr && should_fail(F_FCLOSE)) {
         int error = errno;
@@ -504,7 +530,7 @@ int fclose(FILE *stream) {
     return real_fclose(stream);
 }
 
-size_t fread(void *buffer, size_t size, size_t count, FILE *stream) {
+size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
     REAL(fread);
     if (should_fail(F_FREAD)) {
         mark_error(stream);
@@ -513,7 +539,7 @@ size_t fread(void *buffer, size_t size, size_t count, FILE *stream) {
     return real_fread(buffer, size, count, stream);
 }
 
-size_t fwrite(const void *buffer, size_t size, size_t count, FILE *stream) {
+size_t fwrite(const void* buffer, size_t size, size_t count, FILE* stream) {
     REAL(fwrite);
     if (stream != stderr && should_fail(F_FWRITE)) {
         mark_error(stream);
@@ -522,7 +548,7 @@ size_t fwrite(const void *buffer, size_t size, size_t count, FILE *stream) {
     return real_fwrite(buffer, size, count, stream);
 }
 
-int fputs(const char *text, FILE *stream) {
+int fputs(const char* text, FILE* stream) {
     REAL(fputs);
     if (stream != stderr && should_fail(F_FPUTS)) {
         mark_error(stream);
@@ -531,7 +557,7 @@ int fputs(const char *text, FILE *stream) {
     return real_fputs(text, stream);
 }
 
-int fputc(int c, FILE *stream) {
+int fputc(int c, FILE* stream) {
     REAL(fputc);
     if (stream != stderr && should_fail(F_FPUTC)) {
         mark_error(stream);
@@ -540,7 +566,7 @@ int fputc(int c, FILE *stream) {
     return real_fputc(c, stream);
 }
 
-int vfprintf(FILE *stream, const char *format, va_list arguments) {
+int vfprintf(FILE* stream, const char* format, va_list arguments) {
     REAL(vfprintf);
     if (stream != stderr && should_fail(F_VFPRINTF)) {
         mark_error(stream);
@@ -549,7 +575,7 @@ int vfprintf(FILE *stream, const char *format, va_list arguments) {
     return real_vfprintf(stream, format, arguments);
 }
 
-int fprintf(FILE *stream, const char *format, ...) {
+int fprintf(FILE* stream, const char* format, ...) {
     REAL(vfprintf);
     if (stream != stderr && should_fail(F_FPRINTF)) {
         mark_error(stream);

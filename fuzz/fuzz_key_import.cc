@@ -65,7 +65,8 @@ plain_graph import_plainly(const std::string& list) {
     size_t blocks = list.size() / RECORD_SIZE;
     auto block = [&](size_t b) { return list.data() + b * RECORD_SIZE; };
     for (size_t b = 0; b < blocks; ++b) {
-        if (block(b)[RECORD_LINE_END_AT] != '\n' || block(b)[RECORD_TYPE_AT] != RECORD_KEY) continue;
+        if (block(b)[RECORD_LINE_END_AT] != '\n' || block(b)[RECORD_TYPE_AT] != RECORD_KEY)
+            continue;
         uint64_t id = plain_id(block(b) + RECORD_ID_AT);
         first_index.emplace(id, static_cast<int32_t>(p.ids.size()));
         p.ids.push_back(id);

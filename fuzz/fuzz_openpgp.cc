@@ -34,7 +34,9 @@ result read_all(const uint8_t* data, size_t size, size_t chunk, bool armored, bo
         if (resync) end_openpgp_block(c);
     };
     armor_decoder armor;
-    armor.on_data = [&stream](std::span<const uint8_t> d) { feed_packets(stream, d.data(), d.size()); };
+    armor.on_data = [&stream](std::span<const uint8_t> d) {
+        feed_packets(stream, d.data(), d.size());
+    };
     armor.on_block_end = [&](bool, uint64_t, const std::string&) {
         finish_packets(stream);
         end_openpgp_block(c);
@@ -55,8 +57,13 @@ result read_all(const uint8_t* data, size_t size, size_t chunk, bool armored, bo
     add_openpgp_keys(c, table, counts);
     result r;
     written_counts written;
-    write_key_list(table, [&r](const char* d, size_t n) { r.list.append(d, n); return true; },
-                   written);
+    write_key_list(
+        table,
+        [&r](const char* d, size_t n) {
+            r.list.append(d, n);
+            return true;
+        },
+        written);
     r.blocks = c.counts.key_blocks;
     r.events = c.events.size();
     std::string name;

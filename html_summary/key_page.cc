@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,8 +27,7 @@ void make_keys_folder(const std::string& folder) {
     if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
         throw page_error(folder + ": cannot create the folder: " + std::strerror(errno));
     struct stat st;
-    if (lstat(folder.c_str(), &st) != 0)
-        throw page_error(folder + ": " + std::strerror(errno));
+    if (lstat(folder.c_str(), &st) != 0) throw page_error(folder + ": " + std::strerror(errno));
     if (!S_ISDIR(st.st_mode))
         throw page_error(folder + ": not a directory (a link there is not followed)");
 }
@@ -45,7 +44,8 @@ void write_key_page(page_output& out, const key_page_content& c) {
     put_key_figure(out, "Rank", group_digits(c.rank) + " of " + group_digits(c.ranked));
     put_key_figure(out, "Mean distance", format_mean(c.key.mean));
     put_key_figure(out, "In the strong set", c.in_strong_set ? "yes" : "no");
-    put(out, "</dl>\n</section>\n<section id=\"charts\">\n<h2>Distances from the strong set</h2>\n");
+    put(out,
+        "</dl>\n</section>\n<section id=\"charts\">\n<h2>Distances from the strong set</h2>\n");
     put_hop_chart(out, c.report.hop_counts, "hops", "Strong set members by hop count to " + id,
                   "The strong set's members by the length of their shortest signature chain to " +
                       id + (c.name ? " (" + *c.name + ")" : "") +
@@ -59,8 +59,7 @@ void write_key_page(page_output& out, const key_page_content& c) {
     put_page_end(out, "Made by korvalinde-html from the key's report.");
 }
 
-void write_key_pages(const page_content& c, const std::string& dir,
-                     const std::string& page_path) {
+void write_key_pages(const page_content& c, const std::string& dir, const std::string& page_path) {
     if (c.ranking.empty()) return;
     fs::path page(page_path);
     fs::path page_dir = page.parent_path();

@@ -23,7 +23,8 @@ bool hex_digits(const char* text, size_t n) {
 uint32_t hex_value(const char* text, size_t n) {
     uint32_t value = 0;
     for (size_t i = 0; i < n; ++i)
-        value = value << 4 | static_cast<uint32_t>(text[i] <= '9' ? text[i] - '0' : text[i] - 'A' + 10);
+        value =
+            value << 4 | static_cast<uint32_t>(text[i] <= '9' ? text[i] - '0' : text[i] - 'A' + 10);
     return value;
 }
 

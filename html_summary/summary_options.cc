@@ -36,10 +36,13 @@ bool parse_limit(const char* text, size_t& limit) {
 
 std::optional<int> read_summary_options(int argc, char** argv, summary_settings& settings) {
     static const option long_options[] = {
-        {"date", no_argument, nullptr, 'd'},        {"help", no_argument, nullptr, 'h'},
-        {"limit", required_argument, nullptr, 'n'}, {"names", required_argument, nullptr, 'N'},
+        {"date", no_argument, nullptr, 'd'},
+        {"help", no_argument, nullptr, 'h'},
+        {"limit", required_argument, nullptr, 'n'},
+        {"names", required_argument, nullptr, 'N'},
         {"output", required_argument, nullptr, 'o'},
-        {"title", required_argument, nullptr, 't'}, {nullptr, 0, nullptr, 0},
+        {"title", required_argument, nullptr, 't'},
+        {nullptr, 0, nullptr, 0},
     };
     const char* program = argc > 0 ? argv[0] : "korvalinde-html";
     optind = 1; // parse from the start, also when called again (tests)

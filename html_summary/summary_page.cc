@@ -1,7 +1,7 @@
 #include "summary_page.h"
 
-#include "html_text.h"
 #include "file_io.h"
+#include "html_text.h"
 #include "svg_charts.h"
 
 #include <cerrno>
@@ -250,8 +250,8 @@ void put_page_end(page_output& out, const std::string& footer) {
     put(out, "<footer>" + html_escape(footer) + "</footer>\n</main>\n</body>\n</html>\n");
 }
 
-void put_hop_chart(page_output& out, const std::vector<int64_t>& hop_counts,
-                   const std::string& id, const std::string& title, const std::string& caption) {
+void put_hop_chart(page_output& out, const std::vector<int64_t>& hop_counts, const std::string& id,
+                   const std::string& title, const std::string& caption) {
     bar_chart chart;
     chart.id = id;
     chart.title = title;

@@ -57,5 +57,5 @@ void write_summary_page(page_output& out, const page_content& content);
 // key's strong set members by hop count.
 void put_page_head(page_output& out, const std::string& title);
 void put_page_end(page_output& out, const std::string& footer);
-void put_hop_chart(page_output& out, const std::vector<int64_t>& hop_counts,
-                   const std::string& id, const std::string& title, const std::string& caption);
+void put_hop_chart(page_output& out, const std::vector<int64_t>& hop_counts, const std::string& id,
+                   const std::string& title, const std::string& caption);

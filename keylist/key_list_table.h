@@ -52,7 +52,7 @@ struct written_counts {
     uint64_t signatures = 0;
 };
 
-// Writes the key list's records (key_list_format.h) through write, in pieces of up to about a megabyte. Returns false as
-// soon as write does.
+// Writes the key list's records (key_list_format.h) through write, in pieces of up to about a
+// megabyte. Returns false as soon as write does.
 bool write_key_list(const key_list_table& table,
                     const std::function<bool(const char*, size_t)>& write, written_counts& counts);

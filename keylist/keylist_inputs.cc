@@ -163,8 +163,8 @@ bool read_armored(open_input& in, std::span<const uint8_t> start, keylist_readin
         end_openpgp_block(r.openpgp);
     };
     const bool ok = stream_rest(
-        in, start, [&armor](const uint8_t* data, size_t size) { feed_armor(armor, data, size); },
-        p, r);
+        in, start, [&armor](const uint8_t* data, size_t size) { feed_armor(armor, data, size); }, p,
+        r);
     if (!ok) return false;
     finish_armor(armor);
     add_stream_counts(r, stream);
@@ -317,7 +317,7 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
     p.enabled = r.progress;
     if (p.enabled)
         for (const std::string& path : settings.input_paths) {
-            struct stat st{};
+            struct stat st {};
             if (path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
                 p.total_bytes += static_cast<uint64_t>(st.st_size);
         }

@@ -22,7 +22,6 @@
 
 namespace {
 
-
 void report_errno(const std::string& name, const char* what) {
     std::fprintf(stderr, "korvalinde-keylist: %s: %s: %s\n", name.c_str(), what,
                  std::strerror(errno));

@@ -13,8 +13,8 @@ struct keylist_settings {
     std::string output_path = "-";                // "-": standard output
     std::string names_path;                       // --names; empty: none
     keylist_rules rules;
-    bool verify = true;    // --no-verify clears it
-    unsigned threads = 0;  // -j; 0: one per online processor
+    bool verify = true;   // --no-verify clears it
+    unsigned threads = 0; // -j; 0: one per online processor
     int verbose = 0;
 };
 

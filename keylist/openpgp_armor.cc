@@ -30,7 +30,8 @@ uint32_t crc24_update(uint32_t crc, const uint8_t* data, size_t size) {
 
 std::string_view trimmed(const std::string& s) {
     size_t end = s.size();
-    while (end > 0 && (s[end - 1] == ' ' || s[end - 1] == '\t' || s[end - 1] == '\r')) --end;
+    while (end > 0 && (s[end - 1] == ' ' || s[end - 1] == '\t' || s[end - 1] == '\r'))
+        --end;
     return std::string_view(s).substr(0, end);
 }
 
@@ -114,7 +115,8 @@ void take_line(armor_decoder& d) {
         d.quad = d.quad << 6 | static_cast<uint32_t>(v);
         if (++d.digits == 4) {
             const uint8_t out[3] = {static_cast<uint8_t>(d.quad >> 16),
-                                    static_cast<uint8_t>(d.quad >> 8), static_cast<uint8_t>(d.quad)};
+                                    static_cast<uint8_t>(d.quad >> 8),
+                                    static_cast<uint8_t>(d.quad)};
             emit(d, out, 3);
             d.quad = 0;
             d.digits = 0;
@@ -149,7 +151,8 @@ void take_body_byte(armor_decoder& d, uint8_t c) {
     }
     if (d.in_end_line) return;
     if (d.in_crc_line) {
-        if (radix64_value(c) >= 0 && d.crc_text.size() < 8) d.crc_text.push_back(static_cast<char>(c));
+        if (radix64_value(c) >= 0 && d.crc_text.size() < 8)
+            d.crc_text.push_back(static_cast<char>(c));
         return;
     }
     if (c == '=') {
@@ -179,8 +182,8 @@ void take_body_byte(armor_decoder& d, uint8_t c) {
     if (d.padding > 0 && d.digits == 0) d.padding = 0;
     d.quad = d.quad << 6 | static_cast<uint32_t>(v);
     if (++d.digits == 4) {
-        const uint8_t out[3] = {static_cast<uint8_t>(d.quad >> 16), static_cast<uint8_t>(d.quad >> 8),
-                                static_cast<uint8_t>(d.quad)};
+        const uint8_t out[3] = {static_cast<uint8_t>(d.quad >> 16),
+                                static_cast<uint8_t>(d.quad >> 8), static_cast<uint8_t>(d.quad)};
         emit(d, out, 3);
         d.quad = 0;
         d.digits = 0;

@@ -27,23 +27,23 @@ struct armor_decoder {
 
     enum class state { outside, headers, body, checksum_seen };
     state where = state::outside;
-    std::string line;        // the current line in outside/headers (bounded)
+    std::string line; // the current line in outside/headers (bounded)
     bool line_overlong = false;
     bool at_line_start = true;
-    uint64_t offset = 0;     // of the next input byte
+    uint64_t offset = 0; // of the next input byte
     uint64_t block_offset = 0;
     uint64_t blocks = 0;
 
-    uint32_t quad = 0;       // radix-64 digits collected
+    uint32_t quad = 0; // radix-64 digits collected
     int digits = 0;
     int padding = 0;
     bool bad_radix64 = false;
     uint32_t crc = 0;
-    std::string crc_text;    // the digits after "=" on the checksum line
+    std::string crc_text; // the digits after "=" on the checksum line
     bool in_crc_line = false;
     bool in_end_line = false;
     std::vector<uint8_t> held;
-    bool streaming = false;  // the block outgrew ARMOR_BLOCK_HELD
+    bool streaming = false; // the block outgrew ARMOR_BLOCK_HELD
 };
 
 void feed_armor(armor_decoder& d, const uint8_t* data, size_t size);

@@ -9,8 +9,7 @@
 namespace {
 
 std::string radix64(const std::vector<uint8_t>& data) {
-    static const char digits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     for (size_t i = 0; i < data.size(); i += 3) {
         uint32_t v = uint32_t{data[i]} << 16;
@@ -38,11 +37,14 @@ uint32_t crc24(const std::vector<uint8_t>& data) {
 }
 
 std::string armored(const std::vector<uint8_t>& data, bool with_crc = true, uint32_t crc_xor = 0) {
-    std::string text = "-----BEGIN PGP PUBLIC KEY BLOCK-----\nComment: test\n\n" + radix64(data) + "\n";
+    std::string text =
+        "-----BEGIN PGP PUBLIC KEY BLOCK-----\nComment: test\n\n" + radix64(data) + "\n";
     if (with_crc) {
         const uint32_t c = crc24(data) ^ crc_xor;
-        text += "=" + radix64({static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
-                              static_cast<uint8_t>(c)}) + "\n";
+        text += "=" +
+                radix64({static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
+                         static_cast<uint8_t>(c)}) +
+                "\n";
     }
     return text + "-----END PGP PUBLIC KEY BLOCK-----\n";
 }
@@ -60,8 +62,10 @@ decoded decode(const std::string& text, size_t chunk) {
         current.insert(current.end(), data.begin(), data.end());
     };
     a.on_block_end = [&](bool ok, uint64_t, const std::string& what) {
-        if (ok) d.blocks.push_back(current);
-        else d.errors.push_back(what);
+        if (ok)
+            d.blocks.push_back(current);
+        else
+            d.errors.push_back(what);
         current.clear();
     };
     for (size_t at = 0; at < text.size(); at += chunk)
@@ -86,17 +90,25 @@ TEST(OpenpgpArmor, BlocksChecksumsAndTextBetween) {
     };
     const std::vector<armor_case> cases = {
         {"two blocks with text around them",
-         "Keys:\n" + armored(one) + "between\r\n" + armored(two) + "after\n", {one, two}, 0},
+         "Keys:\n" + armored(one) + "between\r\n" + armored(two) + "after\n",
+         {one, two},
+         0},
         {"no checksum line", armored(two, false), {two}, 0},
         {"padding", armored(short_one), {short_one}, 0},
         {"a wrong checksum drops the block, not the next one",
-         armored(one, true, 1) + armored(two), {two}, 1},
+         armored(one, true, 1) + armored(two),
+         {two},
+         1},
         {"a block cut off", armored(one).substr(0, 80), {}, 1},
-        {"CRLF line ends", [&] {
+        {"CRLF line ends",
+         [&] {
              std::string t;
-             for (char c : armored(one)) t += c == '\n' ? std::string("\r\n") : std::string(1, c);
+             for (char c : armored(one))
+                 t += c == '\n' ? std::string("\r\n") : std::string(1, c);
              return t;
-         }(), {one}, 0},
+         }(),
+         {one},
+         0},
         {"no armor at all", "just text\n", {}, 0},
     };
     for (const armor_case& c : cases) {
@@ -122,8 +134,11 @@ TEST(InputKind, RecognisedFromTheFirstBytes) {
     // Listings and everything else go to the listing reader, which refuses
     // what holds no listing record.
     EXPECT_EQ(kind("tru::1:1:0:3:1:5\npub:-:255:22:"), input_kind::listing);
-    EXPECT_EQ(kind("# README\nsee -----BEGIN PGP PUBLIC KEY BLOCK----- below"), input_kind::listing);
-    EXPECT_EQ(kind("\x7f" "ELF\x02\x01"), input_kind::listing);
+    EXPECT_EQ(kind("# README\nsee -----BEGIN PGP PUBLIC KEY BLOCK----- below"),
+              input_kind::listing);
+    EXPECT_EQ(kind("\x7f"
+                   "ELF\x02\x01"),
+              input_kind::listing);
 }
 
 } // namespace

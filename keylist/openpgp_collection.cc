@@ -112,8 +112,8 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
     }
     // Unverified: everything counts; self-certifications are never looked at
     // unless --names or --as-of needs them (they count nowhere).
-    const bool unchecked = !c.verify || (self && event.kind == event_kind::certification &&
-                                         !c.keep_self_signatures);
+    const bool unchecked =
+        !c.verify || (self && event.kind == event_kind::certification && !c.keep_self_signatures);
     if (unchecked) {
         event.result = verdict::valid;
     } else if (!self && is_certification(sig.sig_class) && sig.hash_algorithm == HASH_SHA1 &&
@@ -194,16 +194,26 @@ const uint8_t* arena_at(const byte_arena& arena, uint64_t handle) {
 
 const char* verdict_name(verdict v) {
     switch (v) {
-    case verdict::pending: return "not checked";
-    case verdict::valid: return "valid";
-    case verdict::bad_signature: return "bad signature";
-    case verdict::signer_absent: return "signer not in the input";
-    case verdict::unsupported_algorithm: return "unsupported algorithm";
-    case verdict::unsupported_curve: return "unsupported curve";
-    case verdict::unsupported_hash: return "unsupported hash";
-    case verdict::malformed: return "malformed";
-    case verdict::weak_hash: return "SHA-1 after 2019-01-19";
-    case verdict::count_: break;
+    case verdict::pending:
+        return "not checked";
+    case verdict::valid:
+        return "valid";
+    case verdict::bad_signature:
+        return "bad signature";
+    case verdict::signer_absent:
+        return "signer not in the input";
+    case verdict::unsupported_algorithm:
+        return "unsupported algorithm";
+    case verdict::unsupported_curve:
+        return "unsupported curve";
+    case verdict::unsupported_hash:
+        return "unsupported hash";
+    case verdict::malformed:
+        return "malformed";
+    case verdict::weak_hash:
+        return "SHA-1 after 2019-01-19";
+    case verdict::count_:
+        break;
     }
     return "?";
 }
@@ -287,10 +297,10 @@ void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, siz
     const stored_key* stored = nullptr;
     if (position != key_index::EMPTY) {
         stored = &c.keys[position];
-        loaded = load_verify_key(stored->algorithm,
-                                 std::span<const uint8_t>(arena_at(c.arena, stored->material),
-                                                          stored->material_size),
-                                 key);
+        loaded = load_verify_key(
+            stored->algorithm,
+            std::span<const uint8_t>(arena_at(c.arena, stored->material), stored->material_size),
+            key);
     }
     for (size_t i = first; i < last; ++i) {
         sig_event& e = c.events[order[i]];
@@ -299,9 +309,9 @@ void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, siz
         const uint8_t* fields = blob + e.digest_size;
         verdict v;
         // Absent, or another key with the same key id as the issuer's.
-        const bool absent = stored == nullptr ||
-                            ((e.flags & EVENT_ISSUER_FPR) != 0 &&
-                             std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0);
+        const bool absent =
+            stored == nullptr || ((e.flags & EVENT_ISSUER_FPR) != 0 &&
+                                  std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0);
         if (absent) {
             v = verdict::signer_absent;
         } else if (loaded != check_result::valid) {
@@ -310,15 +320,27 @@ void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, siz
                                                               : verdict::malformed;
         } else {
             if ((e.flags & EVENT_ISSUER_FPR) != 0) fields += stored->fpr.size();
-            const check_result r = check_signature(
-                key, e.hash_algorithm, digest, std::span<const uint8_t>(fields, e.fields_size));
+            const check_result r = check_signature(key, e.hash_algorithm, digest,
+                                                   std::span<const uint8_t>(fields, e.fields_size));
             switch (r) {
-            case check_result::valid: v = verdict::valid; break;
-            case check_result::bad_signature: v = verdict::bad_signature; break;
-            case check_result::unsupported_algorithm: v = verdict::unsupported_algorithm; break;
-            case check_result::unsupported_curve: v = verdict::unsupported_curve; break;
-            case check_result::unsupported_hash: v = verdict::unsupported_hash; break;
-            default: v = verdict::malformed; break;
+            case check_result::valid:
+                v = verdict::valid;
+                break;
+            case check_result::bad_signature:
+                v = verdict::bad_signature;
+                break;
+            case check_result::unsupported_algorithm:
+                v = verdict::unsupported_algorithm;
+                break;
+            case check_result::unsupported_curve:
+                v = verdict::unsupported_curve;
+                break;
+            case check_result::unsupported_hash:
+                v = verdict::unsupported_hash;
+                break;
+            default:
+                v = verdict::malformed;
+                break;
             }
         }
         e.result = v;
@@ -428,9 +450,9 @@ bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out)
     const uint32_t position = find_position(c.key_positions, id);
     if (position == key_index::EMPTY) return false;
     const key_appearance& a = c.blocks[c.keys[position].first_block];
-    const sig_event* first = nullptr;          // the first user id
-    const sig_event* first_signed = nullptr;   // the first with a valid self-signature
-    const sig_event* flagged = nullptr;        // primary by its latest self-signature
+    const sig_event* first = nullptr;        // the first user id
+    const sig_event* first_signed = nullptr; // the first with a valid self-signature
+    const sig_event* flagged = nullptr;      // primary by its latest self-signature
     int64_t flagged_time = NO_TIME;
     const sig_event* current = nullptr;
     int64_t current_latest = NO_TIME;
@@ -461,7 +483,9 @@ bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out)
         }
     }
     close();
-    const sig_event* chosen = flagged != nullptr ? flagged : first_signed != nullptr ? first_signed : first;
+    const sig_event* chosen = flagged != nullptr        ? flagged
+                              : first_signed != nullptr ? first_signed
+                                                        : first;
     if (chosen == nullptr) return false;
     out.assign(reinterpret_cast<const char*>(arena_at(c.arena, chosen->blob)), chosen->signer);
     return true;

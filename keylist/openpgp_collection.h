@@ -66,9 +66,9 @@ enum class event_kind : uint8_t { user_id, subkey, certification, revocation, ke
 
 // One thing in a key block that the rules look at, in the order read.
 struct sig_event {
-    uint64_t signer = 0;    // key id; for a user id, the length of its stored text
+    uint64_t signer = 0; // key id; for a user id, the length of its stored text
     int64_t created = NO_TIME;
-    int64_t expires = NO_TIME;  // a self-certification: the key's lifetime instead
+    int64_t expires = NO_TIME;        // a self-certification: the key's lifetime instead
     uint64_t blob = byte_arena::NONE; // digest, issuer fingerprint, fields; a user id's text
     uint16_t fields_size = 0;
     uint8_t digest_size = 0;
@@ -99,9 +99,9 @@ struct key_appearance {
 // Tallies for the -v summary.
 struct openpgp_counts {
     uint64_t key_blocks = 0;
-    uint64_t malformed_blocks = 0;  // primary key packet unusable: block skipped
-    uint64_t secret_blocks = 0;     // secret keys: skipped
-    uint64_t stray_packets = 0;     // packets outside any key block
+    uint64_t malformed_blocks = 0; // primary key packet unusable: block skipped
+    uint64_t secret_blocks = 0;    // secret keys: skipped
+    uint64_t stray_packets = 0;    // packets outside any key block
     uint64_t malformed_signatures = 0;
     uint64_t verdicts[static_cast<size_t>(verdict::count_)] = {};
 };

@@ -49,7 +49,8 @@ const char* read_subpackets(std::span<const uint8_t> area, bool unhashed, signat
             if (!unhashed && size == 4) sig.created = be32(data);
             break;
         case SUB_SIG_EXPIRES:
-            if (!unhashed && size == 4 && be32(data) != 0) sig.expires = be32(data); // relative for now
+            if (!unhashed && size == 4 && be32(data) != 0)
+                sig.expires = be32(data); // relative for now
             break;
         case SUB_KEY_EXPIRES:
             if (!unhashed && size == 4) sig.key_lifetime = be32(data);
@@ -148,8 +149,12 @@ const char* parse_signature(std::span<const uint8_t> body, signature_packet& sig
 size_t signature_trailer(const signature_packet& sig, std::array<uint8_t, 6>& out) {
     if (sig.version != 4) return 0;
     const size_t n = sig.hashed.size();
-    out = {0x04, 0xFF, static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
-           static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+    out = {0x04,
+           0xFF,
+           static_cast<uint8_t>(n >> 24),
+           static_cast<uint8_t>(n >> 16),
+           static_cast<uint8_t>(n >> 8),
+           static_cast<uint8_t>(n)};
     return out.size();
 }
 

@@ -38,15 +38,15 @@ struct signature_packet {
     unsigned pub_algorithm = 0;
     unsigned hash_algorithm = 0;
     int64_t created = NO_TIME;
-    int64_t expires = NO_TIME;          // absolute; NO_TIME: never
-    int64_t key_lifetime = NO_TIME;     // key expiration subpacket, seconds after creation
+    int64_t expires = NO_TIME;      // absolute; NO_TIME: never
+    int64_t key_lifetime = NO_TIME; // key expiration subpacket, seconds after creation
     bool primary_user_id = false;
-    uint64_t issuer = 0;                // 0 when no issuer is named
-    bool has_issuer_fpr = false;        // issuer fingerprint subpacket (v4 key)
+    uint64_t issuer = 0;         // 0 when no issuer is named
+    bool has_issuer_fpr = false; // issuer fingerprint subpacket (v4 key)
     fingerprint issuer_fpr{};
-    std::span<const uint8_t> hashed;    // what the digest covers after the key and user id
-    std::array<uint8_t, 2> left16{};    // the digest's first two bytes
-    std::span<const uint8_t> fields;    // the algorithm-specific fields (MPIs)
+    std::span<const uint8_t> hashed; // what the digest covers after the key and user id
+    std::array<uint8_t, 2> left16{}; // the digest's first two bytes
+    std::span<const uint8_t> fields; // the algorithm-specific fields (MPIs)
 };
 
 // Reads a signature packet. Returns nullptr, or what makes it unusable.

@@ -13,9 +13,9 @@ struct header {
     kind result = kind::need_more;
     const char* what = "";
     unsigned tag = 0;
-    size_t size = 0;      // header bytes, including the length
-    uint64_t length = 0;  // body bytes (of the first piece when partial)
-    bool partial = false; // more pieces follow this one
+    size_t size = 0;        // header bytes, including the length
+    uint64_t length = 0;    // body bytes (of the first piece when partial)
+    bool partial = false;   // more pieces follow this one
     bool too_large = false; // partial pieces adding up beyond PACKET_BODY_MAX
 };
 

@@ -23,7 +23,8 @@ constexpr size_t PACKET_BODY_MAX = size_t{4} << 20;
 
 // A packet: its tag, its body (valid only during the call) and the offset of
 // its first header byte in the stream.
-using packet_sink = std::function<void(unsigned tag, std::span<const uint8_t> body, uint64_t offset)>;
+using packet_sink =
+    std::function<void(unsigned tag, std::span<const uint8_t> body, uint64_t offset)>;
 
 // A framing problem at offset: what was wrong, and whether the packets read
 // since the last public-key packet are cut off from what follows (resync:
@@ -48,9 +49,9 @@ struct packet_stream {
 
     std::vector<uint8_t> joined; // a body assembled from partial-length pieces
     uint64_t packets = 0;
-    uint64_t junk_bytes = 0;     // bytes skipped while searching
-    uint64_t oversized = 0;      // packets skipped as larger than PACKET_BODY_MAX
-    uint64_t errors = 0;         // framing errors reported
+    uint64_t junk_bytes = 0; // bytes skipped while searching
+    uint64_t oversized = 0;  // packets skipped as larger than PACKET_BODY_MAX
+    uint64_t errors = 0;     // framing errors reported
 };
 
 // Room for at least want more bytes at the end of the stream's buffer; the

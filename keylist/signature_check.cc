@@ -51,12 +51,10 @@ const EVP_MD* hash_md(uint8_t openpgp_id) {
 // Reads one multiprecision integer (a two-byte bit count, then the bytes)
 // from the front of in. False when the bytes are not all there.
 bool read_mpi(std::span<const uint8_t>& in, std::span<const uint8_t>& value) {
-    if (in.size() < 2)
-        return false;
+    if (in.size() < 2) return false;
     const size_t bits = (size_t{in[0]} << 8) | in[1];
     const size_t bytes = (bits + 7) / 8;
-    if (in.size() - 2 < bytes)
-        return false;
+    if (in.size() - 2 < bytes) return false;
     value = in.subspan(2, bytes);
     in = in.subspan(2 + bytes);
     return true;
@@ -73,8 +71,7 @@ std::span<const uint8_t> strip_leading_zeros(std::span<const uint8_t> number) {
 // from the front of in, without their leading zero bytes.
 bool read_two_numbers(std::span<const uint8_t>& in, std::span<const uint8_t>& a,
                       std::span<const uint8_t>& b) {
-    if (!read_mpi(in, a) || !read_mpi(in, b))
-        return false;
+    if (!read_mpi(in, a) || !read_mpi(in, b)) return false;
     a = strip_leading_zeros(a);
     b = strip_leading_zeros(b);
     return true;
@@ -137,33 +134,30 @@ EVP_PKEY* key_from_params(const char* type, OSSL_PARAM* params) {
 EVP_PKEY* key_from_integers(const char* type, std::span<const char* const> names,
                             std::span<const std::span<const uint8_t>> values) {
     const std::unique_ptr<OSSL_PARAM_BLD, param_bld_free_t> bld(OSSL_PARAM_BLD_new());
-    if (!bld)
-        return nullptr;
+    if (!bld) return nullptr;
     std::vector<bn_holder> numbers; // must outlive the parameters built from them
     for (size_t i = 0; i < names.size(); ++i) {
-        numbers.emplace_back(BN_bin2bn(values[i].data(), static_cast<int>(values[i].size()), nullptr));
-        if (!numbers.back() || OSSL_PARAM_BLD_push_BN(bld.get(), names[i], numbers.back().get()) != 1)
+        numbers.emplace_back(
+            BN_bin2bn(values[i].data(), static_cast<int>(values[i].size()), nullptr));
+        if (!numbers.back() ||
+            OSSL_PARAM_BLD_push_BN(bld.get(), names[i], numbers.back().get()) != 1)
             return nullptr;
     }
     const std::unique_ptr<OSSL_PARAM, param_free_t> params(OSSL_PARAM_BLD_to_param(bld.get()));
-    if (!params)
-        return nullptr;
+    if (!params) return nullptr;
     return key_from_params(type, params.get());
 }
 
 check_result load_rsa(std::span<const uint8_t> fields, verify_key& out) {
     std::span<const uint8_t> n;
     std::span<const uint8_t> e;
-    if (!read_two_numbers(fields, n, e))
-        return check_result::malformed;
+    if (!read_two_numbers(fields, n, e)) return check_result::malformed;
     // OpenSSL verifies moduli of up to 16384 bits.
-    if (n.empty() || e.empty() || n.size() > 2048)
-        return check_result::malformed;
+    if (n.empty() || e.empty() || n.size() > 2048) return check_result::malformed;
     const char* const names[] = {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E};
     const std::span<const uint8_t> values[] = {n, e};
     out.pkey = key_from_integers("RSA", names, values);
-    if (out.pkey == nullptr)
-        return check_result::malformed;
+    if (out.pkey == nullptr) return check_result::malformed;
     out.rsa_modulus_bytes = static_cast<uint16_t>(n.size());
     return check_result::valid;
 }
@@ -171,8 +165,7 @@ check_result load_rsa(std::span<const uint8_t> fields, verify_key& out) {
 check_result load_dsa(std::span<const uint8_t> fields, verify_key& out) {
     std::span<const uint8_t> values[4];
     for (std::span<const uint8_t>& value : values)
-        if (!read_mpi(fields, value))
-            return check_result::malformed;
+        if (!read_mpi(fields, value)) return check_result::malformed;
     const char* const names[] = {OSSL_PKEY_PARAM_FFC_P, OSSL_PKEY_PARAM_FFC_Q,
                                  OSSL_PKEY_PARAM_FFC_G, OSSL_PKEY_PARAM_PUB_KEY};
     out.pkey = key_from_integers("DSA", names, values);
@@ -186,22 +179,20 @@ check_result load_curve_key(uint8_t algorithm, std::span<const uint8_t> fields, 
     const std::span<const uint8_t> oid = fields.subspan(1, fields[0]);
     fields = fields.subspan(1 + size_t{fields[0]});
     std::span<const uint8_t> point;
-    if (!read_mpi(fields, point))
-        return check_result::malformed;
+    if (!read_mpi(fields, point)) return check_result::malformed;
     const curve_entry* curve = find_curve(algorithm, oid);
-    if (curve == nullptr)
-        return check_result::unsupported_curve;
+    if (curve == nullptr) return check_result::unsupported_curve;
     if (algorithm == PK_EDDSA) {
         // The native point form: 0x40, then the 32-byte public key.
-        if (point.size() != 33 || point[0] != 0x40)
-            return check_result::malformed;
+        if (point.size() != 33 || point[0] != 0x40) return check_result::malformed;
         out.pkey = EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, point.data() + 1, 32);
     } else {
-        if (point.empty() || point[0] != 0x04)
-            return check_result::malformed;
+        if (point.empty() || point[0] != 0x04) return check_result::malformed;
         // The parameter constructors take non-const pointers but only read.
-        char* group = const_cast<char*>(curve->openssl_name); // NOLINT(cppcoreguidelines-pro-type-const-cast): read only
-        void* point_bytes = const_cast<uint8_t*>(point.data()); // NOLINT(cppcoreguidelines-pro-type-const-cast): read only
+        char* group = const_cast<char*>(
+            curve->openssl_name); // NOLINT(cppcoreguidelines-pro-type-const-cast): read only
+        void* point_bytes = const_cast<uint8_t*>(
+            point.data()); // NOLINT(cppcoreguidelines-pro-type-const-cast): read only
         OSSL_PARAM params[] = {
             OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
             OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, point_bytes, point.size()),
@@ -241,8 +232,7 @@ size_t der_signature(std::span<const uint8_t> r, std::span<const uint8_t> s, uin
         out[pos++] = 0x02;
         const bool pad = v.empty() || (v[0] & 0x80) != 0;
         put_der_length(out, pos, v.size() + (pad ? 1 : 0));
-        if (pad)
-            out[pos++] = 0;
+        if (pad) out[pos++] = 0;
         std::memcpy(out + pos, v.data(), v.size());
         pos += v.size();
     }
@@ -262,23 +252,19 @@ check_result verify_ed25519(const verify_key& key, std::span<const uint8_t> dige
                             std::span<const uint8_t> fields) {
     std::span<const uint8_t> r;
     std::span<const uint8_t> s;
-    if (!read_two_numbers(fields, r, s))
-        return check_result::malformed;
-    if (r.size() > 32 || s.size() > 32)
-        return check_result::bad_signature;
+    if (!read_two_numbers(fields, r, s)) return check_result::malformed;
+    if (r.size() > 32 || s.size() > 32) return check_result::bad_signature;
     // R and S, each left-padded to 32 bytes, are the native signature.
     std::array<uint8_t, 64> signature{};
     std::copy(r.begin(), r.end(), signature.begin() + static_cast<ptrdiff_t>(32 - r.size()));
     std::copy(s.begin(), s.end(), signature.begin() + static_cast<ptrdiff_t>(64 - s.size()));
     thread_local thread_md_ctx md;
-    if (md.ctx == nullptr)
-        return check_result::bad_signature;
+    if (md.ctx == nullptr) return check_result::bad_signature;
     (void)EVP_MD_CTX_reset(md.ctx); // always succeeds on an allocated context
     const bool ok = EVP_DigestVerifyInit(md.ctx, nullptr, nullptr, nullptr, key.pkey) == 1 &&
                     EVP_DigestVerify(md.ctx, signature.data(), signature.size(), digest.data(),
                                      digest.size()) == 1;
-    if (!ok)
-        ERR_clear_error();
+    if (!ok) ERR_clear_error();
     return ok ? check_result::valid : check_result::bad_signature;
 }
 
@@ -292,23 +278,21 @@ check_result verify_pkey(const verify_key& key, const EVP_MD* md, std::span<cons
              EVP_PKEY_CTX_set_signature_md(ctx.get(), md) == 1;
     ok = ok && EVP_PKEY_verify(ctx.get(), signature.data(), signature.size(), digest.data(),
                                digest.size()) == 1;
-    if (!ok)
-        ERR_clear_error();
+    if (!ok) ERR_clear_error();
     return ok ? check_result::valid : check_result::bad_signature;
 }
 
 check_result verify_rsa(const verify_key& key, const EVP_MD* md, std::span<const uint8_t> digest,
                         std::span<const uint8_t> fields) {
     std::span<const uint8_t> value;
-    if (!read_mpi(fields, value))
-        return check_result::malformed;
+    if (!read_mpi(fields, value)) return check_result::malformed;
     value = strip_leading_zeros(value);
-    if (value.size() > key.rsa_modulus_bytes)
-        return check_result::bad_signature;
+    if (value.size() > key.rsa_modulus_bytes) return check_result::bad_signature;
     // The signature is as long as the modulus; its MPI drops leading zeros.
     std::array<uint8_t, 2048> signature{};
     const size_t size = key.rsa_modulus_bytes;
-    std::copy(value.begin(), value.end(), signature.begin() + static_cast<ptrdiff_t>(size - value.size()));
+    std::copy(value.begin(), value.end(),
+              signature.begin() + static_cast<ptrdiff_t>(size - value.size()));
     return verify_pkey(key, md, digest, std::span<const uint8_t>(signature.data(), size), true);
 }
 
@@ -316,12 +300,10 @@ check_result verify_dsa_or_ecdsa(const verify_key& key, const EVP_MD* md,
                                  std::span<const uint8_t> digest, std::span<const uint8_t> fields) {
     std::span<const uint8_t> r;
     std::span<const uint8_t> s;
-    if (!read_two_numbers(fields, r, s))
-        return check_result::malformed;
+    if (!read_two_numbers(fields, r, s)) return check_result::malformed;
     // DSA's q is at most 256 bits and the largest curve order 521 bits.
     constexpr size_t max_integer = 66;
-    if (r.size() > max_integer || s.size() > max_integer)
-        return check_result::bad_signature;
+    if (r.size() > max_integer || s.size() > max_integer) return check_result::bad_signature;
     std::array<uint8_t, 2 * (max_integer + 4) + 3> der{};
     const size_t size = der_signature(r, s, der.data());
     return verify_pkey(key, md, digest, std::span<const uint8_t>(der.data(), size), false);
@@ -329,15 +311,18 @@ check_result verify_dsa_or_ecdsa(const verify_key& key, const EVP_MD* md,
 
 } // namespace
 
-bool hash_supported(uint8_t hash_algorithm) { return hash_md(hash_algorithm) != nullptr; }
+bool hash_supported(uint8_t hash_algorithm) {
+    return hash_md(hash_algorithm) != nullptr;
+}
 
 digest_context::digest_context() : ctx(EVP_MD_CTX_new()) {}
-digest_context::~digest_context() { EVP_MD_CTX_free(ctx); }
+digest_context::~digest_context() {
+    EVP_MD_CTX_free(ctx);
+}
 
 bool digest_begin(digest_context& context, uint8_t openpgp_hash_algorithm) {
     const EVP_MD* md = hash_md(openpgp_hash_algorithm);
-    if (md == nullptr || context.ctx == nullptr)
-        return false;
+    if (md == nullptr || context.ctx == nullptr) return false;
     if (EVP_DigestInit_ex2(context.ctx, md, nullptr) != 1) {
         ERR_clear_error();
         return false;
@@ -362,7 +347,9 @@ digest_value digest_final(digest_context& context) {
     return value;
 }
 
-verify_key::~verify_key() { EVP_PKEY_free(pkey); }
+verify_key::~verify_key() {
+    EVP_PKEY_free(pkey);
+}
 
 verify_key::verify_key(verify_key&& other) noexcept
     : pkey(std::exchange(other.pkey, nullptr)), algorithm(other.algorithm),
@@ -380,12 +367,18 @@ verify_key& verify_key::operator=(verify_key&& other) noexcept {
 
 const char* check_result_name(check_result result) {
     switch (result) {
-    case check_result::valid: return "valid";
-    case check_result::bad_signature: return "bad signature";
-    case check_result::unsupported_algorithm: return "unsupported algorithm";
-    case check_result::unsupported_curve: return "unsupported curve";
-    case check_result::unsupported_hash: return "unsupported hash";
-    case check_result::malformed: return "malformed";
+    case check_result::valid:
+        return "valid";
+    case check_result::bad_signature:
+        return "bad signature";
+    case check_result::unsupported_algorithm:
+        return "unsupported algorithm";
+    case check_result::unsupported_curve:
+        return "unsupported curve";
+    case check_result::unsupported_hash:
+        return "unsupported hash";
+    case check_result::malformed:
+        return "malformed";
     }
     return "unknown";
 }
@@ -396,11 +389,18 @@ check_result load_verify_key(uint8_t public_key_algorithm, std::span<const uint8
     check_result result = check_result::unsupported_algorithm;
     switch (public_key_algorithm) {
     case PK_RSA:
-    case PK_RSA_SIGN_ONLY: result = load_rsa(key_fields, out); break;
-    case PK_DSA: result = load_dsa(key_fields, out); break;
+    case PK_RSA_SIGN_ONLY:
+        result = load_rsa(key_fields, out);
+        break;
+    case PK_DSA:
+        result = load_dsa(key_fields, out);
+        break;
     case PK_ECDSA:
-    case PK_EDDSA: result = load_curve_key(public_key_algorithm, key_fields, out); break;
-    default: break;
+    case PK_EDDSA:
+        result = load_curve_key(public_key_algorithm, key_fields, out);
+        break;
+    default:
+        break;
     }
     if (result != check_result::valid) {
         out = verify_key();
@@ -413,19 +413,20 @@ check_result load_verify_key(uint8_t public_key_algorithm, std::span<const uint8
 check_result check_signature(const verify_key& key, uint8_t openpgp_hash_algorithm,
                              std::span<const uint8_t> digest,
                              std::span<const uint8_t> signature_fields) {
-    if (key.pkey == nullptr)
-        return check_result::unsupported_algorithm;
+    if (key.pkey == nullptr) return check_result::unsupported_algorithm;
     const EVP_MD* md = hash_md(openpgp_hash_algorithm);
-    if (md == nullptr)
-        return check_result::unsupported_hash;
-    if (digest.size() != static_cast<size_t>(EVP_MD_get_size(md)))
-        return check_result::malformed;
+    if (md == nullptr) return check_result::unsupported_hash;
+    if (digest.size() != static_cast<size_t>(EVP_MD_get_size(md))) return check_result::malformed;
     switch (key.algorithm) {
     case PK_RSA:
-    case PK_RSA_SIGN_ONLY: return verify_rsa(key, md, digest, signature_fields);
+    case PK_RSA_SIGN_ONLY:
+        return verify_rsa(key, md, digest, signature_fields);
     case PK_DSA:
-    case PK_ECDSA: return verify_dsa_or_ecdsa(key, md, digest, signature_fields);
-    case PK_EDDSA: return verify_ed25519(key, digest, signature_fields);
-    default: return check_result::unsupported_algorithm;
+    case PK_ECDSA:
+        return verify_dsa_or_ecdsa(key, md, digest, signature_fields);
+    case PK_EDDSA:
+        return verify_ed25519(key, digest, signature_fields);
+    default:
+        return check_result::unsupported_algorithm;
     }
 }

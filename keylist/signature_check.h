@@ -69,7 +69,7 @@ digest_value digest_final(digest_context& context);
 // A signer's public key, ready to verify with.
 struct verify_key {
     evp_pkey_st* pkey = nullptr;
-    uint8_t algorithm = 0;   // OpenPGP public-key algorithm id
+    uint8_t algorithm = 0; // OpenPGP public-key algorithm id
     uint16_t rsa_modulus_bytes = 0;
 
     verify_key() = default;

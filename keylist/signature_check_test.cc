@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <atomic>
 #include <functional>
-#include <thread>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -34,16 +34,23 @@ TEST(SignatureCheck, EveryAlgorithmVerifiesAndRejectsAFlippedBitAndATruncation) 
     const algorithm_case cases[] = {
         {"RSA-2048 SHA-256", [](signing_key& k) { return generate_rsa_key(2048, k); }, HASH_SHA256},
         {"RSA-1024 SHA-1", [](signing_key& k) { return generate_rsa_key(1024, k); }, HASH_SHA1},
-        {"RSA-1024 RIPEMD-160", [](signing_key& k) { return generate_rsa_key(1024, k); }, HASH_RIPEMD160},
+        {"RSA-1024 RIPEMD-160", [](signing_key& k) { return generate_rsa_key(1024, k); },
+         HASH_RIPEMD160},
         {"RSA-1024 SHA-224", [](signing_key& k) { return generate_rsa_key(1024, k); }, HASH_SHA224},
         {"DSA-1024 SHA-256", [&](signing_key& k) { return generate_dsa_key(dsa, k); }, HASH_SHA256},
         {"DSA-1024 SHA-1", [&](signing_key& k) { return generate_dsa_key(dsa, k); }, HASH_SHA1},
-        {"P-256 SHA-256", [](signing_key& k) { return generate_ecdsa_key("P-256", k); }, HASH_SHA256},
-        {"P-384 SHA-384", [](signing_key& k) { return generate_ecdsa_key("P-384", k); }, HASH_SHA384},
-        {"P-521 SHA-512", [](signing_key& k) { return generate_ecdsa_key("P-521", k); }, HASH_SHA512},
-        {"brainpoolP256r1", [](signing_key& k) { return generate_ecdsa_key("brainpoolP256r1", k); }, HASH_SHA256},
-        {"brainpoolP384r1", [](signing_key& k) { return generate_ecdsa_key("brainpoolP384r1", k); }, HASH_SHA384},
-        {"brainpoolP512r1", [](signing_key& k) { return generate_ecdsa_key("brainpoolP512r1", k); }, HASH_SHA512},
+        {"P-256 SHA-256", [](signing_key& k) { return generate_ecdsa_key("P-256", k); },
+         HASH_SHA256},
+        {"P-384 SHA-384", [](signing_key& k) { return generate_ecdsa_key("P-384", k); },
+         HASH_SHA384},
+        {"P-521 SHA-512", [](signing_key& k) { return generate_ecdsa_key("P-521", k); },
+         HASH_SHA512},
+        {"brainpoolP256r1", [](signing_key& k) { return generate_ecdsa_key("brainpoolP256r1", k); },
+         HASH_SHA256},
+        {"brainpoolP384r1", [](signing_key& k) { return generate_ecdsa_key("brainpoolP384r1", k); },
+         HASH_SHA384},
+        {"brainpoolP512r1", [](signing_key& k) { return generate_ecdsa_key("brainpoolP512r1", k); },
+         HASH_SHA512},
         {"Ed25519 SHA-256", [](signing_key& k) { return generate_ed25519_key(k); }, HASH_SHA256},
         {"Ed25519 SHA-1", [](signing_key& k) { return generate_ed25519_key(k); }, HASH_SHA1},
     };
@@ -52,7 +59,8 @@ TEST(SignatureCheck, EveryAlgorithmVerifiesAndRejectsAFlippedBitAndATruncation) 
         signing_key signer;
         ASSERT_TRUE(c.make(signer));
         verify_key key;
-        ASSERT_EQ(load_verify_key(signer.algorithm, signer.public_fields, key), check_result::valid);
+        ASSERT_EQ(load_verify_key(signer.algorithm, signer.public_fields, key),
+                  check_result::valid);
         const digest_value digest = digest_of(c.hash, "a user id and its key");
         std::vector<uint8_t> fields = sign_digest(signer, c.hash, digest);
         ASSERT_FALSE(fields.empty());
@@ -96,8 +104,10 @@ TEST(SignatureCheck, OneKeyServesManyThreads) {
                 (void)digest_begin(context, HASH_SHA512);
                 digest_update(context, std::span(reinterpret_cast<const uint8_t*>("shared"), 6));
                 const digest_value mine = digest_final(context);
-                valid += check_signature(ed25519_key, HASH_SHA512, mine, ed25519_fields) == check_result::valid;
-                valid += check_signature(rsa_key, HASH_SHA512, mine, rsa_fields) == check_result::valid;
+                valid += check_signature(ed25519_key, HASH_SHA512, mine, ed25519_fields) ==
+                         check_result::valid;
+                valid +=
+                    check_signature(rsa_key, HASH_SHA512, mine, rsa_fields) == check_result::valid;
             }
         });
     for (std::thread& thread : threads)
@@ -129,7 +139,8 @@ TEST(SignatureCheck, RefusesWhatCannotBeChecked) {
     secp256k1.insert(secp256k1.end(), p256.public_fields.begin() + 9, p256.public_fields.end());
     verify_key none;
     EXPECT_EQ(load_verify_key(PK_ECDSA, secp256k1, none), check_result::unsupported_curve);
-    EXPECT_EQ(load_verify_key(PK_ECDSA, signer.public_fields, none), check_result::unsupported_curve);
+    EXPECT_EQ(load_verify_key(PK_ECDSA, signer.public_fields, none),
+              check_result::unsupported_curve);
     EXPECT_EQ(load_verify_key(PK_EDDSA, p256.public_fields, none), check_result::unsupported_curve);
     EXPECT_EQ(load_verify_key(PK_RSA_ENCRYPT_ONLY, p256.public_fields, none),
               check_result::unsupported_algorithm);
@@ -174,7 +185,8 @@ bool read_export(const std::vector<uint8_t>& data, exported_key& out) {
             } else if (first < 224 && pos < data.size()) {
                 length = ((first - 192u) << 8) + data[pos++] + 192;
             } else if (first == 255 && pos + 4 <= data.size()) {
-                for (int i = 0; i < 4; ++i) length = (length << 8) | data[pos++];
+                for (int i = 0; i < 4; ++i)
+                    length = (length << 8) | data[pos++];
             } else {
                 return false;
             }
@@ -182,7 +194,8 @@ bool read_export(const std::vector<uint8_t>& data, exported_key& out) {
             tag = (ctb >> 2) & 0x0F;
             const size_t bytes = size_t{1} << (ctb & 3);
             if ((ctb & 3) == 3 || pos + bytes > data.size()) return false;
-            for (size_t i = 0; i < bytes; ++i) length = (length << 8) | data[pos++];
+            for (size_t i = 0; i < bytes; ++i)
+                length = (length << 8) | data[pos++];
         }
         if (length > data.size() - pos) return false;
         const std::vector<uint8_t> body(data.begin() + static_cast<ptrdiff_t>(pos),
@@ -202,7 +215,8 @@ int run_shell(const std::string& command) {
 
 void put_be(digest_context& context, uint64_t value, int bytes) {
     uint8_t buffer[4];
-    for (int i = 0; i < bytes; ++i) buffer[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
+    for (int i = 0; i < bytes; ++i)
+        buffer[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
     digest_update(context, std::span(buffer, static_cast<size_t>(bytes)));
 }
 
@@ -213,7 +227,8 @@ TEST(SignatureCheck, VerifiesSelfSignaturesMadeByGpg) {
     const std::string gpg = std::string("gpg --homedir ") + home + " --batch --quiet ";
     for (const char* algorithm : {"ed25519", "rsa2048"}) {
         SCOPED_TRACE(algorithm);
-        const std::string uid = std::string("Test ") + algorithm + " <" + algorithm + "@example.org>";
+        const std::string uid =
+            std::string("Test ") + algorithm + " <" + algorithm + "@example.org>";
         const std::string file = std::string(home) + "/" + algorithm + ".gpg";
         std::string command = gpg;
         command += "--passphrase '' --quick-generate-key '" + uid + "' ";
@@ -225,7 +240,8 @@ TEST(SignatureCheck, VerifiesSelfSignaturesMadeByGpg) {
         std::vector<uint8_t> data;
         std::FILE* in = std::fopen(file.c_str(), "rb");
         ASSERT_NE(in, nullptr);
-        for (int c; (c = std::fgetc(in)) != EOF;) data.push_back(static_cast<uint8_t>(c));
+        for (int c; (c = std::fgetc(in)) != EOF;)
+            data.push_back(static_cast<uint8_t>(c));
         (void)std::fclose(in);
         exported_key key;
         ASSERT_TRUE(read_export(data, key));
@@ -236,7 +252,8 @@ TEST(SignatureCheck, VerifiesSelfSignaturesMadeByGpg) {
         const std::vector<uint8_t>& sig = key.signature;
         ASSERT_EQ(sig[0], 4);
         const size_t hashed_end = 6 + ((size_t{sig[4]} << 8) | sig[5]);
-        const size_t unhashed_end = hashed_end + 2 + ((size_t{sig[hashed_end]} << 8) | sig[hashed_end + 1]);
+        const size_t unhashed_end =
+            hashed_end + 2 + ((size_t{sig[hashed_end]} << 8) | sig[hashed_end + 1]);
         digest_context context;
         ASSERT_TRUE(digest_begin(context, sig[3]));
         put_be(context, 0x99, 1);
@@ -251,13 +268,15 @@ TEST(SignatureCheck, VerifiesSelfSignaturesMadeByGpg) {
         const digest_value digest = digest_final(context);
         EXPECT_EQ(digest[0], sig[unhashed_end]);
         EXPECT_EQ(digest[1], sig[unhashed_end + 1]);
-        std::vector<uint8_t> fields(sig.begin() + static_cast<ptrdiff_t>(unhashed_end + 2), sig.end());
+        std::vector<uint8_t> fields(sig.begin() + static_cast<ptrdiff_t>(unhashed_end + 2),
+                                    sig.end());
         EXPECT_EQ(check_signature(verifier, sig[3], digest, fields), check_result::valid);
         fields.back() ^= 0x10;
         EXPECT_EQ(check_signature(verifier, sig[3], digest, fields), check_result::bad_signature);
     }
     // Cleaning up is best effort: a leftover directory in /tmp fails nothing.
-    (void)run_shell(std::string("gpgconf --homedir ") + home + " --kill all 2>/dev/null; rm -rf " + home);
+    (void)run_shell(std::string("gpgconf --homedir ") + home + " --kill all 2>/dev/null; rm -rf " +
+                    home);
 }
 
 } // namespace

@@ -17,7 +17,9 @@
 namespace {
 
 struct file_closer {
-    void operator()(FILE* f) const { (void)std::fclose(f); } // read-only or /dev/null: nothing to lose
+    void operator()(FILE* f) const {
+        (void)std::fclose(f);
+    } // read-only or /dev/null: nothing to lose
 };
 using file_holder = std::unique_ptr<FILE, file_closer>;
 
@@ -31,7 +33,9 @@ using seconds = std::chrono::duration<double>;
 double cpu_seconds() {
     struct rusage usage {};
     (void)getrusage(RUSAGE_SELF, &usage); // cannot fail with RUSAGE_SELF
-    auto time = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto time = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return time(usage.ru_utime) + time(usage.ru_stime);
 }
 
@@ -64,7 +68,8 @@ bool load_index(const path_settings& settings, path_index& ix) {
     double import_cpu = cpu_seconds();
     ix = build_path_index(std::move(g), std::move(lookup));
     if (settings.stats)
-        std::fprintf(stderr, "korvalinde-path: import %.3f s (CPU %.3f s), index %.3f s (CPU %.3f s)\n",
+        std::fprintf(stderr,
+                     "korvalinde-path: import %.3f s (CPU %.3f s), index %.3f s (CPU %.3f s)\n",
                      seconds(imported - started).count(), import_cpu,
                      seconds(std::chrono::steady_clock::now() - imported).count(),
                      cpu_seconds() - import_cpu);
@@ -92,7 +97,8 @@ int main(int argc, char** argv) {
     if (settings.stats) {
         struct rusage usage {};
         (void)getrusage(RUSAGE_SELF, &usage); // cannot fail with RUSAGE_SELF
-        std::fprintf(stderr, "korvalinde-path: start-up %.3f s (CPU %.3f s), %d keys, %zu distinct "
+        std::fprintf(stderr,
+                     "korvalinde-path: start-up %.3f s (CPU %.3f s), %d keys, %zu distinct "
                      "signatures, peak memory %ld MiB\n",
                      seconds(std::chrono::steady_clock::now() - started).count(), cpu_seconds(),
                      ix.key_count, ix.signs_keys.size(), usage.ru_maxrss / 1024);
@@ -103,7 +109,8 @@ int main(int argc, char** argv) {
                         ? answer_stream(context, stdin, stdout)
                         : answer_one(context, settings.from, settings.to, "query", stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "korvalinde-path: error writing the answers: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "korvalinde-path: error writing the answers: %s\n",
+                     std::strerror(errno));
         return 1;
     }
     return answered ? 0 : 1;

@@ -21,7 +21,8 @@ void build_direction(const path_index& ix, const std::vector<int64_t>& start,
     };
     for (int32_t k = 0; k < ix.key_count; ++k) {
         auto first = static_cast<int64_t>(out_keys.size());
-        for (int64_t e = start[static_cast<size_t>(k)]; e < start[static_cast<size_t>(k) + 1]; ++e) {
+        for (int64_t e = start[static_cast<size_t>(k)]; e < start[static_cast<size_t>(k) + 1];
+             ++e) {
             int32_t other = keys[static_cast<size_t>(e)];
             if (other != k) out_keys.push_back(other);
         }
@@ -54,8 +55,7 @@ path_index build_path_index(key_graph&& g, key_lookup&& lookup) {
         g.signs_keys = {};
     };
     auto build_signed_by = [&ix, &g] {
-        build_direction(ix, g.signed_by_start, g.signed_by_keys, ix.signers_start,
-                        ix.signers_keys);
+        build_direction(ix, g.signed_by_start, g.signed_by_keys, ix.signers_start, ix.signers_keys);
         g.signed_by_start = {};
         g.signed_by_keys = {};
     };
@@ -70,9 +70,12 @@ path_index build_path_index(key_graph&& g, key_lookup&& lookup) {
     std::atomic<int> next_task{0};
     run_work_on_threads(2, [&] {
         for (int task = next_task.fetch_add(1); task < 3; task = next_task.fetch_add(1)) {
-            if (task == 0) build_signs();
-            else if (task == 1) build_signed_by();
-            else build_by_low();
+            if (task == 0)
+                build_signs();
+            else if (task == 1)
+                build_signed_by();
+            else
+                build_by_low();
         }
     });
     g.key_table = {};

@@ -61,14 +61,16 @@ std::optional<int> read_path_options(int argc, char** argv, path_settings& setti
             break;
         case 'n':
             if (!parse_count(optarg, 0, PATH_LIMIT_MAX, settings.path_limit)) {
-                std::fprintf(stderr, "korvalinde-path: -n needs a number from 0 to %d, not \"%s\"\n",
+                std::fprintf(stderr,
+                             "korvalinde-path: -n needs a number from 0 to %d, not \"%s\"\n",
                              PATH_LIMIT_MAX, optarg);
                 return usage_error();
             }
             break;
         case 'k':
             if (!parse_count(optarg, 1, DISJOINT_LIMIT_MAX, settings.disjoint_limit)) {
-                std::fprintf(stderr, "korvalinde-path: -k needs a number from 1 to %d, not \"%s\"\n",
+                std::fprintf(stderr,
+                             "korvalinde-path: -k needs a number from 1 to %d, not \"%s\"\n",
                              DISJOINT_LIMIT_MAX, optarg);
                 return usage_error();
             }

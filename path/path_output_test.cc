@@ -33,22 +33,27 @@ TEST(PathOutput, JsonLines) {
         const char* line;
     };
     const json_case cases[] = {
-        {{ix, nullptr, 0, 2}, path,
+        {{ix, nullptr, 0, 2},
+         path,
          R"({"from":"000000000000000A","to":"000000000000000C","hops":1,"paths_total":1,)"
          R"("paths_total_saturated":false,"paths":[["000000000000000A","000000000000000C"]],)"
          R"("disjoint":2,"disjoint_at_least":false})"},
-        {{ix, nullptr, 0, 2}, saturated,
+        {{ix, nullptr, 0, 2},
+         saturated,
          R"({"from":"000000000000000A","to":"000000000000000C","hops":1,)"
          R"("paths_total":18446744073709551615,"paths_total_saturated":true,)"
          R"("paths":[["000000000000000A","000000000000000C"]],"disjoint":2,"disjoint_at_least":true})"},
-        {{ix, nullptr, 3, 0}, none,
+        {{ix, nullptr, 3, 0},
+         none,
          R"({"from":"000000000000000D","to":"000000000000000A","hops":null,"paths_total":0,)"
          R"("paths_total_saturated":false,"paths":[],"disjoint":0,"disjoint_at_least":false})"},
-        {{ix, nullptr, 3, 3}, same,
+        {{ix, nullptr, 3, 3},
+         same,
          R"({"from":"000000000000000D","to":"000000000000000D","hops":0,"paths_total":1,)"
          R"("paths_total_saturated":false,"paths":[["000000000000000D"]],"disjoint":1,)"
          R"("disjoint_at_least":false})"},
-        {{ix, &names, 0, 2}, path,
+        {{ix, &names, 0, 2},
+         path,
          R"({"from":"000000000000000A","to":"000000000000000C","hops":1,"paths_total":1,)"
          R"("paths_total_saturated":false,"paths":[["000000000000000A","000000000000000C"]],)"
          R"("disjoint":2,"disjoint_at_least":false,"names":{"000000000000000A":)"

@@ -133,7 +133,8 @@ void list_paths(const path_index& ix, const search_space& space, int32_t from, i
         int32_t u = path.back();
         int64_t edge = cursor.back();
         int64_t end = ix.signs_start[at(u) + 1];
-        while (edge < end && space.position[at(ix.signs_keys[static_cast<size_t>(edge)])] != place + 1)
+        while (edge < end &&
+               space.position[at(ix.signs_keys[static_cast<size_t>(edge)])] != place + 1)
             ++edge;
         if (edge == end) {
             path.pop_back();
@@ -371,8 +372,8 @@ void count_disjoint_paths(const path_index& ix, search_space& space, int32_t fro
         return;
     }
     // No more paths than signatures leaving `from` or reaching `to`.
-    auto bound = static_cast<int64_t>(
-        std::min(signed_keys(ix, from).size(), signers(ix, to).size()));
+    auto bound =
+        static_cast<int64_t>(std::min(signed_keys(ix, from).size(), signers(ix, to).size()));
     int64_t cap = std::min<int64_t>(limit, bound);
     flow_ends ends{from, to};
     int32_t flow = 0;

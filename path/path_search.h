@@ -16,22 +16,22 @@
 constexpr uint64_t PATH_COUNT_MAX = UINT64_MAX;
 
 struct path_answer {
-    int32_t hops = -1;         // -1: no path
-    uint64_t paths_total = 0;  // shortest paths; PATH_COUNT_MAX means at least that many
+    int32_t hops = -1;        // -1: no path
+    uint64_t paths_total = 0; // shortest paths; PATH_COUNT_MAX means at least that many
     bool paths_saturated = false;
     std::vector<std::vector<int32_t>> paths; // the first shortest paths by key-id order
-    int32_t disjoint = 0;      // paths sharing no key but the two ends, up to the limit
+    int32_t disjoint = 0;           // paths sharing no key but the two ends, up to the limit
     bool disjoint_at_least = false; // the limit was reached and more may exist
 };
 
 // Per-key working arrays, reused from query to query.
 struct search_space {
-    std::vector<int32_t> dist_from; // hops from the start key, -1 unseen
-    std::vector<int32_t> dist_to;   // hops to the end key, -1 unseen
+    std::vector<int32_t> dist_from;   // hops from the start key, -1 unseen
+    std::vector<int32_t> dist_to;     // hops to the end key, -1 unseen
     std::vector<uint64_t> count_from; // shortest paths from the start key
     std::vector<uint64_t> count_to;   // shortest paths to the end key
-    std::vector<int32_t> position;  // place on a shortest path, -1 on none
-    std::vector<int32_t> touched;   // keys whose entries above are set
+    std::vector<int32_t> position;    // place on a shortest path, -1 on none
+    std::vector<int32_t> touched;     // keys whose entries above are set
 
     // Disjoint paths: the flow through each key (the key it receives from
     // and sends to, -1 none) and the two searches over (key, in or out).

@@ -69,8 +69,8 @@ uint64_t count_shortest(const plain_graph& p, const std::vector<int>& dist, int 
     return count[static_cast<size_t>(t)];
 }
 
-void enumerate(const plain_graph& p, const std::vector<int>& dist, int t, std::vector<uint64_t>& path,
-               int u, std::vector<std::vector<uint64_t>>& all) {
+void enumerate(const plain_graph& p, const std::vector<int>& dist, int t,
+               std::vector<uint64_t>& path, int u, std::vector<std::vector<uint64_t>>& all) {
     if (u == t) {
         all.push_back(path);
         return;
@@ -146,7 +146,8 @@ void check_all_pairs(const std::string& text, int32_t path_limit, int32_t disjoi
             std::vector<uint64_t> path{p.ids[static_cast<size_t>(s)]};
             enumerate(p, dist, t, path, s, all);
             std::sort(all.begin(), all.end());
-            if (all.size() > static_cast<size_t>(path_limit)) all.resize(static_cast<size_t>(path_limit));
+            if (all.size() > static_cast<size_t>(path_limit))
+                all.resize(static_cast<size_t>(path_limit));
             std::vector<std::vector<uint64_t>> listed;
             for (const auto& keys : a.paths) {
                 listed.emplace_back();
@@ -179,7 +180,8 @@ void check_random_graphs(int rounds, int most_keys, uint64_t seed) {
         std::vector<std::pair<int, int>> signatures;
         int edges = static_cast<int>(random() % static_cast<uint64_t>(4 * n + 1));
         for (int e = 0; e < edges; ++e) {
-            int signer = random() % 12 == 0 ? -1 : static_cast<int>(random() % static_cast<uint64_t>(n));
+            int signer =
+                random() % 12 == 0 ? -1 : static_cast<int>(random() % static_cast<uint64_t>(n));
             signatures.emplace_back(signer, static_cast<int>(random() % static_cast<uint64_t>(n)));
             if (random() % 6 == 0) signatures.push_back(signatures.back()); // repeated signature
         }

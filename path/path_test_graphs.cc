@@ -28,7 +28,8 @@ path_index index_of_text(const std::string& text) {
     if (discard == nullptr) throw std::runtime_error("cannot open /dev/null");
     key_graph g;
     key_lookup lookup;
-    int status = import_keys_from_memory(text.data(), text.size(), "test.keys", discard, g, &lookup);
+    int status =
+        import_keys_from_memory(text.data(), text.size(), "test.keys", discard, g, &lookup);
     (void)std::fclose(discard); // written nothing worth keeping
     if (status != 0) throw std::runtime_error("import failed");
     return build_path_index(std::move(g), std::move(lookup));

@@ -137,10 +137,10 @@ bool answer_stream(query_context& context, FILE* input, FILE* output) {
                                                   : std::nullopt;
             };
             report(context, field(0), field(1), where,
-                   too_long ? "line longer than " + std::to_string(LINE_MAX_BYTES) + " bytes"
-                            : "expected two keys, FROM and TO, found " +
-                                  std::to_string(fields.size()) +
-                                  (fields.size() == 1 ? " word" : " words"),
+                   too_long
+                       ? "line longer than " + std::to_string(LINE_MAX_BYTES) + " bytes"
+                       : "expected two keys, FROM and TO, found " + std::to_string(fields.size()) +
+                             (fields.size() == 1 ? " word" : " words"),
                    out);
             all_answered = false;
         } else if (!answer_into(context, fields[0], fields[1], where, out)) {

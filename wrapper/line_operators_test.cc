@@ -20,10 +20,10 @@ TEST(LineOperators, CommandsAfterAListOperatorAreFound) {
         {"gpg -d a.gpg & gpg -d b.gpg", "&"},
         {"gpg a;; gpg b", ";"},
         {"gpg a | tar x && rm a", "&&"},
-        {"gpg a; >log", ";"},      // a redirection alone is a command too
-        {"gpg a &>log", "&"},      // for sh, "&>" is "&" then ">log"
+        {"gpg a; >log", ";"}, // a redirection alone is a command too
+        {"gpg a &>log", "&"}, // for sh, "&>" is "&" then ">log"
         {"gpg a; (gpg b)", ";"},
-        {"gpg a;\\#b", ";"},       // an escaped "#" is no comment
+        {"gpg a;\\#b", ";"}, // an escaped "#" is no comment
         {"gpg 'a;b' && gpg b", "&&"},
         {"gpg a\\;b; c", ";"},
         {"gpg a#; b", ";"}, // "#" inside a word starts no comment

@@ -33,7 +33,8 @@ void put_record(key_list_output& o, char type, std::uint64_t id, bool lower, cha
     put_key_list_record(record, type, id);
     if (lower)
         for (size_t i = RECORD_ID_AT; i < RECORD_ID_AT + RECORD_ID_CHARS; ++i)
-            if (record[i] >= 'A' && record[i] <= 'F') record[i] = static_cast<char>(record[i] - 'A' + 'a');
+            if (record[i] >= 'A' && record[i] <= 'F')
+                record[i] = static_cast<char>(record[i] - 'A' + 'a');
     record[RECORD_LINE_END_AT] = line_end;
     o.buffer.append(record, sizeof record);
     if (o.buffer.size() >= (1U << 20)) flush_output(o);

@@ -27,10 +27,17 @@ constexpr size_t outsider_count = 16;
 // Independent random streams, so that one choice never shifts another.
 constexpr uint64_t stream_shuffle = 0x5047500000000001ULL;
 constexpr uint64_t stream_outsiders = 0x5047500000000002ULL;
-constexpr uint64_t stream_key = 0x5047510000000000ULL;    // + position
-constexpr uint64_t stream_build = 0x5047520000000000ULL;  // + position
+constexpr uint64_t stream_key = 0x5047510000000000ULL;   // + position
+constexpr uint64_t stream_build = 0x5047520000000000ULL; // + position
 
-enum key_kind : uint8_t { KIND_ED25519, KIND_RSA2048, KIND_RSA4096, KIND_DSA, KIND_ECDSA, KIND_UNKNOWN };
+enum key_kind : uint8_t {
+    KIND_ED25519,
+    KIND_RSA2048,
+    KIND_RSA4096,
+    KIND_DSA,
+    KIND_ECDSA,
+    KIND_UNKNOWN
+};
 
 struct dump_key {
     bytes body; // public-key packet body
@@ -60,8 +67,7 @@ void random_seed32(random_state& rng, std::array<uint8_t, 32>& seed) {
 std::string user_id_text(uint64_t position, unsigned which) {
     const std::string n = std::to_string(position);
     const std::string suffix = which == 0 ? "" : " (work)";
-    if (position % 29 == 7)
-        return "Tr\x1b[31mouble " + n + suffix + " <t" + n + "@example.org>";
+    if (position % 29 == 7) return "Tr\x1b[31mouble " + n + suffix + " <t" + n + "@example.org>";
     if (position % 13 == 5)
         return "<b>Mallory</b> & \"" + n + "\"" + suffix + " <m" + n + "@example.org>";
     if (position % 7 == 3)
@@ -71,8 +77,8 @@ std::string user_id_text(uint64_t position, unsigned which) {
 
 // A photo id: one image subpacket with its header and a token JPEG.
 bytes user_attribute_body(uint64_t position) {
-    bytes image = {0x10, 0x00, 0x01, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                   0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+    bytes image = {0x10, 0x00, 0x01, 0x01, 0,    0,    0,    0,    0,   0,   0,   0,   0, 0,
+                   0,    0,    0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
     for (int shift = 0; shift < 64; shift += 8)
         image.push_back(static_cast<uint8_t>(position >> shift));
     image.push_back(0xFF);
@@ -95,8 +101,7 @@ bool load_key_pool(const std::string& path, pool_keys& pool, std::string& error)
     while (EVP_PKEY* pkey = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr)) {
         const int bits = EVP_PKEY_get_bits(pkey);
         signing_key key;
-        if (!signing_key_from_private(pkey, key))
-            continue;
+        if (!signing_key_from_private(pkey, key)) continue;
         key_kind kind = KIND_ECDSA;
         if (key.algorithm == 1)
             kind = bits > 2048 ? KIND_RSA4096 : KIND_RSA2048;
@@ -115,7 +120,8 @@ bool load_key_pool(const std::string& path, pool_keys& pool, std::string& error)
 struct dump_keys {
     pool_keys pool;
     std::vector<dump_key> keys; // by position in the dump
-    std::vector<uint64_t> in_start;  // certifications of position p: in_signer[in_start[p] .. in_start[p+1])
+    std::vector<uint64_t>
+        in_start; // certifications of position p: in_signer[in_start[p] .. in_start[p+1])
     std::vector<uint32_t> in_signer; // signer positions
     std::vector<signing_key> outsiders;
     std::vector<bytes> outsider_bodies;
@@ -156,22 +162,21 @@ bool make_key(const pgpgen_settings& settings, dump_keys& all, uint64_t position
         append_mpi(fields, seed);
         key.body = public_key_body(key.created, unknown_algorithm_id, fields);
     } else if (key.kind == KIND_ED25519) {
-        if (!ed25519_key_from_seed(seed, key.own))
-            return false;
+        if (!ed25519_key_from_seed(seed, key.own)) return false;
         key.body = public_key_body(key.created, key.own.algorithm, key.own.public_fields);
         key.own.public_fields = bytes(); // in the body now
     } else {
         const std::vector<signing_key>& pool = all.pool.by_kind[key.kind];
         key.pool_key = &pool[pool_pick % pool.size()];
-        key.body = public_key_body(key.created, key.pool_key->algorithm, key.pool_key->public_fields);
+        key.body =
+            public_key_body(key.created, key.pool_key->algorithm, key.pool_key->public_fields);
     }
     key.fingerprint = key_fingerprint(key.body);
     return true;
 }
 
 const signing_key* signer_of_key(const dump_key& key) {
-    if (key.kind == KIND_UNKNOWN)
-        return nullptr;
+    if (key.kind == KIND_UNKNOWN) return nullptr;
     return key.pool_key != nullptr ? key.pool_key : &key.own;
 }
 
@@ -179,8 +184,7 @@ const signing_key* signer_of_key(const dump_key& key) {
 // always holds a key split across two files.
 bool ends_a_file(const pgpgen_settings& settings, uint64_t n, uint64_t position) {
     for (uint64_t f = 1; f < settings.files; ++f)
-        if (position + 1 == f * n / settings.files)
-            return true;
+        if (position + 1 == f * n / settings.files) return true;
     return false;
 }
 
@@ -190,10 +194,10 @@ bool make_dump_keys(const pgpgen_settings& settings, dump_keys*& out, std::strin
     auto all = std::make_unique<dump_keys>();
     const double pool_share = settings.rsa2048 + settings.rsa4096 + settings.dsa + settings.ecdsa;
     if (pool_share > 0) {
-        if (!load_key_pool(settings.key_pool_path, all->pool, error))
-            return false;
+        if (!load_key_pool(settings.key_pool_path, all->pool, error)) return false;
         const char* names[] = {"", "RSA-2048", "RSA-4096", "DSA", "ECDSA"};
-        const double shares[] = {0, settings.rsa2048, settings.rsa4096, settings.dsa, settings.ecdsa};
+        const double shares[] = {0, settings.rsa2048, settings.rsa4096, settings.dsa,
+                                 settings.ecdsa};
         for (int kind = KIND_RSA2048; kind < KIND_UNKNOWN; ++kind)
             if (shares[kind] > 0 && all->pool.by_kind[kind].empty()) {
                 error = settings.key_pool_path + ": no " + names[kind] + " key";
@@ -219,7 +223,8 @@ bool make_dump_keys(const pgpgen_settings& settings, dump_keys*& out, std::strin
     all->in_signer.resize(graph.signatures.size());
     std::vector<uint64_t> fill(all->in_start.begin(), all->in_start.end() - 1);
     for (const uint64_t s : graph.signatures)
-        all->in_signer[fill[position_of_index[signed_key_of(s)]]++] = position_of_index[signer_of(s)];
+        all->in_signer[fill[position_of_index[signed_key_of(s)]]++] =
+            position_of_index[signer_of(s)];
 
     all->keys.resize(n);
     std::vector<std::thread> threads;
@@ -227,8 +232,7 @@ bool make_dump_keys(const pgpgen_settings& settings, dump_keys*& out, std::strin
     for (unsigned t = 0; t < settings.threads; ++t)
         threads.emplace_back([&, t] {
             for (uint64_t p = t; p < n; p += settings.threads)
-                if (!make_key(settings, *all, p))
-                    ok[t] = 0;
+                if (!make_key(settings, *all, p)) ok[t] = 0;
         });
     for (std::thread& thread : threads)
         thread.join();
@@ -249,15 +253,20 @@ bool make_dump_keys(const pgpgen_settings& settings, dump_keys*& out, std::strin
             error = "libcrypto could not make a key";
             return false;
         }
-        all->outsider_bodies.push_back(public_key_body(base_time, 22, all->outsiders[i].public_fields));
+        all->outsider_bodies.push_back(
+            public_key_body(base_time, 22, all->outsiders[i].public_fields));
     }
     out = all.release();
     return true;
 }
 
-void free_dump_keys(dump_keys* keys) { delete keys; }
+void free_dump_keys(dump_keys* keys) {
+    delete keys;
+}
 
-uint64_t dump_key_count(const dump_keys& keys) { return keys.keys.size(); }
+uint64_t dump_key_count(const dump_keys& keys) {
+    return keys.keys.size();
+}
 
 uint64_t dump_key_id(const dump_keys& keys, uint64_t position) {
     return key_id_of(keys.keys[position].fingerprint);
@@ -265,7 +274,8 @@ uint64_t dump_key_id(const dump_keys& keys, uint64_t position) {
 
 std::string dump_key_name(const dump_keys& keys, uint64_t id) {
     const auto found = keys.position_of.find(id);
-    return found == keys.position_of.end() ? std::string() : escape_user_id(user_id_text(found->second, 0));
+    return found == keys.position_of.end() ? std::string()
+                                           : escape_user_id(user_id_text(found->second, 0));
 }
 
 namespace {
@@ -294,27 +304,27 @@ struct key_builder {
     }
 
     uint8_t pick_hash(const signing_key* signer) {
-        if (signer != nullptr && signer->algorithm == 17)
-            return 8; // DSA with a 256-bit q
+        if (signer != nullptr && signer->algorithm == 17) return 8; // DSA with a 256-bit q
         return random_chance(rng, 0.5) ? 8 : 10;
     }
 
     uint32_t certification_time(uint32_t signer_created) {
-        return std::max(signer_created, key.created) + 1 + static_cast<uint32_t>(random_below(rng, 700ULL * day));
+        return std::max(signer_created, key.created) + 1 +
+               static_cast<uint32_t>(random_below(rng, 700ULL * day));
     }
 
     // A signature by signer (null: an algorithm that cannot sign) over
     // material, or nothing when libcrypto fails.
     bytes sign(const signing_key* signer, uint8_t algorithm, const signature_spec& spec,
                const signed_material& material, bool forge) const {
-        if (signer == nullptr)
-            return unverifiable_signature_body(algorithm, spec, material);
+        if (signer == nullptr) return unverifiable_signature_body(algorithm, spec, material);
         return signature_body(*signer, spec, material, forge);
     }
 
     void note(uint64_t signer, const signature_spec& spec, sig_meaning meaning) {
         if (!settings.manifest_path.empty())
-            out.manifest.push_back({key_id_of(key.fingerprint), signer, spec.created, spec.sig_class, meaning});
+            out.manifest.push_back(
+                {key_id_of(key.fingerprint), signer, spec.created, spec.sig_class, meaning});
     }
 
     signature_spec self_spec(uint8_t sig_class) {
@@ -340,24 +350,25 @@ struct key_builder {
         signature_spec spec = self_spec(0x13);
         spec.key_flags = 0x03;
         spec.primary_user_id = which == 0;
-        if (key.expired)
-            spec.key_expires_after = 365 * day;
+        if (key.expired) spec.key_expires_after = 365 * day;
         const signed_material material{key.body, {}, id.body, id.attribute};
-        packet(id.head, TAG_SIGNATURE, sign(signer_of_key(key), unknown_algorithm_id, spec, material, false));
+        packet(id.head, TAG_SIGNATURE,
+               sign(signer_of_key(key), unknown_algorithm_id, spec, material, false));
         note(key_id_of(key.fingerprint), spec,
              key.kind == KIND_UNKNOWN ? sig_meaning::unknown_algorithm : sig_meaning::valid);
         return id;
     }
 
-    signature_spec certification_spec(const signing_key* signer, const std::array<uint8_t, 20>& fingerprint,
+    signature_spec certification_spec(const signing_key* signer,
+                                      const std::array<uint8_t, 20>& fingerprint,
                                       uint32_t signer_created) {
-        static constexpr uint8_t classes[] = {0x10, 0x10, 0x10, 0x10, 0x10, 0x13, 0x13, 0x13, 0x12, 0x11};
+        static constexpr uint8_t classes[] = {0x10, 0x10, 0x10, 0x10, 0x10,
+                                              0x13, 0x13, 0x13, 0x12, 0x11};
         signature_spec spec;
         spec.sig_class = classes[random_below(rng, std::size(classes))];
         spec.hash_algorithm = pick_hash(signer);
         spec.created = certification_time(signer_created);
-        if (random_chance(rng, settings.expired_sigs))
-            spec.expires_after = 100 * day;
+        if (random_chance(rng, settings.expired_sigs)) spec.expires_after = 100 * day;
         spec.issuer_key_id = !random_chance(rng, settings.fingerprint_only);
         spec.issuer_fingerprint = fingerprint;
         return spec;
@@ -381,14 +392,15 @@ struct key_builder {
             // A revocation at the same second still revokes.
             spec.sig_class = 0x30;
             spec.expires_after = 0;
-            spec.created += random_chance(rng, 0.3) ? 0 : 1 + static_cast<uint32_t>(random_below(rng, 300ULL * day));
+            spec.created += random_chance(rng, 0.3)
+                                ? 0
+                                : 1 + static_cast<uint32_t>(random_below(rng, 300ULL * day));
             packet(group, TAG_SIGNATURE, sign(signing, 0, spec, material, !revoke));
             note(signer_id, spec, revoke ? sig_meaning::valid : sig_meaning::forged);
             counts = !revoke;
         }
         counts = counts && signer_position != position;
-        if (counts)
-            out.counted_signers.push_back(signer_id);
+        if (counts) out.counted_signers.push_back(signer_id);
         id.groups.push_back(std::move(group));
         id.group_counts.push_back(counts);
     }
@@ -406,17 +418,16 @@ struct key_builder {
         } else {
             const uint64_t q = random_below(rng, all.keys.size());
             signing = signer_of_key(all.keys[q]);
-            if (q == position || signing == nullptr)
-                return;
+            if (q == position || signing == nullptr) return;
             fingerprint = all.keys[q].fingerprint;
             signer_created = all.keys[q].created;
         }
         signature_spec spec = certification_spec(signing, fingerprint, signer_created);
-        if (meaning == sig_meaning::md5)
-            spec.hash_algorithm = 1;
+        if (meaning == sig_meaning::md5) spec.hash_algorithm = 1;
         const signed_material material{key.body, {}, id.body, id.attribute};
         bytes group;
-        packet(group, TAG_SIGNATURE, sign(signing, 0, spec, material, meaning == sig_meaning::forged));
+        packet(group, TAG_SIGNATURE,
+               sign(signing, 0, spec, material, meaning == sig_meaning::forged));
         note(key_id_of(fingerprint), spec, meaning);
         id.groups.push_back(std::move(group));
         id.group_counts.push_back(false);
@@ -434,18 +445,18 @@ struct key_builder {
         out.packets.insert(out.packets.end(), key_packet.begin(), key_packet.end());
         if (key.revoked) {
             signature_spec spec = self_spec(0x20);
-            spec.created = key.created + 1 + static_cast<uint32_t>(random_below(rng, 1000ULL * day));
-            packet(out.packets, TAG_SIGNATURE,
-                   sign(signer_of_key(key), 0, spec, signed_material{key.body, {}, {}, false}, false));
+            spec.created =
+                key.created + 1 + static_cast<uint32_t>(random_below(rng, 1000ULL * day));
+            packet(
+                out.packets, TAG_SIGNATURE,
+                sign(signer_of_key(key), 0, spec, signed_material{key.body, {}, {}, false}, false));
             note(key_id_of(key.fingerprint), spec, sig_meaning::valid);
         }
 
         std::vector<identity> ids;
         ids.push_back(make_identity(0));
-        if (key.second_uid)
-            ids.push_back(make_identity(1));
-        if (key.user_attribute)
-            ids.push_back(make_identity(2));
+        if (key.second_uid) ids.push_back(make_identity(1));
+        if (key.user_attribute) ids.push_back(make_identity(2));
         // Certifications of a key nobody can check it with are left out:
         // whether they count would depend on how a reader treats such a key.
         if (!unknown) {
@@ -484,7 +495,8 @@ struct key_builder {
                 signature_spec spec = self_spec(0x18);
                 spec.key_flags = 0x0C;
                 packet(out.packets, TAG_SIGNATURE,
-                       sign(signer_of_key(key), 0, spec, signed_material{key.body, subkey, {}, false}, false));
+                       sign(signer_of_key(key), 0, spec,
+                            signed_material{key.body, subkey, {}, false}, false));
                 note(key_id_of(key.fingerprint), spec, sig_meaning::valid);
             }
         }
@@ -494,22 +506,28 @@ struct key_builder {
             out.later_part = key_packet;
             out.later_part.insert(out.later_part.end(), ids[0].head.begin(), ids[0].head.end());
             for (size_t g = kept; g < ids[0].groups.size(); ++g)
-                out.later_part.insert(out.later_part.end(), ids[0].groups[g].begin(), ids[0].groups[g].end());
+                out.later_part.insert(out.later_part.end(), ids[0].groups[g].begin(),
+                                      ids[0].groups[g].end());
         }
 
         std::sort(out.counted_signers.begin(), out.counted_signers.end());
-        out.counted_signers.erase(std::unique(out.counted_signers.begin(), out.counted_signers.end()),
-                                  out.counted_signers.end());
-        if (key.revoked)
-            out.counted_signers.clear(); // a revoked key gets no record
+        out.counted_signers.erase(
+            std::unique(out.counted_signers.begin(), out.counted_signers.end()),
+            out.counted_signers.end());
+        if (key.revoked) out.counted_signers.clear(); // a revoked key gets no record
     }
 };
 
 } // namespace
 
 key_output build_key(const pgpgen_settings& settings, const dump_keys& keys, uint64_t position) {
-    key_builder builder{settings, keys, position, keys.keys[position],
-                        seed_random(settings.graph.seed, stream_build + position), false, {}};
+    key_builder builder{settings,
+                        keys,
+                        position,
+                        keys.keys[position],
+                        seed_random(settings.graph.seed, stream_build + position),
+                        false,
+                        {}};
     builder.build();
     return std::move(builder.out);
 }

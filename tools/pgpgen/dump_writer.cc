@@ -5,7 +5,8 @@
 
 namespace {
 
-constexpr char base64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char base64_alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // Writes 1 to 3 bytes as a base64 group, padded with '='.
 void put_group(std::FILE* file, const uint8_t* data, size_t n) {
@@ -45,8 +46,7 @@ void write_dump_bytes(dump_file& out, std::span<const uint8_t> data) {
         out.crc ^= uint32_t{b} << 16;
         for (int i = 0; i < 8; ++i) {
             out.crc <<= 1;
-            if ((out.crc & 0x1000000) != 0)
-                out.crc ^= 0x1864CFB;
+            if ((out.crc & 0x1000000) != 0) out.crc ^= 0x1864CFB;
         }
         out.carry[out.carried++] = b;
         if (out.carried == 3) {
@@ -67,20 +67,17 @@ bool close_dump_file(dump_file& out, std::string& error) {
             put_group(out.file, out.carry, out.carried);
             out.column += 4;
         }
-        if (out.column != 0)
-            (void)std::fputc('\n', out.file);
-        const uint8_t crc[3] = {static_cast<uint8_t>(out.crc >> 16), static_cast<uint8_t>(out.crc >> 8),
-                                static_cast<uint8_t>(out.crc)};
+        if (out.column != 0) (void)std::fputc('\n', out.file);
+        const uint8_t crc[3] = {static_cast<uint8_t>(out.crc >> 16),
+                                static_cast<uint8_t>(out.crc >> 8), static_cast<uint8_t>(out.crc)};
         (void)std::fputc('=', out.file);
         put_group(out.file, crc, 3);
         (void)std::fputs("\n-----END PGP PUBLIC KEY BLOCK-----\n", out.file);
     }
     bool ok = std::fflush(out.file) == 0 && std::ferror(out.file) == 0;
     const int saved = errno;
-    if (out.file != stdout && std::fclose(out.file) != 0)
-        ok = false;
+    if (out.file != stdout && std::fclose(out.file) != 0) ok = false;
     out.file = nullptr;
-    if (!ok)
-        error = "writing " + out.name + ": " + std::strerror(saved != 0 ? saved : errno);
+    if (!ok) error = "writing " + out.name + ": " + std::strerror(saved != 0 ? saved : errno);
     return ok;
 }

@@ -38,18 +38,16 @@ struct md_ctx_free_t {
 void signature_head(uint8_t algorithm, const signature_spec& spec, bytes& head, bytes& unhashed) {
     bytes hashed;
     append_subpacket32(hashed, 2, spec.created);
-    if (spec.expires_after != 0)
-        append_subpacket32(hashed, 3, spec.expires_after);
-    if (spec.key_expires_after != 0)
-        append_subpacket32(hashed, 9, spec.key_expires_after);
-    if (spec.key_flags != 0)
-        append_subpacket(hashed, 27, std::span(&spec.key_flags, 1));
+    if (spec.expires_after != 0) append_subpacket32(hashed, 3, spec.expires_after);
+    if (spec.key_expires_after != 0) append_subpacket32(hashed, 9, spec.key_expires_after);
+    if (spec.key_flags != 0) append_subpacket(hashed, 27, std::span(&spec.key_flags, 1));
     if (spec.primary_user_id) {
         const uint8_t yes = 1;
         append_subpacket(hashed, 25, std::span(&yes, 1));
     }
     bytes fingerprint = {4};
-    fingerprint.insert(fingerprint.end(), spec.issuer_fingerprint.begin(), spec.issuer_fingerprint.end());
+    fingerprint.insert(fingerprint.end(), spec.issuer_fingerprint.begin(),
+                       spec.issuer_fingerprint.end());
     append_subpacket(hashed, 33, fingerprint);
     if (spec.issuer_key_id)
         append_subpacket(unhashed, 16, std::span(spec.issuer_fingerprint).subspan(12));
@@ -63,25 +61,21 @@ bool signature_digest(uint8_t hash_algorithm, const signed_material& material, c
                       std::array<uint8_t, 64>& digest, unsigned& size) {
     const EVP_MD* md = openpgp_hash_md(hash_algorithm);
     const std::unique_ptr<EVP_MD_CTX, md_ctx_free_t> ctx(EVP_MD_CTX_new());
-    if (md == nullptr || !ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
-        return false;
+    if (md == nullptr || !ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) return false;
     bytes prefix;
     const auto feed = [&](std::span<const uint8_t> data) {
         return EVP_DigestUpdate(ctx.get(), data.data(), data.size()) == 1;
     };
     for (const std::span<const uint8_t> key : {material.key_body, material.subkey_body}) {
-        if (key.empty())
-            continue;
+        if (key.empty()) continue;
         prefix = {0x99};
         put16(prefix, key.size());
-        if (!feed(prefix) || !feed(key))
-            return false;
+        if (!feed(prefix) || !feed(key)) return false;
     }
     if (!material.user_id.empty()) {
         prefix = {static_cast<uint8_t>(material.user_attribute ? 0xD1 : 0xB4)};
         put32(prefix, material.user_id.size());
-        if (!feed(prefix) || !feed(material.user_id))
-            return false;
+        if (!feed(prefix) || !feed(material.user_id)) return false;
     }
     bytes trailer = {4, 0xFF};
     put32(trailer, head.size());
@@ -163,13 +157,10 @@ bytes signature_body(const signing_key& key, const signature_spec& spec,
     signature_head(key.algorithm, spec, head, unhashed);
     std::array<uint8_t, 64> digest{};
     unsigned size = 0;
-    if (!signature_digest(spec.hash_algorithm, material, head, digest, size))
-        return {};
+    if (!signature_digest(spec.hash_algorithm, material, head, digest, size)) return {};
     bytes fields = sign_digest(key, spec.hash_algorithm, std::span(digest.data(), size));
-    if (fields.empty())
-        return {};
-    if (forge)
-        fields.back() ^= 0x01;
+    if (fields.empty()) return {};
+    if (forge) fields.back() ^= 0x01;
     return finish_signature(std::move(head), unhashed, digest, fields);
 }
 
@@ -180,8 +171,7 @@ bytes unverifiable_signature_body(uint8_t algorithm, const signature_spec& spec,
     signature_head(algorithm, spec, head, unhashed);
     std::array<uint8_t, 64> digest{};
     unsigned size = 0;
-    if (!signature_digest(spec.hash_algorithm, material, head, digest, size))
-        return {};
+    if (!signature_digest(spec.hash_algorithm, material, head, digest, size)) return {};
     // One 256-bit MPI taken from the digest itself.
     bytes fields;
     append_mpi(fields, std::span(digest.data(), 32));

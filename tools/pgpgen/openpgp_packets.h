@@ -31,10 +31,10 @@ uint64_t key_id_of(const std::array<uint8_t, 20>& fingerprint);
 
 // What a signature covers, hashed in this order before its own fields.
 struct signed_material {
-    std::span<const uint8_t> key_body;     // primary key packet body
-    std::span<const uint8_t> subkey_body;  // for subkey bindings, else empty
-    std::span<const uint8_t> user_id;      // user id packet body, else empty
-    bool user_attribute = false;           // user_id holds a user attribute body
+    std::span<const uint8_t> key_body;    // primary key packet body
+    std::span<const uint8_t> subkey_body; // for subkey bindings, else empty
+    std::span<const uint8_t> user_id;     // user id packet body, else empty
+    bool user_attribute = false;          // user_id holds a user attribute body
 };
 
 // The issuer of a signature and what it says about itself.
@@ -46,7 +46,7 @@ struct signature_spec {
     uint32_t key_expires_after = 0; // key expiration in a self-signature, 0: none
     uint8_t key_flags = 0;          // 0: no key flags subpacket
     bool primary_user_id = false;
-    bool issuer_key_id = true;      // the unhashed issuer key id subpacket
+    bool issuer_key_id = true; // the unhashed issuer key id subpacket
     std::array<uint8_t, 20> issuer_fingerprint{};
 };
 

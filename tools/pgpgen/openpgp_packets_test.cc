@@ -19,7 +19,8 @@ bool read_header(const bytes& packet, size_t& tag, size_t& length, size_t& heade
             length = ((first - 192u) << 8) + packet.at(2) + 192;
             header = 3;
         } else if (first == 255) {
-            for (size_t i = 2; i < 6; ++i) length = (length << 8) | packet.at(i);
+            for (size_t i = 2; i < 6; ++i)
+                length = (length << 8) | packet.at(i);
             header = 6;
         } else {
             return false;
@@ -28,7 +29,8 @@ bool read_header(const bytes& packet, size_t& tag, size_t& length, size_t& heade
     }
     tag = (ctb >> 2) & 0x0F;
     const size_t size = size_t{1} << (ctb & 3);
-    for (size_t i = 0; i < size; ++i) length = (length << 8) | packet.at(1 + i);
+    for (size_t i = 0; i < size; ++i)
+        length = (length << 8) | packet.at(1 + i);
     header = 1 + size;
     return (ctb & 3) != 3;
 }
@@ -37,7 +39,8 @@ TEST(OpenpgpPackets, LengthsReadBackAtEveryBoundary) {
     for (const size_t size : {0, 1, 191, 192, 255, 256, 8383, 8384, 65535, 65536, 70000})
         for (const bool new_format : {false, true})
             for (const uint8_t tag : {TAG_SIGNATURE, TAG_PUBLIC_KEY, TAG_USER_ATTRIBUTE}) {
-                SCOPED_TRACE(testing::Message() << size << (new_format ? " new " : " old ") << int{tag});
+                SCOPED_TRACE(testing::Message()
+                             << size << (new_format ? " new " : " old ") << int{tag});
                 bytes packet;
                 append_packet(packet, tag, bytes(size, 0xAB), new_format);
                 size_t read_tag = 0;

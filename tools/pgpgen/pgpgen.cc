@@ -23,35 +23,36 @@ namespace {
 
 const char* meaning_name(sig_meaning meaning) {
     switch (meaning) {
-    case sig_meaning::valid: return "valid";
-    case sig_meaning::forged: return "forged";
-    case sig_meaning::outsider: return "outsider";
-    case sig_meaning::md5: return "md5";
-    case sig_meaning::unknown_algorithm: return "unknown-algorithm";
+    case sig_meaning::valid:
+        return "valid";
+    case sig_meaning::forged:
+        return "forged";
+    case sig_meaning::outsider:
+        return "outsider";
+    case sig_meaning::md5:
+        return "md5";
+    case sig_meaning::unknown_algorithm:
+        return "unknown-algorithm";
     }
     return "?";
 }
 
 std::string dump_file_name(const pgpgen_settings& settings, unsigned index) {
-    if (!settings.output_is_directory)
-        return settings.output_path;
+    if (!settings.output_is_directory) return settings.output_path;
     char name[32];
     (void)std::snprintf(name, sizeof name, "dump-%04u.%s", index, settings.armor ? "asc" : "pgp");
     return settings.output_path + name;
 }
 
 std::FILE* open_text(const std::string& path, std::string& error) {
-    if (path.empty())
-        return nullptr;
+    if (path.empty()) return nullptr;
     std::FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr)
-        error = path + ": " + std::strerror(errno);
+    if (file == nullptr) error = path + ": " + std::strerror(errno);
     return file;
 }
 
 bool close_text(std::FILE* file, const std::string& path, std::string& error) {
-    if (file == nullptr)
-        return true;
+    if (file == nullptr) return true;
     const bool ok = std::ferror(file) == 0;
     if (std::fclose(file) != 0 || !ok) {
         error = "writing " + path + ": " + std::strerror(errno);
@@ -62,27 +63,27 @@ bool close_text(std::FILE* file, const std::string& path, std::string& error) {
 
 std::string key_record(char kind, uint64_t id) {
     char line[20];
-    (void)std::snprintf(line, sizeof line, "%c%016llX\n", kind, static_cast<unsigned long long>(id));
+    (void)std::snprintf(line, sizeof line, "%c%016llX\n", kind,
+                        static_cast<unsigned long long>(id));
     return line;
 }
 
 bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::string& error) {
-    if (settings.output_is_directory && mkdir(settings.output_path.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (settings.output_is_directory && mkdir(settings.output_path.c_str(), 0777) != 0 &&
+        errno != EEXIST) {
         error = settings.output_path + ": " + std::strerror(errno);
         return false;
     }
     std::FILE* expect = open_text(settings.expect_path, error);
     std::FILE* manifest = open_text(settings.manifest_path, error);
-    if (!error.empty())
-        return false;
+    if (!error.empty()) return false;
     std::vector<uint64_t> named;
 
     const uint64_t n = dump_key_count(keys);
     unsigned file_index = 0;
     uint64_t file_end = n / settings.files;
     dump_file out;
-    if (!open_dump_file(out, dump_file_name(settings, 0), settings.armor, error))
-        return false;
+    if (!open_dump_file(out, dump_file_name(settings, 0), settings.armor, error)) return false;
     bytes pending; // later parts of split keys, for the start of the next file
     // The records of keys whose first counted certification is in a later
     // part: they go where that part is.
@@ -90,8 +91,7 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
     auto flush_pending = [&]() {
         write_dump_bytes(out, pending);
         pending.clear();
-        if (expect != nullptr)
-            (void)std::fputs(pending_records.c_str(), expect);
+        if (expect != nullptr) (void)std::fputs(pending_records.c_str(), expect);
         pending_records.clear();
     };
 
@@ -110,11 +110,11 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
         for (uint64_t i = 0; i < count; ++i) {
             const uint64_t position = first + i;
             while (position >= file_end && file_index + 1 < settings.files) {
-                if (!close_dump_file(out, error))
-                    return false;
+                if (!close_dump_file(out, error)) return false;
                 ++file_index;
                 file_end = (file_index + 1) * n / settings.files;
-                if (!open_dump_file(out, dump_file_name(settings, file_index), settings.armor, error))
+                if (!open_dump_file(out, dump_file_name(settings, file_index), settings.armor,
+                                    error))
                     return false;
                 flush_pending();
             }
@@ -132,15 +132,16 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
                     (void)std::fputs(record.c_str(), expect);
                 if (!settings.expect_names_path.empty()) {
                     named.push_back(id);
-                    named.insert(named.end(), result.counted_signers.begin(), result.counted_signers.end());
+                    named.insert(named.end(), result.counted_signers.begin(),
+                                 result.counted_signers.end());
                 }
             }
             if (manifest != nullptr)
                 for (const manifest_entry& e : result.manifest)
                     (void)std::fprintf(manifest, "%016llX %016llX %u %02x %s\n",
                                        static_cast<unsigned long long>(e.signed_key),
-                                       static_cast<unsigned long long>(e.signer), e.created, e.sig_class,
-                                       meaning_name(e.meaning));
+                                       static_cast<unsigned long long>(e.signer), e.created,
+                                       e.sig_class, meaning_name(e.meaning));
             result = key_output();
         }
     }
@@ -153,13 +154,11 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
         std::sort(named.begin(), named.end());
         named.erase(std::unique(named.begin(), named.end()), named.end());
         std::FILE* names = open_text(settings.expect_names_path, error);
-        if (names == nullptr)
-            return false;
+        if (names == nullptr) return false;
         for (const uint64_t id : named)
             (void)std::fprintf(names, "%016llX\t%s\n", static_cast<unsigned long long>(id),
                                dump_key_name(keys, id).c_str());
-        if (!close_text(names, settings.expect_names_path, error))
-            return false;
+        if (!close_text(names, settings.expect_names_path, error)) return false;
     }
     return true;
 }

@@ -67,8 +67,7 @@ bool parse_number(const char* text, double low, double high, double& value) {
     errno = 0;
     char* end = nullptr;
     const double v = std::strtod(text, &end);
-    if (errno != 0 || end == text || *end != '\0' || !(v >= low && v <= high))
-        return false;
+    if (errno != 0 || end == text || *end != '\0' || !(v >= low && v <= high)) return false;
     value = v;
     return true;
 }
@@ -92,7 +91,8 @@ const char* pgpgen_usage() {
            "  -j, --threads N     threads (default the online processors)\n"
            "  --key-pool FILE     private keys for RSA, DSA and ECDSA shares\n"
            "  --make-key-pool FILE  write a fresh key pool and stop\n"
-           "  --ed25519-only      every key Ed25519 (the whole dump is then byte-identical per seed)\n"
+           "  --ed25519-only      every key Ed25519 (the whole dump is then byte-identical per "
+           "seed)\n"
            "  --no-noise          every noise rate 0\n"
            "  --reciprocal X, --tail-fraction X, --island-fraction X, --max-chain N:\n"
            "                      the graph's shape, as in keygen\n"
@@ -126,7 +126,8 @@ bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std:
         {"max-chain", required_argument, nullptr, OPT_MAX_CHAIN},
     };
     for (size_t i = 0; i < std::size(rate_options); ++i)
-        options.push_back({rate_options[i].name, required_argument, nullptr, rate_base + static_cast<int>(i)});
+        options.push_back(
+            {rate_options[i].name, required_argument, nullptr, rate_base + static_cast<int>(i)});
     options.push_back({nullptr, 0, nullptr, 0});
 
     optind = 1;
@@ -134,20 +135,28 @@ bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std:
     int c;
     uint64_t value = 0;
     while ((c = getopt_long(argc, argv, ":hn:m:s:o:j:", options.data(), nullptr)) != -1) {
-        const std::string name = optopt != 0 && c == '?' ? std::string("-") + static_cast<char>(optopt)
-                                                          : argv[optind - 1];
+        const std::string name = optopt != 0 && c == '?'
+                                     ? std::string("-") + static_cast<char>(optopt)
+                                     : argv[optind - 1];
         bool ok = true;
         switch (c) {
-        case 'h': settings.help = true; break;
+        case 'h':
+            settings.help = true;
+            break;
         case 'n':
             ok = parse_unsigned(optarg, 1, 1ULL << 28, value);
             settings.graph.key_count = value;
             break;
-        case 'm': ok = parse_number(optarg, 0, 1000, settings.graph.mean_signatures); break;
-        case 's': ok = parse_unsigned(optarg, 0, UINT64_MAX, settings.graph.seed); break;
+        case 'm':
+            ok = parse_number(optarg, 0, 1000, settings.graph.mean_signatures);
+            break;
+        case 's':
+            ok = parse_unsigned(optarg, 0, UINT64_MAX, settings.graph.seed);
+            break;
         case 'o':
             settings.output_path = optarg;
-            settings.output_is_directory = !settings.output_path.empty() && settings.output_path.back() == '/';
+            settings.output_is_directory =
+                !settings.output_path.empty() && settings.output_path.back() == '/';
             break;
         case 'j':
             ok = parse_unsigned(optarg, 1, 256, value);
@@ -157,12 +166,24 @@ bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std:
             ok = parse_unsigned(optarg, 1, 100000, value);
             settings.files = static_cast<unsigned>(value);
             break;
-        case OPT_ARMOR: settings.armor = true; break;
-        case OPT_EXPECT: settings.expect_path = optarg; break;
-        case OPT_EXPECT_NAMES: settings.expect_names_path = optarg; break;
-        case OPT_MANIFEST: settings.manifest_path = optarg; break;
-        case OPT_KEY_POOL: settings.key_pool_path = optarg; break;
-        case OPT_MAKE_KEY_POOL: settings.make_key_pool = optarg; break;
+        case OPT_ARMOR:
+            settings.armor = true;
+            break;
+        case OPT_EXPECT:
+            settings.expect_path = optarg;
+            break;
+        case OPT_EXPECT_NAMES:
+            settings.expect_names_path = optarg;
+            break;
+        case OPT_MANIFEST:
+            settings.manifest_path = optarg;
+            break;
+        case OPT_KEY_POOL:
+            settings.key_pool_path = optarg;
+            break;
+        case OPT_MAKE_KEY_POOL:
+            settings.make_key_pool = optarg;
+            break;
         case OPT_NO_NOISE:
             for (size_t i = 4; i < std::size(rate_options); ++i)
                 settings.*rate_options[i].field = 0;
@@ -171,15 +192,25 @@ bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std:
             for (size_t i = 0; i < 4; ++i)
                 settings.*rate_options[i].field = 0;
             break;
-        case OPT_RECIPROCAL: ok = parse_number(optarg, 0, 1, settings.graph.reciprocal); break;
-        case OPT_TAIL_FRACTION: ok = parse_number(optarg, 0, 1, settings.graph.tail_fraction); break;
-        case OPT_ISLAND_FRACTION: ok = parse_number(optarg, 0, 1, settings.graph.island_fraction); break;
+        case OPT_RECIPROCAL:
+            ok = parse_number(optarg, 0, 1, settings.graph.reciprocal);
+            break;
+        case OPT_TAIL_FRACTION:
+            ok = parse_number(optarg, 0, 1, settings.graph.tail_fraction);
+            break;
+        case OPT_ISLAND_FRACTION:
+            ok = parse_number(optarg, 0, 1, settings.graph.island_fraction);
+            break;
         case OPT_MAX_CHAIN:
             ok = parse_unsigned(optarg, 1, 1000000, value);
             settings.graph.max_chain = static_cast<uint32_t>(value);
             break;
-        case ':': error = name + " needs a value"; return false;
-        case '?': error = "unknown option " + name; return false;
+        case ':':
+            error = name + " needs a value";
+            return false;
+        case '?':
+            error = "unknown option " + name;
+            return false;
         default:
             ok = parse_number(optarg, 0, 1, settings.*rate_options[c - rate_base].field);
             break;
@@ -204,8 +235,7 @@ bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std:
         settings.output_is_directory = true;
         settings.output_path += '/';
     }
-    if (!settings.output_is_directory)
-        settings.files = 1;
+    if (!settings.output_is_directory) settings.files = 1;
     if (settings.threads == 0) {
         const unsigned online = std::thread::hardware_concurrency();
         settings.threads = online == 0 ? 1 : online;
