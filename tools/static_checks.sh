@@ -1,23 +1,26 @@
 #!/bin/sh
-# Static checks: clang-tidy (settings in .clang-tidy) and cppcheck over every
-# C++ source in the compile database: programs, tests, tools and benchmarks,
-# including directories added later. Prints every finding and exits 1 if there
-# is any, 0 if both tools are clean, 2 if a tool is missing.
+# Static checks: clang-format (style in .clang-format) over every C and C++
+# file git tracks, then clang-tidy (settings in .clang-tidy) and cppcheck over
+# every C++ source in the compile database: programs, tests, tools and
+# benchmarks, including directories added later. Prints every finding and
+# exits 1 if there is any, 0 if every tool is clean, 2 if a tool is missing.
 #
 # Usage: tools/static_checks.sh [--fast] [BUILD_DIR]     (default: build)
 #
 # --fast, for CI: clang-tidy leaves out the GoogleTest sources (*_test.cc),
 # where parsing GoogleTest costs most of the time, and runs the
-# clang-analyzer-* checks only on the sources of the four programs (wrapper/,
-# analyser/, keylist/, html_summary/, without their test helpers); every other
+# clang-analyzer-* checks only on the sources of the programs and what they
+# share (wrapper/, analyser/, keylist/, html_summary/, path/, common/, without
+# their test helpers); every other
 # source gets every other check, and cppcheck checks every file as always.
 # Without it (the default) every file gets every check.
 #
 # The build directory only needs to be configured, not built: it is configured
 # here (Ninja, compile commands exported) when it has no compile_commands.json.
 #
-# Environment: CLANG_TIDY and CPPCHECK name the programs (default clang-tidy-14
-# or clang-tidy, and cppcheck); STATIC_CHECKS_JOBS the parallel clang-tidy runs
+# Environment: CLANG_FORMAT, CLANG_TIDY and CPPCHECK name the programs
+# (default clang-format-14 or clang-format, clang-tidy-14 or clang-tidy, and
+# cppcheck); STATIC_CHECKS_JOBS the parallel clang-tidy runs
 # (default: online processors).
 #
 # clang-tidy 14 reads the compile commands g++ 12 uses. It parses libstdc++ 12
@@ -47,10 +50,12 @@ pick() {
     done
     return 1
 }
+format=${CLANG_FORMAT:-$(pick clang-format-14 clang-format || true)}
 tidy=${CLANG_TIDY:-$(pick clang-tidy-14 clang-tidy || true)}
 cppcheck=${CPPCHECK:-$(pick cppcheck || true)}
-if [ -z "$tidy" ] || [ -z "$cppcheck" ]; then
-    echo "static_checks: needs clang-tidy (Debian: clang-tidy-14) and cppcheck" >&2
+if [ -z "$format" ] || [ -z "$tidy" ] || [ -z "$cppcheck" ]; then
+    echo "static_checks: needs clang-format (Debian: clang-format-14), clang-tidy" \
+        "(clang-tidy-14) and cppcheck" >&2
     exit 2
 fi
 jobs=${STATIC_CHECKS_JOBS:-$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)}
@@ -83,6 +88,17 @@ fi
 
 status=0
 
+# One style for the whole tree: every tracked C and C++ file, changed or not,
+# must be as clang-format writes it.
+echo "static_checks: clang-format"
+if ! git -C "$root" ls-files -z '*.c' '*.cc' '*.h' | (cd "$root" && xargs -0 "$format" --dry-run -Werror); then
+    echo "static_checks: clang-format: files above differ from the style; run" \
+        "git ls-files '*.c' '*.cc' '*.h' | xargs $format -i"
+    status=1
+else
+    echo "static_checks: clang-format: clean"
+fi
+
 tidy_files=$work/files
 if [ "$fast" -eq 1 ]; then
     # Most of clang-tidy's time on a GoogleTest source is parsing GoogleTest;
@@ -106,9 +122,9 @@ tr '\n' '\0' <"$tidy_files" |
         if [ "$4" = 1 ]; then
             case $5 in
             */wrapper/fake_gpg.cc | */wrapper/ptrace_probe.cc | */analyser/graph_fixture.cc | \
-                */keylist/test_listings.cc | */html_summary/test_dirs.cc)
+                */keylist/test_listings.cc | */html_summary/test_dirs.cc | */path/path_test_graphs.cc)
                 skip="--checks=-clang-analyzer-*" ;;
-            */wrapper/* | */analyser/* | */keylist/* | */html_summary/*) ;;
+            */wrapper/* | */analyser/* | */keylist/* | */html_summary/* | */path/* | */common/*) ;;
             *) skip="--checks=-clang-analyzer-*" ;;
             esac
         fi
