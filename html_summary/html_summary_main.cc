@@ -94,7 +94,7 @@ void make_page(const summary_settings& settings) {
     out.fd = file.fd;
     write_summary_page(out, content);
     if (!flush_page(out))
-        throw page_error(file.temp_path + ": cannot write: " + std::strerror(out.error));
+        throw page_error(written_path(file) + ": cannot write: " + std::strerror(out.error));
     commit_page_file(file);
 }
 

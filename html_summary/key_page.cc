@@ -86,7 +86,7 @@ void write_key_pages(const page_content& c, const std::string& dir, const std::s
         out.fd = file.fd;
         write_key_page(out, k);
         if (!flush_page(out))
-            throw page_error(file.temp_path + ": cannot write: " + std::strerror(out.error));
+            throw page_error(written_path(file) + ": cannot write: " + std::strerror(out.error));
         // One sync for all the pages below instead of one per page.
         commit_page_file(file, false);
     }

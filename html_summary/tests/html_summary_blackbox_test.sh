@@ -132,6 +132,23 @@ mv report.saved "out/$best"
 [ "$(cat status)" = 1 ] && grep -q 'cannot write: File too large' run.err || fail "write error: $(cat run.err)"
 cmp -s before.html out/index.html || fail "a page cut short replaced the old one"
 [ "$(ls -a out | grep -c '^\.index')" = 0 ] || fail "temporary file left after a write error"
+# Without the signal ignored the size limit ends the program by SIGXFSZ; the
+# temporary is removed all the same.
+(
+    ulimit -f 8
+    exec env --default-signal=XFSZ "$HTML" -n 0 out >run.out 2>run.err
+)
+status=$?
+[ "$status" -gt 128 ] && [ "$(kill -l "$status")" = XFSZ ] || fail "SIGXFSZ: status $status"
+cmp -s before.html out/index.html || fail "a page cut short by SIGXFSZ replaced the old one"
+[ "$(ls -a out | grep -c '^\.index')" = 0 ] || fail "temporary file left after SIGXFSZ"
+# A FIFO (here through a link) gets the page written into it, and stays.
+mkfifo page.fifo
+ln -s page.fifo fifo.link
+timeout 10 cat page.fifo >fifo.html &
+run -n 3 -o fifo.link out
+wait $!
+[ "$status" = 0 ] && [ -p page.fifo ] && [ "$(rows fifo.html)" = 3 ] || fail "-o FIFO: $(cat run.err)"
 run -o /dev/full/page.html out
 [ "$status" = 1 ] && grep -q '/dev/full/page.html: cannot create a temporary file' run.err ||
     fail "unwritable -o: $(cat run.err)"
