@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,7 +22,16 @@ std::string escape_user_id(std::string_view raw);
 // Key id (the 64-bit value of the 16 hex digits) to escaped user id.
 using key_names = std::unordered_map<uint64_t, std::string>;
 
+// The longest names file line kept; the rest of a longer line is left out.
+constexpr size_t NAMES_LINE_MAX = 4096;
+
+// Receives a warning, "PATH:LINE: what", for the caller to print.
+using names_warning = std::function<void(const std::string&)>;
+
 // Reads a names file. Lines that are not "16HEX<TAB>text" are errors: returns
 // false with error set to "PATH:LINE: what"; a missing or unreadable file is
-// "PATH: strerror". A repeated key keeps its first name.
-bool read_names_file(const std::string& path, key_names& names, std::string& error);
+// "PATH: strerror". A repeated key keeps its first name. A line longer than
+// NAMES_LINE_MAX bytes keeps its first NAMES_LINE_MAX bytes (less a UTF-8
+// sequence the cut splits), with one warning for the line.
+bool read_names_file(const std::string& path, key_names& names, std::string& error,
+                     const names_warning& warn = {});
