@@ -187,8 +187,7 @@ bool names_a_descriptor(const std::string& path) {
         if (length <= 0 || static_cast<size_t>(length) >= sizeof target) return false;
         std::string next(target, static_cast<size_t>(length));
         const size_t slash = current.rfind('/');
-        if (next[0] != '/' && slash != std::string::npos)
-            next = current.substr(0, slash + 1) + next;
+        if (next[0] != '/' && slash != std::string::npos) next.insert(0, current, 0, slash + 1);
         current = std::move(next);
     }
     return false;
