@@ -135,18 +135,18 @@ for target in fifo fifo.link; do
     timeout 10 cat fifo >got &
     run 0 -o "$target" listing
     wait $!
-    cmp -s got expected && [ -p fifo ] || fail "-o $target: the FIFO did not get the list"
+    { cmp -s got expected && [ -p fifo ]; } || fail "-o $target: the FIFO did not get the list"
 done
 # /dev/stdout and /dev/stderr through links of our own: should the links be
 # replaced, the system's /dev/stdout is not.
 ln -s /dev/stdout stdout.link
 ln -s /dev/stderr stderr.link
 run 0 -o stdout.link --names stderr.link listing
-cmp -s out expected && [ "$(cat err)" = "$(printf '%s\ta' "$A")" ] && [ -L stdout.link ] ||
+{ cmp -s out expected && [ "$(cat err)" = "$(printf '%s\ta' "$A")" ] && [ -L stdout.link ]; } ||
     fail "-o /dev/stdout --names /dev/stderr: $(cat out err)"
 "$KEYLIST" -o stdout.link listing | cat >got
-cmp -s got expected && [ -L stdout.link ] || fail "-o /dev/stdout into a pipe"
-[ -L /dev/stdout ] && [ -c /dev/null ] || fail "a system device node was replaced"
+{ cmp -s got expected && [ -L stdout.link ]; } || fail "-o /dev/stdout into a pipe"
+{ [ -L /dev/stdout ] && [ -c /dev/null ]; } || fail "a system device node was replaced"
 if mknod null c 1 3 2>/dev/null; then
     run 0 -o null --names null listing
     [ -c null ] || fail "-o on a device replaced it"
@@ -161,19 +161,25 @@ run 1 -o nowhere/x.keys --names names.txt listing
 # A signal that ends the program removes the temporary beside -o; the
 # program still dies of that signal. The key list is written whole before
 # the names file is opened, and opening a FIFO blocks until it has a reader.
+temporary_left() {
+    for f in .sig.keys.*; do
+        [ -e "$f" ] && return 0
+    done
+    return 1
+}
 for sig in HUP INT QUIT TERM USR1 USR2 ALRM PIPE XFSZ; do
     env --default-signal "$KEYLIST" -o sig.keys --names fifo listing 2>err &
     pid=$!
     tries=0
-    until ls -a | grep -q '^\.sig\.keys\.' || [ "$tries" -gt 100 ]; do
+    until temporary_left || [ "$tries" -gt 100 ]; do
         tries=$((tries + 1))
         sleep 0.1
     done
     kill -s "$sig" "$pid"
     wait "$pid"
     status=$?
-    [ "$status" -gt 128 ] && [ "$(kill -l "$status")" = "$sig" ] || fail "$sig: exit status $status"
-    ! ls -a | grep -q '^\.sig\.keys\.' && [ ! -e sig.keys ] || fail "$sig: temporary left: $(ls -a)"
+    { [ "$status" -gt 128 ] && [ "$(kill -l "$status")" = "$sig" ]; } || fail "$sig: exit status $status"
+    { ! temporary_left && [ ! -e sig.keys ]; } || fail "$sig: temporary left: $(ls -a)"
 done
 
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
