@@ -7,7 +7,9 @@
 // characters (0x00-0x1F, 0x7F), bytes that are not part of valid UTF-8, and
 // the backslash itself, as "\xHH" (the backslash as "\\"). So each line holds
 // printable text only; the readers still escape it for their own output
-// (HTML, JSON, Graphviz), since a user id may hold markup.
+// (HTML, JSON, Graphviz), since a user id may hold markup, and show the C1
+// controls and bidirectional formatting characters that valid UTF-8 may
+// carry escaped (visible_text.h).
 #pragma once
 
 #include <cstdint>
