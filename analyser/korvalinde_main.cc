@@ -1,6 +1,7 @@
 // korvalinde: reads a key list, finds the strong set of its signature graph
 // and the keys reachable from it, and writes each reachable key's mean
 // distance from the strong set, the summary files and a report per key.
+#include "analysis_results.h"
 #include "fast_distance.h"
 #include "key_graph.h"
 #include "key_import.h"

@@ -2,6 +2,7 @@
 // largest of them) and the set of keys reachable from it.
 #pragma once
 
+#include "analysis_results.h"
 #include "key_graph.h"
 
 #include <cstdio>
