@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -61,6 +62,15 @@ const char* next_block(block_reader& reader) {
     const char* block = reader.buffer.get() + reader.start;
     reader.start += RECORD_SIZE;
     return block;
+}
+
+// A line of the status file; without a status file the import runs silently.
+__attribute__((format(printf, 2, 3))) void status_line(FILE* status_file, const char* format, ...) {
+    if (status_file == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(status_file, format, args);
+    va_end(args);
 }
 
 bool read_failed(FILE* input, const char* input_path) {
@@ -191,7 +201,7 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
 
     progress_phase progress("import", 2 * records, "records");
 
-    std::fprintf(status_file, "Importing pass 1 (keys)...\n");
+    status_line(status_file, "Importing pass 1 (keys)...\n");
     {
         auto reader = open_pass(source);
         int64_t blocks = 0;
@@ -216,13 +226,13 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
                          "hexadecimal digits and a line end): is it a key list?\n",
                          malformed, blocks, input_path);
     }
-    std::fprintf(status_file, "done.\n");
-    std::fprintf(status_file, "%d keys imported\n", g.key_count);
+    status_line(status_file, "done.\n");
+    status_line(status_file, "%d keys imported\n", g.key_count);
     if (!restart(source)) return 1;
 
     // Pass 2 collects the edges (signer, signed key) in record order.
     std::vector<std::pair<int32_t, int32_t>> edges;
-    std::fprintf(status_file, "Importing pass 2 (sigs)...\n");
+    status_line(status_file, "Importing pass 2 (sigs)...\n");
     {
         auto reader = open_pass(source);
         int32_t current_key = -1;
@@ -232,7 +242,7 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
                 current_key = find_key(lookup, block + RECORD_ID_AT);
                 if (current_key == -1) {
                     // Only possible when the file changed between the passes.
-                    std::fprintf(status_file, "Error finding key in pass 2.\n");
+                    status_line(status_file, "Error finding key in pass 2.\n");
                     return 1;
                 }
             } else if (block[RECORD_TYPE_AT] == RECORD_SIGNATURE) {
@@ -244,15 +254,16 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
                 // Progress at every multiple of 1000, repeated while
                 // signatures are skipped at such a count.
                 if (g.sig_count % 1000 == 0) {
-                    std::fprintf(status_file, "%" PRId64 " sigs imported...\n", g.sig_count);
-                    (void)std::fflush(status_file); // a failure shows in the stream's error flag
+                    status_line(status_file, "%" PRId64 " sigs imported...\n", g.sig_count);
+                    // A failure shows in the stream's error flag.
+                    if (status_file != nullptr) (void)std::fflush(status_file);
                 }
             }
         }
         if (pass_failed(source)) return 1;
     }
-    std::fprintf(status_file, "done.\n");
-    std::fprintf(status_file, "%" PRId64 " sigs imported\n", g.sig_count);
+    status_line(status_file, "done.\n");
+    status_line(status_file, "%" PRId64 " sigs imported\n", g.sig_count);
 
     build_adjacency(g.key_count, edges, true, g.signed_by_start, g.signed_by_keys);
     build_adjacency(g.key_count, edges, false, g.signs_start, g.signs_keys);

@@ -27,7 +27,7 @@ void add_key(key_graph& g, key_lookup& lookup, const char* id_chars);
 
 // Reads the key list twice (keys, then signatures), fills g with the key
 // table and both adjacency directions, and writes the progress lines into
-// status_file. Returns 0, or 1 after a failure that has been reported (the
+// status_file (none when it is null). Returns 0, or 1 after a failure that has been reported (the
 // inconsistency into status_file, a read failure on standard error). When
 // lookup is given, it receives the id lookup the import built.
 int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g,
