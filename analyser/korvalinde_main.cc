@@ -12,6 +12,7 @@
 #include "strong_sets.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -23,6 +24,9 @@ int run(int argc, char** argv) {
     output_streams streams;
     if (open_files(settings, streams) != 0) {
         std::fprintf(stderr, "Error opening files.\n");
+        if (!streams.failed_path.empty())
+            std::fprintf(stderr, "korvalinde: '%s': %s\n", streams.failed_path.c_str(),
+                         std::strerror(streams.failed_errno));
         return 1;
     }
 

@@ -209,15 +209,29 @@ TEST_F(Korvalinde, CommandLine) {
 }
 
 TEST_F(Korvalinde, FilesThatCannotBeOpened) {
+    // The fixed line, then the file and the system's reason.
     run_result r = run({"-o", "out", "missing.keys"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error opening files.\n");
+    EXPECT_EQ(r.err,
+              "Error opening files.\nkorvalinde: 'missing.keys': No such file or directory\n");
     EXPECT_FALSE(fs::exists(dir / "out"));
 
     write_file(dir / "a.keys", four_keys());
     r = run({"-o", "no/such/parent", "a.keys"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error opening files.\n");
+    EXPECT_EQ(r.err,
+              "Error opening files.\nkorvalinde: 'no/such/parent/': No such file or directory\n");
+
+    // A directory in place of each summary file in turn.
+    for (const char* name : {"status.txt", "msd.txt", "othersets.txt", "other.txt"}) {
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out" / name);
+        r = run({"-o", "out", "a.keys"});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err, std::string("Error opening files.\nkorvalinde: 'out/") + name +
+                             "': Is a directory\n");
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 TEST_F(Korvalinde, EmptyKeyList) {
