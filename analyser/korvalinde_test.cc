@@ -182,10 +182,18 @@ TEST_F(Korvalinde, CommandLine) {
     EXPECT_FALSE(fs::exists(dir / "first"));
     EXPECT_EQ(read_file(dir / "second/msd.txt"), "00000001 00000002   0.0000\n");
 
-    // Parsing stops at the first operand: the -o after it is not an option.
-    r = run({"a.keys", "-o", "third"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(fs::exists(dir / "third"));
+    // Parsing stops at the first operand: a second key list, or an option
+    // after it, is a usage error before anything is opened.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"a.keys", "b.keys"}, {"a.keys", "-o", "third"}}) {
+        r = run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "korvalinde: unexpected operand '" + args[1] +
+                             "'\nTry 'korvalinde -h' for help.\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(dir / "third") || fs::exists(dir / "output"));
+    }
+    r = run({"a.keys"});
     EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    1.2500\n");
 
     // An output directory far longer than 256 bytes.
