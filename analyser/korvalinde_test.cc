@@ -271,6 +271,17 @@ TEST_F(Korvalinde, InputThatIsNotAKeyList) {
     // A key list with a few bad records gets no warning.
     write_file(dir / "a.keys", four_keys() + "junk\n");
     EXPECT_EQ(run({"-o", "out", "a.keys"}).err, "");
+
+    // Records whose id is not hexadecimal are passed over, a key with its
+    // signatures: the results are those of the list without them, and no
+    // key 0000000000000000 is made up.
+    write_file(dir / "b.keys", four_keys() + "pZZZZZZZZZZZZZZZZ\n" + record('s', 0, 0xA) +
+                                   record('p', 0, 0xE) + "s    ----    xxxx\n" +
+                                   record('s', 0, 0xD));
+    write_file(dir / "c.keys", four_keys() + record('p', 0, 0xE) + record('s', 0, 0xD));
+    ASSERT_EQ(run({"-o", "skipped", "b.keys"}).status, 0);
+    ASSERT_EQ(run({"-o", "reference", "c.keys"}).status, 0);
+    EXPECT_EQ(tree(dir / "skipped"), tree(dir / "reference"));
 }
 
 TEST_F(Korvalinde, KeysSharingAnIdLowShareOneFile) {

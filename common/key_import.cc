@@ -23,12 +23,33 @@ int hex_value(char c) {
     return -1;
 }
 
-// strtol in base 16 on four characters with a terminator behind them.
-long parse_group(const char* chars) {
+// strtol in base 16 on four characters with a terminator behind them;
+// digits tells whether it read any hexadecimal digit.
+long parse_group(const char* chars, bool* digits = nullptr) {
     char group[5];
     std::memcpy(group, chars, 4);
     group[4] = '\0';
-    return std::strtol(group, nullptr, 16);
+    char* end = nullptr;
+    long value = std::strtol(group, &end, 16);
+    if (digits != nullptr) *digits = end != group;
+    return value;
+}
+
+// Whether the 16 id characters denote an id: each group of four yields a
+// hexadecimal digit as parse_id_half reads it. An id with a group that
+// yields none (prose, blanks) would read as a made-up key such as
+// 0000000000000000.
+bool id_is_hexadecimal(const char* id_chars) {
+    bool plain = true;
+    for (int i = 0; i < 16 && plain; ++i)
+        plain = hex_value(id_chars[i]) >= 0;
+    if (plain) return true;
+    for (int group = 0; group < 4; ++group) {
+        bool digits = false;
+        (void)parse_group(id_chars + 4 * group, &digits); // only whether it has digits
+        if (!digits) return false;
+    }
+    return true;
 }
 
 // Reads a stream in large chunks and hands out consecutive record-sized
@@ -210,6 +231,7 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
             ++blocks;
             if (!well_formed(block)) ++malformed;
             if (block[RECORD_LINE_END_AT] != '\n' || block[RECORD_TYPE_AT] != RECORD_KEY) continue;
+            if (!id_is_hexadecimal(block + RECORD_ID_AT)) continue; // counted as malformed
             if (g.key_count == std::numeric_limits<int32_t>::max()) {
                 std::fprintf(stderr, "korvalinde: too many keys in %s\n", input_path);
                 return 1;
@@ -238,7 +260,14 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
         int32_t current_key = -1;
         while (const char* block = next_block(reader)) {
             if (block[RECORD_LINE_END_AT] != '\n') continue;
+            const bool id_read = id_is_hexadecimal(block + RECORD_ID_AT);
             if (block[RECORD_TYPE_AT] == RECORD_KEY) {
+                // The signatures of a key passed over in pass 1 are passed
+                // over with it.
+                if (!id_read) {
+                    current_key = -1;
+                    continue;
+                }
                 current_key = find_key(lookup, block + RECORD_ID_AT);
                 if (current_key == -1) {
                     // Only possible when the file changed between the passes.
@@ -246,7 +275,7 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
                     return 1;
                 }
             } else if (block[RECORD_TYPE_AT] == RECORD_SIGNATURE) {
-                int32_t signer = find_key(lookup, block + RECORD_ID_AT);
+                int32_t signer = id_read ? find_key(lookup, block + RECORD_ID_AT) : -1;
                 if (signer != -1 && current_key != -1) {
                     edges.emplace_back(signer, current_key);
                     ++g.sig_count;

@@ -3,7 +3,9 @@
 // The key list (key_list_format.h) is read in fixed record-sized blocks from
 // the start of the file. Blocks whose last byte is not a line end, and record
 // types other than "p" and "s", are passed over; the id characters are read
-// as parse_id_half describes, more loosely than writers write them.
+// as parse_id_half describes, more loosely than writers write them. A record
+// whose id has a group of four characters without a hexadecimal digit is
+// passed over too, and so are the signatures under such a "p" record.
 #pragma once
 
 #include "key_graph.h"
