@@ -35,21 +35,40 @@ long parse_group(const char* chars, bool* digits = nullptr) {
     return value;
 }
 
-// Whether the 16 id characters denote an id: each group of four yields a
-// hexadecimal digit as parse_id_half reads it. An id with a group that
-// yields none (prose, blanks) would read as a made-up key such as
-// 0000000000000000.
-bool id_is_hexadecimal(const char* id_chars) {
-    bool plain = true;
-    for (int i = 0; i < 16 && plain; ++i)
-        plain = hex_value(id_chars[i]) >= 0;
-    if (plain) return true;
-    for (int group = 0; group < 4; ++group) {
+// A key id as read from the 16 id characters of a record.
+struct record_id {
+    uint32_t high = 0;
+    uint32_t low = 0;
+};
+
+bool read_loose_id(const char* chars, record_id& id) {
+    for (size_t group = 0; group < 16; group += 4) {
         bool digits = false;
-        (void)parse_group(id_chars + 4 * group, &digits); // only whether it has digits
+        (void)parse_group(chars + group, &digits); // only whether it has digits
         if (!digits) return false;
     }
+    id = {parse_id_half(chars), parse_id_half(chars + 8)};
     return true;
+}
+
+// Reads the 16 id characters as parse_id_half reads each half. Returns false
+// when a group of four yields no hexadecimal digit: such an id (prose,
+// blanks) would read as a made-up key such as 0000000000000000.
+bool read_id(const char* chars, record_id& id) {
+    uint64_t value = 0;
+    for (int i = 0; i < 16; ++i) {
+        int digit = hex_value(chars[i]);
+        if (digit < 0) return read_loose_id(chars, id);
+        value = value << 4 | static_cast<uint64_t>(digit);
+    }
+    id = {static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)};
+    return true;
+}
+
+void append_key(key_graph& g, key_lookup& lookup, record_id id) {
+    g.key_table.push_back({id.high, id.low});
+    remember_key(g, lookup, g.key_count);
+    ++g.key_count;
 }
 
 // Reads a stream in large chunks and hands out consecutive record-sized
@@ -142,9 +161,7 @@ int32_t find_key(const key_lookup& lookup, const char* id_chars) {
 }
 
 void add_key(key_graph& g, key_lookup& lookup, const char* id_chars) {
-    g.key_table.push_back({parse_id_half(id_chars), parse_id_half(id_chars + 8)});
-    remember_key(g, lookup, g.key_count);
-    ++g.key_count;
+    append_key(g, lookup, {parse_id_half(id_chars), parse_id_half(id_chars + 8)});
 }
 
 namespace {
@@ -231,12 +248,13 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
             ++blocks;
             if (!well_formed(block)) ++malformed;
             if (block[RECORD_LINE_END_AT] != '\n' || block[RECORD_TYPE_AT] != RECORD_KEY) continue;
-            if (!id_is_hexadecimal(block + RECORD_ID_AT)) continue; // counted as malformed
+            record_id id;
+            if (!read_id(block + RECORD_ID_AT, id)) continue; // counted as malformed
             if (g.key_count == std::numeric_limits<int32_t>::max()) {
                 std::fprintf(stderr, "korvalinde: too many keys in %s\n", input_path);
                 return 1;
             }
-            add_key(g, lookup, block + RECORD_ID_AT);
+            append_key(g, lookup, id);
         }
         if (pass_failed(source)) return 1;
         // The records are still read by the rules above; a warning only
@@ -260,22 +278,25 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
         int32_t current_key = -1;
         while (const char* block = next_block(reader)) {
             if (block[RECORD_LINE_END_AT] != '\n') continue;
-            const bool id_read = id_is_hexadecimal(block + RECORD_ID_AT);
-            if (block[RECORD_TYPE_AT] == RECORD_KEY) {
+            const char type = block[RECORD_TYPE_AT];
+            if (type != RECORD_KEY && type != RECORD_SIGNATURE) continue;
+            record_id id;
+            const bool id_read = read_id(block + RECORD_ID_AT, id);
+            if (type == RECORD_KEY) {
                 // The signatures of a key passed over in pass 1 are passed
                 // over with it.
                 if (!id_read) {
                     current_key = -1;
                     continue;
                 }
-                current_key = find_key(lookup, block + RECORD_ID_AT);
+                current_key = lookup_key(lookup, id.high, id.low);
                 if (current_key == -1) {
                     // Only possible when the file changed between the passes.
                     status_line(status_file, "Error finding key in pass 2.\n");
                     return 1;
                 }
-            } else if (block[RECORD_TYPE_AT] == RECORD_SIGNATURE) {
-                int32_t signer = id_read ? find_key(lookup, block + RECORD_ID_AT) : -1;
+            } else {
+                int32_t signer = id_read ? lookup_key(lookup, id.high, id.low) : -1;
                 if (signer != -1 && current_key != -1) {
                     edges.emplace_back(signer, current_key);
                     ++g.sig_count;
