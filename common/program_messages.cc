@@ -68,8 +68,8 @@ bool known_long_option(const std::string& written, const option* long_options) {
 
 } // namespace
 
-void set_program_name(const char* program) {
-    name = program;
+void set_program_name(const char* program_name_text) {
+    name = program_name_text;
 }
 
 const char* program_name() {

@@ -7,7 +7,7 @@
 #include <string>
 
 // The program's name for every message; set before anything is printed.
-void set_program_name(const char* name);
+void set_program_name(const char* program_name_text);
 const char* program_name();
 
 // Writes text (the usage) on standard output. Returns the exit status: 0, or
