@@ -96,10 +96,19 @@ $try
         [ "$(sed -n 2p "$work/err")" = "$try" ] || fail "$name $bad: '$(cat "$work/err")'"
 done
 
-# A names file without an end: its one line outgrows any memory.
+# A names file without an end, through a FIFO: distinct, well-formed lines
+# that outgrow any memory (a line longer than a names line may be is cut, so
+# one endless line would not do). The writer dies of SIGPIPE when the
+# program ends.
+mkfifo "$work/names"
+endless_names() {
+    awk 'BEGIN { for (i = 1; ; i++) printf "%016X\tname %d\n", i, i }' >"$work/names" 2>/dev/null &
+}
 out_of_memory 25000 korvalinde-keylist "$keylist" -j 1 "$work/listing"
-out_of_memory 200000 korvalinde-html "$html" -N /dev/zero -o "$work/page.html" "$work/run"
-out_of_memory 200000 korvalinde-path "$path" -i "$sample" -N /dev/zero "$a" "$b"
+endless_names
+out_of_memory 200000 korvalinde-html "$html" -N "$work/names" -o "$work/page.html" "$work/run"
+endless_names
+out_of_memory 200000 korvalinde-path "$path" -i "$sample" -N "$work/names" "$a" "$b"
 out_of_memory 200000 keygen "$keygen" -n 2000000000
 out_of_memory 200000 pgpgen "$pgpgen" -n 2000000000
 out_of_memory 200000 shapegen "$shapegen" ring 50000000
