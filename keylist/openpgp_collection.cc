@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr unsigned CLASS_KEY_REVOCATION = 0x20;
-constexpr unsigned CLASS_CERTIFICATION_REVOCATION = 0x30;
 // SHA-1 certifications by other keys made after this time do not count
 // (2019-01-19 00:00:00 UTC): SHA-1 collisions make them forgeable.
 constexpr int64_t SHA1_CERTIFICATION_CUTOFF = 1547856000;
@@ -22,10 +20,6 @@ constexpr size_t MATERIAL_MAX = 4200;
 // A user id is kept for --names up to this length.
 constexpr size_t USER_ID_KEPT = 1024;
 constexpr uint64_t MESSAGES_MAX = 1000;
-
-bool is_certification(unsigned sig_class) {
-    return sig_class >= 0x10 && sig_class <= 0x13;
-}
 
 void add_verdict(openpgp_counts& counts, verdict v) {
     ++counts.verdicts[static_cast<size_t>(v)];
@@ -47,7 +41,7 @@ void prepare_verification(openpgp_collection& c, const signature_packet& sig, bo
     digest_update(c.digest, kp);
     digest_update(c.digest, c.key_body);
     if (over_user_id) {
-        if (sig.version == 4) {
+        if (sig.version == SIG_VERSION_4) {
             const std::array<uint8_t, 5> up = user_id_prefix(c.user_id_tag, c.user_id.size());
             digest_update(c.digest, up);
         }
@@ -90,7 +84,7 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
     event.signer = sig.issuer;
     bool over_user_id = true;
     bool self = sig.issuer == c.key.key_id;
-    if (c.where == place::key && sig.sig_class == CLASS_KEY_REVOCATION) {
+    if (c.where == place::key && sig.sig_class == SIG_KEY_REVOCATION) {
         // Only the key itself revokes it here; without an issuer the
         // signature can only be the key's own (it is checked against it).
         if (sig.issuer == 0) event.signer = c.key.key_id;
@@ -104,7 +98,7 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
             event.expires = sig.key_lifetime;
             if (sig.primary_user_id) event.flags |= EVENT_PRIMARY_USER_ID;
         }
-    } else if (c.where == place::user_id && sig.sig_class == CLASS_CERTIFICATION_REVOCATION) {
+    } else if (c.where == place::user_id && sig.sig_class == SIG_CERTIFICATION_REVOCATION) {
         if (self) return;
         event.kind = event_kind::revocation;
     } else {

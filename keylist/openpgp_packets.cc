@@ -1,11 +1,11 @@
 #include "openpgp_packets.h"
 
+#include "openpgp_constants.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-constexpr unsigned TAG_PUBLIC_KEY = 6;
 
 // The result of reading a packet header or a length at the front of bytes.
 struct header {
@@ -19,50 +19,52 @@ struct header {
     bool too_large = false; // partial pieces adding up beyond PACKET_BODY_MAX
 };
 
-// A new-format length at p (also used between partial pieces).
+// RFC 4880 4.2.2, RFC 9580 4.2.1: a new-format length at p (also used
+// between partial pieces).
 header read_new_length(const uint8_t* p, size_t avail) {
     header h;
     if (avail < 1) return h;
     const unsigned first = p[0];
-    if (first < 192) {
+    if (first < LENGTH_TWO_OCTETS_FIRST) {
         h.size = 1;
         h.length = first;
-    } else if (first < 224) {
+    } else if (first < LENGTH_PARTIAL_FIRST) {
         if (avail < 2) return h;
         h.size = 2;
-        h.length = ((first - 192) << 8) + p[1] + 192;
-    } else if (first == 255) {
+        h.length = ((first - LENGTH_TWO_OCTETS_FIRST) << 8) + p[1] + LENGTH_TWO_OCTETS_OFFSET;
+    } else if (first == LENGTH_FIVE_OCTETS) {
         if (avail < 5) return h;
         h.size = 5;
         h.length = uint64_t{p[1]} << 24 | uint64_t{p[2]} << 16 | uint64_t{p[3]} << 8 | p[4];
     } else {
         h.size = 1;
-        h.length = uint64_t{1} << (first & 0x1F);
+        h.length = uint64_t{1} << (first & LENGTH_PARTIAL_EXPONENT_MASK);
         h.partial = true;
     }
     h.result = header::kind::ok;
     return h;
 }
 
+// RFC 4880 4.2, RFC 9580 4.2: a packet header (old or new format) at p.
 header read_header(const uint8_t* p, size_t avail) {
     header h;
     if (avail < 1) return h;
     const unsigned ctb = p[0];
-    if ((ctb & 0x80) == 0) {
+    if ((ctb & CTB_ALWAYS_SET) == 0) {
         h.result = header::kind::invalid;
         h.what = "not a packet header";
         return h;
     }
-    if ((ctb & 0x40) != 0) {
+    if ((ctb & CTB_NEW_FORMAT) != 0) {
         header length = read_new_length(p + 1, avail - 1);
         if (length.result != header::kind::ok) return length;
-        length.tag = ctb & 0x3F;
+        length.tag = ctb & CTB_NEW_TAG_MASK;
         length.size += 1;
         h = length;
     } else {
-        h.tag = (ctb >> 2) & 0x0F;
-        const unsigned type = ctb & 3;
-        if (type == 3) {
+        h.tag = (ctb >> CTB_OLD_TAG_SHIFT) & CTB_OLD_TAG_MASK;
+        const unsigned type = ctb & CTB_OLD_LENGTH_TYPE_MASK;
+        if (type == OLD_LENGTH_INDETERMINATE) {
             h.result = header::kind::invalid;
             h.what = "packet of indeterminate length";
             return h;
@@ -76,7 +78,7 @@ header read_header(const uint8_t* p, size_t avail) {
         h.length = length;
         h.result = header::kind::ok;
     }
-    if (h.tag == 0) {
+    if (h.tag == TAG_RESERVED) {
         h.result = header::kind::invalid;
         h.what = "packet with the reserved tag 0";
     }
@@ -88,14 +90,19 @@ enum class verdict { yes, no, need_more };
 
 verdict starts_public_key(const uint8_t* p, size_t avail) {
     const unsigned ctb = p[0];
-    if (ctb != 0x98 && ctb != 0x99 && ctb != 0x9A && ctb != 0xC6) return verdict::no;
+    if (ctb != old_format_ctb(TAG_PUBLIC_KEY, OLD_LENGTH_ONE_OCTET) &&
+        ctb != old_format_ctb(TAG_PUBLIC_KEY, OLD_LENGTH_TWO_OCTETS) &&
+        ctb != old_format_ctb(TAG_PUBLIC_KEY, OLD_LENGTH_FOUR_OCTETS) &&
+        ctb != new_format_ctb(TAG_PUBLIC_KEY))
+        return verdict::no;
     const header h = read_header(p, avail);
     if (h.result == header::kind::need_more) return verdict::need_more;
     if (h.result != header::kind::ok || h.tag != TAG_PUBLIC_KEY || h.partial) return verdict::no;
-    if (h.length < 6 || h.length > PACKET_BODY_MAX) return verdict::no;
+    // No key packet is shorter than the version, creation time and algorithm.
+    if (h.length < KEY_V4_HEADER_SIZE || h.length > PACKET_BODY_MAX) return verdict::no;
     if (avail <= h.size) return verdict::need_more;
     const unsigned version = p[h.size];
-    return version >= 3 && version <= 5 ? verdict::yes : verdict::no;
+    return version >= KEY_VERSION_3 && version <= KEY_VERSION_5 ? verdict::yes : verdict::no;
 }
 
 void consume(packet_stream& s, size_t n) {
