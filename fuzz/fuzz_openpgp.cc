@@ -30,8 +30,8 @@ result read_all(const uint8_t* data, size_t size, size_t chunk, bool armored, bo
     stream.on_packet = [&c](unsigned tag, std::span<const uint8_t> body, uint64_t offset) {
         take_openpgp_packet(c, tag, body, offset);
     };
-    stream.on_error = [&c](uint64_t, const std::string&, bool resync) {
-        if (resync) end_openpgp_block(c);
+    stream.on_error = [&c](uint64_t, const std::string&, framing_problem problem) {
+        if (ends_key_block(problem)) end_openpgp_block(c);
     };
     armor_decoder armor;
     armor.on_data = [&stream](std::span<const uint8_t> d) {

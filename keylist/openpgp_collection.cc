@@ -20,6 +20,7 @@ constexpr size_t MATERIAL_MAX = 4200;
 // A user id is kept for --names up to this length.
 constexpr size_t USER_ID_KEPT = 1024;
 constexpr uint64_t MESSAGES_MAX = 1000;
+constexpr uint64_t NOTICES_MAX = 100;
 
 void add_verdict(openpgp_counts& counts, verdict v) {
     ++counts.verdicts[static_cast<size_t>(v)];
@@ -218,6 +219,17 @@ void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& 
     if (c.messages > MESSAGES_MAX) return;
     std::string line = c.input_name + ": offset " + std::to_string(offset) + ": " + what;
     if (c.messages == MESSAGES_MAX) line += " (further messages left out)";
+    c.warn(line);
+}
+
+void openpgp_notice(openpgp_collection& c, uint64_t offset, const std::string& what) {
+    if (!c.warn) return;
+    ++c.notices;
+    if (c.notices > NOTICES_MAX) return;
+    std::string line = c.input_name + ": ";
+    if (offset != NO_OFFSET) line += "offset " + std::to_string(offset) + ": ";
+    line += what;
+    if (c.notices == NOTICES_MAX) line += " (further warnings left out; -v counts them)";
     c.warn(line);
 }
 

@@ -120,7 +120,8 @@ struct openpgp_collection {
     std::deque<key_appearance> blocks;
     std::deque<sig_event> events;
     openpgp_counts counts;
-    uint64_t messages = 0;
+    uint64_t messages = 0; // -v warnings
+    uint64_t notices = 0;  // warnings printed without -v
 
     // The key block being read.
     enum class place { none, skipping, key, user_id, subkey };
@@ -142,6 +143,11 @@ void end_openpgp_block(openpgp_collection& c);
 
 // Reports a problem at offset of the current input (at -v; the first 1000).
 void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& what);
+
+// Reports a loss of key data at offset of the current input, or about the
+// whole input at NO_OFFSET, whether -v is given or not (the first 100).
+constexpr uint64_t NO_OFFSET = UINT64_MAX;
+void openpgp_notice(openpgp_collection& c, uint64_t offset, const std::string& what);
 
 // Verifies every pending signature on up to threads threads (at least one);
 // progress, when set, is called now and then with the number done.
