@@ -437,7 +437,9 @@ void print_openpgp_summary(const keylist_reading& r) {
                  "korvalinde-keylist: OpenPGP: %llu key blocks, %llu skipped as malformed, %llu "
                  "secret keys skipped, %llu framing errors, %llu bytes of junk, %llu oversized "
                  "packets, %llu packets cut off, %llu malformed signatures, %llu armored blocks "
-                 "rejected\n",
+                 "rejected\n"
+                 "korvalinde-keylist: keys over the limits: %llu, with %llu user ids and %llu "
+                 "signatures skipped\n",
                  static_cast<unsigned long long>(c.key_blocks),
                  static_cast<unsigned long long>(c.malformed_blocks),
                  static_cast<unsigned long long>(c.secret_blocks),
@@ -446,7 +448,10 @@ void print_openpgp_summary(const keylist_reading& r) {
                  static_cast<unsigned long long>(r.oversized_packets),
                  static_cast<unsigned long long>(r.cut_off_packets),
                  static_cast<unsigned long long>(c.malformed_signatures),
-                 static_cast<unsigned long long>(r.armor_errors));
+                 static_cast<unsigned long long>(r.armor_errors),
+                 static_cast<unsigned long long>(c.keys_over_limits),
+                 static_cast<unsigned long long>(c.skipped_user_ids),
+                 static_cast<unsigned long long>(c.skipped_signatures));
     std::string line = r.openpgp.verify ? "korvalinde-keylist: signatures checked:"
                                         : "korvalinde-keylist: signatures (not verified):";
     bool first = true;

@@ -84,4 +84,22 @@ grep -q "^s$B$" by-name.keys || fail "partial pieces: B's certification lost: $(
 cat partial | "$KEYLIST" --no-verify - >by-pipe.keys || fail "partial pieces from a pipe failed"
 same by-name.keys by-pipe.keys "partial pieces from a pipe"
 
+# Floods: 4096 user ids with a certification each, then 2^17 certifications
+# on one user id: what is over the limits is skipped, counted and reported.
+uid >pair
+cert >>pair
+double pair 12
+key 376 >flood
+cat pair >>flood
+cert >sigs
+double sigs 17
+key 375 >>flood
+uid >>flood
+cat sigs >>flood
+keylist 0 -v --no-verify -o flood.keys flood
+[ "$(grep -c "^s$B$" flood.keys)" = 2 ] || fail "floods: certifications lost: $(cat flood.keys)"
+has err "^korvalinde-keylist: flood: key [0-9A-F]*: 96 user ids and 96 signatures over the limits"
+has err "^korvalinde-keylist: flood: key [0-9A-F]*: 0 user ids and 31072 signatures over the limits"
+has err "keys over the limits: 2, with 96 user ids and 31168 signatures skipped"
+
 [ "$failures" -eq 0 ] && echo "all passed" || { echo "$failures failure(s)"; exit 1; }
