@@ -47,13 +47,13 @@ same reference.keys inside.keys "input starting inside a packet"
 has err "^korvalinde-keylist: starts-inside: offset 0: 45 bytes skipped up to the next public key$"
 
 # An input cut inside a key packet: the cut is always reported, at -v counted.
-cp "$f2" cut
-head -c 40 "$f3" >>cut
+cp "$f2" truncated
+head -c 40 "$f3" >>truncated
 keylist 0 -o reference.keys "$f2"
-keylist 0 -o cut.keys cut
-same reference.keys cut.keys "input cut inside a key packet"
-has err "^korvalinde-keylist: cut: offset $(wc -c <"$f2"): packet cut off by the end of the input$"
-keylist 0 -v -o cut.keys cut
+keylist 0 -o truncated.keys truncated
+same reference.keys truncated.keys "input cut inside a key packet"
+has err "^korvalinde-keylist: truncated: offset $(wc -c <"$f2"): packet cut off by the end of the input$"
+keylist 0 -v -o truncated.keys truncated
 has err ", 1 packets cut off,"
 # Pieces of a split dump: each piece after the first starts inside a packet.
 cat "$f1" "$f2" "$f3" >whole
@@ -64,7 +64,7 @@ has err "^korvalinde-keylist: piece.ab: offset 0: [0-9]* bytes skipped up to the
 
 # Handmade packets: key A (a v4 RSA key packet with a one-byte modulus), a
 # user id, and certifications by B (unverified, they count).
-key() { printf "\\231\\000\\014\\004\\000\\000\\000\\000\\001\\000\\010\\$1\\000\\002\\003"; }
+key() { printf '\231\000\014\004\000\000\000\000\001\000\010%b\000\002\003' "\\0$1"; }
 uid() { printf '\264\001a'; }
 cert() {
     printf '\210\035\004\020\001\010\000\006\005\002\000\000\000\001'
@@ -74,13 +74,16 @@ B=BBBB00000000000B
 
 # A user id in one-byte partial-length pieces, from standard input (a pipe)
 # as by name.
-key 377 >partial
-printf '\315' >>partial
-head -c 200000 /dev/zero | tr '\0' '\340' >>partial
-printf '\000' >>partial
-cert >>partial
+{
+    key 377
+    printf '\315'
+    head -c 200000 /dev/zero | tr '\0' '\340'
+    printf '\000'
+    cert
+} >partial
 keylist 0 --no-verify -o by-name.keys partial
 grep -q "^s$B$" by-name.keys || fail "partial pieces: B's certification lost: $(cat by-name.keys)"
+# shellcheck disable=SC2002 # a pipe on purpose
 cat partial | "$KEYLIST" --no-verify - >by-pipe.keys || fail "partial pieces from a pipe failed"
 same by-name.keys by-pipe.keys "partial pieces from a pipe"
 
@@ -89,13 +92,15 @@ same by-name.keys by-pipe.keys "partial pieces from a pipe"
 uid >pair
 cert >>pair
 double pair 12
-key 376 >flood
-cat pair >>flood
 cert >sigs
 double sigs 17
-key 375 >>flood
-uid >>flood
-cat sigs >>flood
+{
+    key 376
+    cat pair
+    key 375
+    uid
+    cat sigs
+} >flood
 keylist 0 -v --no-verify -o flood.keys flood
 [ "$(grep -c "^s$B$" flood.keys)" = 2 ] || fail "floods: certifications lost: $(cat flood.keys)"
 has err "^korvalinde-keylist: flood: key [0-9A-F]*: 96 user ids and 96 signatures over the limits"
