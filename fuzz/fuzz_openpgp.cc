@@ -9,6 +9,7 @@
 #include "key_list_table.h"
 #include "openpgp_armor.h"
 #include "openpgp_collection.h"
+#include "openpgp_names.h"
 #include "openpgp_packets.h"
 
 #include <cstdint>
@@ -51,7 +52,8 @@ result read_all(const uint8_t* data, size_t size, size_t chunk, bool armored, bo
     if (armored) finish_armor(armor);
     finish_packets(stream);
     end_openpgp_block(c);
-    if (verify) verify_signatures(c, 1, nullptr);
+    verify_signatures(c, 1, nullptr);
+    choose_user_ids(c);
     key_list_table table;
     keylist_counts counts;
     add_openpgp_keys(c, table, counts);

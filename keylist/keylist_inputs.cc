@@ -3,6 +3,7 @@
 #include "listing_parser.h"
 #include "names_file.h"
 #include "openpgp_armor.h"
+#include "openpgp_names.h"
 #include "openpgp_packets.h"
 
 #include <algorithm>
@@ -330,7 +331,8 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
     end_openpgp_block(c);
     show_reading(p, 0, r, true);
 
-    if (c.verify) {
+    // Unverified, the self-signatures that choose names are still checked.
+    if (c.verify || c.keep_self_signatures) {
         unsigned threads = settings.threads;
         if (threads == 0) {
             const long online = sysconf(_SC_NPROCESSORS_ONLN);
@@ -354,6 +356,7 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
         if (p.enabled) p.shown = true;
     }
     end_progress(p);
+    if (!settings.names_path.empty()) choose_user_ids(c);
     add_openpgp_keys(c, r.table, r.counts);
     return true;
 }

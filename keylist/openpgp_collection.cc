@@ -99,15 +99,19 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
             if (sig.primary_user_id) event.flags |= EVENT_PRIMARY_USER_ID;
         }
     } else if (c.where == place::user_id && sig.sig_class == SIG_CERTIFICATION_REVOCATION) {
-        if (self) return;
+        // The key's revocation of its own user id only matters to its name.
+        if (self && !c.keep_self_signatures) return;
         event.kind = event_kind::revocation;
     } else {
         return; // on a subkey, directly on the key, or of a class the rules ignore
     }
-    // Unverified: everything counts; self-certifications are never looked at
-    // unless --names or --as-of needs them (they count nowhere).
-    const bool unchecked =
-        !c.verify || (self && event.kind == event_kind::certification && !c.keep_self_signatures);
+    // Self-signatures on user ids are never looked at unless the name or the
+    // key's expiration is needed (they count nowhere else); then they are
+    // verified even without verification of the rest, as an unverified
+    // self-signature says nothing about which user id the key holder wrote.
+    // Unverified, everything else counts.
+    const bool on_own_user_id = self && event.kind != event_kind::key_revocation;
+    const bool unchecked = on_own_user_id ? !c.keep_self_signatures : !c.verify;
     if (unchecked) {
         event.result = verdict::valid;
     } else if (!self && is_certification(sig.sig_class) && sig.hash_algorithm == HASH_SHA1 &&
@@ -120,7 +124,7 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
     }
     if (event.result != verdict::pending && event.result != verdict::valid)
         add_verdict(c.counts, event.result);
-    else if (!c.verify)
+    else if (event.result == verdict::valid && !c.verify)
         add_verdict(c.counts, verdict::valid);
     c.events.push_back(event);
 }
@@ -438,49 +442,4 @@ void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylis
         const bool kept = finish_key_block(block, counts);
         add_key_block(table, a.id, kept, block.signers);
     }
-}
-
-bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out) {
-    const uint32_t position = find_position(c.key_positions, id);
-    if (position == key_index::EMPTY) return false;
-    const key_appearance& a = c.blocks[c.keys[position].first_block];
-    const sig_event* first = nullptr;        // the first user id
-    const sig_event* first_signed = nullptr; // the first with a valid self-signature
-    const sig_event* flagged = nullptr;      // primary by its latest self-signature
-    int64_t flagged_time = NO_TIME;
-    const sig_event* current = nullptr;
-    int64_t current_latest = NO_TIME;
-    bool current_flag = false;
-    auto close = [&]() {
-        if (current == nullptr || current_latest == NO_TIME) return;
-        if (first_signed == nullptr) first_signed = current;
-        if (current_flag && (flagged == nullptr || current_latest > flagged_time)) {
-            flagged = current;
-            flagged_time = current_latest;
-        }
-    };
-    for (uint64_t i = a.first_event; i < a.end_event; ++i) {
-        const sig_event& e = c.events[i];
-        if (e.kind == event_kind::user_id || e.kind == event_kind::subkey) {
-            close();
-            current = nullptr;
-            if (e.kind == event_kind::user_id && e.blob != byte_arena::NONE) {
-                current = &e;
-                current_latest = NO_TIME;
-                current_flag = false;
-                if (first == nullptr) first = &e;
-            }
-        } else if (current != nullptr && e.kind == event_kind::certification && e.signer == id &&
-                   e.result == verdict::valid && e.created >= current_latest) {
-            current_latest = e.created;
-            current_flag = (e.flags & EVENT_PRIMARY_USER_ID) != 0;
-        }
-    }
-    close();
-    const sig_event* chosen = flagged != nullptr        ? flagged
-                              : first_signed != nullptr ? first_signed
-                                                        : first;
-    if (chosen == nullptr) return false;
-    out.assign(reinterpret_cast<const char*>(arena_at(c.arena, chosen->blob)), chosen->signer);
-    return true;
 }

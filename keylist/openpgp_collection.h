@@ -15,8 +15,9 @@
 // of 1,000,000 keys with 6,000,000 certifications by Ed25519 keys holds
 // about 1.1 GB at its peak, whatever the size of the dump. Everything is kept
 // in large chunks (no container that doubles and copies at that scale).
-// Self-signatures are verified only when something needs them (--names or
-// --as-of): the primary user id and the key's expiration time.
+// Self-signatures (and self-revocations of user ids) are kept and verified
+// only when something needs them (--names or --as-of), with or without the
+// verification of the rest: the primary user id and the key's expiration.
 #pragma once
 
 #include "key_block.h"
@@ -87,6 +88,7 @@ struct stored_key {
     uint16_t material_size = 0;
     uint32_t first_block = 0; // where the key appears first
     uint64_t material = byte_arena::NONE;
+    uint64_t name_event = byte_arena::NONE; // its primary user id (openpgp_names)
 };
 
 struct key_appearance {
@@ -150,7 +152,3 @@ void verify_signatures(openpgp_collection& c, unsigned threads,
 
 // Replays every key block through the rules into the table.
 void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylist_counts& counts);
-
-// The primary user id of a key read (raw bytes), or nothing when the key is
-// not in the collection or has no user id.
-bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out);

@@ -45,12 +45,14 @@ void signature_head(uint8_t algorithm, const signature_spec& spec, bytes& head, 
         const uint8_t yes = 1;
         append_subpacket(hashed, 25, std::span(&yes, 1));
     }
+    hashed.insert(hashed.end(), spec.extra_hashed.begin(), spec.extra_hashed.end());
     bytes fingerprint = {4};
     fingerprint.insert(fingerprint.end(), spec.issuer_fingerprint.begin(),
                        spec.issuer_fingerprint.end());
     append_subpacket(hashed, 33, fingerprint);
     if (spec.issuer_key_id)
         append_subpacket(unhashed, 16, std::span(spec.issuer_fingerprint).subspan(12));
+    if (spec.named_algorithm != 0) algorithm = spec.named_algorithm;
     head = {4, spec.sig_class, algorithm, spec.hash_algorithm};
     put16(head, hashed.size());
     head.insert(head.end(), hashed.begin(), hashed.end());
