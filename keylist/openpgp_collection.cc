@@ -61,7 +61,8 @@ void prepare_verification(openpgp_collection& c, const signature_packet& sig, bo
     const std::span<const uint8_t> digest(d.data(), d.size());
     const std::span<const uint8_t> fpr =
         sig.has_issuer_fpr ? std::span<const uint8_t>(sig.issuer_fpr) : std::span<const uint8_t>();
-    event.blob = arena_put(c.arena, {digest, fpr, sig.fields});
+    const uint8_t algorithm = static_cast<uint8_t>(sig.pub_algorithm);
+    event.blob = arena_put(c.arena, {digest, fpr, sig.fields, std::span(&algorithm, 1)});
     event.digest_size = static_cast<uint8_t>(d.size());
     event.fields_size = static_cast<uint16_t>(sig.fields.size());
     if (sig.has_issuer_fpr) event.flags |= EVENT_ISSUER_FPR;
@@ -119,6 +120,8 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
         event.result = verdict::weak_hash;
     } else if (sig.issuer == 0 && event.kind != event_kind::key_revocation) {
         event.result = verdict::signer_absent;
+    } else if (sig.unknown_critical) {
+        event.result = verdict::unknown_critical;
     } else {
         prepare_verification(c, sig, over_user_id, event);
     }
@@ -154,6 +157,7 @@ void start_block(openpgp_collection& c, std::span<const uint8_t> body, uint64_t 
         k.material_size = static_cast<uint16_t>(c.key.material.size());
         k.material = arena_put(c.arena, {c.key.material});
         k.first_block = block_number;
+        k.created = static_cast<uint32_t>(c.key.created);
         insert_position(c.key_positions, c.key.key_id, static_cast<uint32_t>(c.keys.size()));
         c.keys.push_back(k);
     }
@@ -210,6 +214,16 @@ const char* verdict_name(verdict v) {
         return "malformed";
     case verdict::weak_hash:
         return "SHA-1 after 2019-01-19";
+    case verdict::key_size_refused:
+        return "signer's key size refused";
+    case verdict::hash_too_short:
+        return "hash too short for the signer's key";
+    case verdict::unknown_critical:
+        return "unknown critical subpacket";
+    case verdict::algorithm_mismatch:
+        return "algorithm not the signer's";
+    case verdict::predates_signer:
+        return "made before the signer's key";
     case verdict::count_:
         break;
     }
@@ -285,6 +299,49 @@ void end_openpgp_block(openpgp_collection& c) {
 
 namespace {
 
+verdict verdict_of(check_result r) {
+    switch (r) {
+    case check_result::valid:
+        return verdict::valid;
+    case check_result::bad_signature:
+        return verdict::bad_signature;
+    case check_result::unsupported_algorithm:
+        return verdict::unsupported_algorithm;
+    case check_result::unsupported_curve:
+        return verdict::unsupported_curve;
+    case check_result::unsupported_hash:
+        return verdict::unsupported_hash;
+    case check_result::key_size_refused:
+        return verdict::key_size_refused;
+    case check_result::hash_too_short:
+        return verdict::hash_too_short;
+    case check_result::malformed:
+        break;
+    }
+    return verdict::malformed;
+}
+
+// The verdict on one event by the stored signer whose key is loaded (with
+// result loaded); stored is null when the signer is absent.
+verdict judge(const openpgp_collection& c, const sig_event& e, const stored_key* stored,
+              const verify_key& key, check_result loaded) {
+    const uint8_t* blob = arena_at(c.arena, e.blob);
+    const std::span<const uint8_t> digest(blob, e.digest_size);
+    const uint8_t* fields = blob + e.digest_size;
+    const bool named_by_fingerprint = (e.flags & EVENT_ISSUER_FPR) != 0;
+    // Absent, or another key with the same key id as the issuer's.
+    if (stored == nullptr ||
+        (named_by_fingerprint && std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0))
+        return verdict::signer_absent;
+    if (loaded != check_result::valid) return verdict_of(loaded);
+    if (named_by_fingerprint) fields += stored->fpr.size();
+    const uint8_t named_algorithm = fields[e.fields_size];
+    if (named_algorithm != stored->algorithm) return verdict::algorithm_mismatch;
+    if (e.created < int64_t{stored->created}) return verdict::predates_signer;
+    return verdict_of(check_signature(key, e.hash_algorithm, digest,
+                                      std::span<const uint8_t>(fields, e.fields_size)));
+}
+
 // Verifies the events listed in order[first, last), all by one signer.
 void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, size_t first,
                   size_t last, uint64_t counts[]) {
@@ -302,47 +359,8 @@ void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, siz
     }
     for (size_t i = first; i < last; ++i) {
         sig_event& e = c.events[order[i]];
-        const uint8_t* blob = arena_at(c.arena, e.blob);
-        const std::span<const uint8_t> digest(blob, e.digest_size);
-        const uint8_t* fields = blob + e.digest_size;
-        verdict v;
-        // Absent, or another key with the same key id as the issuer's.
-        const bool absent =
-            stored == nullptr || ((e.flags & EVENT_ISSUER_FPR) != 0 &&
-                                  std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0);
-        if (absent) {
-            v = verdict::signer_absent;
-        } else if (loaded != check_result::valid) {
-            v = loaded == check_result::unsupported_algorithm ? verdict::unsupported_algorithm
-                : loaded == check_result::unsupported_curve   ? verdict::unsupported_curve
-                                                              : verdict::malformed;
-        } else {
-            if ((e.flags & EVENT_ISSUER_FPR) != 0) fields += stored->fpr.size();
-            const check_result r = check_signature(key, e.hash_algorithm, digest,
-                                                   std::span<const uint8_t>(fields, e.fields_size));
-            switch (r) {
-            case check_result::valid:
-                v = verdict::valid;
-                break;
-            case check_result::bad_signature:
-                v = verdict::bad_signature;
-                break;
-            case check_result::unsupported_algorithm:
-                v = verdict::unsupported_algorithm;
-                break;
-            case check_result::unsupported_curve:
-                v = verdict::unsupported_curve;
-                break;
-            case check_result::unsupported_hash:
-                v = verdict::unsupported_hash;
-                break;
-            default:
-                v = verdict::malformed;
-                break;
-            }
-        }
-        e.result = v;
-        ++counts[static_cast<size_t>(v)];
+        e.result = judge(c, e, stored, key, loaded);
+        ++counts[static_cast<size_t>(e.result)];
     }
 }
 
@@ -353,14 +371,18 @@ void verify_signatures(openpgp_collection& c, unsigned threads,
     std::vector<uint64_t> order;
     for (uint64_t i = 0; i < c.events.size(); ++i)
         if (c.events[i].result == verdict::pending) order.push_back(i);
-    // One signer's signatures together: its key is decoded once.
+    // One signer's signatures together: its key is decoded once per piece.
     std::sort(order.begin(), order.end(), [&c](uint64_t a, uint64_t b) {
         const uint64_t sa = c.events[a].signer, sb = c.events[b].signer;
         return sa != sb ? sa < sb : a < b;
     });
+    // One signer's signatures in pieces, so that a signer with many (or a
+    // costly key) keeps every thread busy rather than one.
+    constexpr size_t GROUP_MAX = 64;
     std::vector<size_t> group_starts;
     for (size_t i = 0; i < order.size(); ++i)
-        if (i == 0 || c.events[order[i]].signer != c.events[order[i - 1]].signer)
+        if (i == 0 || c.events[order[i]].signer != c.events[order[i - 1]].signer ||
+            i - group_starts.back() == GROUP_MAX)
             group_starts.push_back(i);
     group_starts.push_back(order.size());
     const size_t groups = group_starts.size() - 1;

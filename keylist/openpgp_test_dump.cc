@@ -21,6 +21,7 @@ test_key test_key_from(signing_key key, uint32_t created) {
     k.key = std::move(key);
     k.body = public_key_body(created, k.key.algorithm, k.key.public_fields);
     k.fingerprint = key_fingerprint(k.body);
+    k.created = created;
     k.id = key_id_of(k.fingerprint);
     char hex[17];
     (void)std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(k.id));
@@ -61,6 +62,10 @@ scratch_dir::scratch_dir() {
 
 scratch_dir::~scratch_dir() {
     // Best effort: a leftover directory in /tmp fails nothing.
+    if (keep) {
+        std::fprintf(stderr, "kept %s\n", path.c_str());
+        return;
+    }
     (void)run_shell("gpgconf --homedir " + path + "/home --kill all 2>/dev/null; rm -rf " + path);
 }
 

@@ -17,6 +17,7 @@ struct test_key {
     std::array<uint8_t, 20> fingerprint{};
     uint64_t id = 0;
     std::string hex_id; // 16 upper-case digits
+    uint32_t created = 0;
 };
 
 // An Ed25519 key from a one-byte seed (the same seed, the same key).
@@ -49,6 +50,7 @@ keylist_run run_keylist(const bytes& dump, const std::string& options = "");
 // A scratch directory, removed (with a gpg agent started in it) at the end.
 struct scratch_dir {
     std::string path;
+    bool keep = false; // left in place, to look at after a failure
     scratch_dir();
     ~scratch_dir();
     scratch_dir(const scratch_dir&) = delete;
