@@ -179,3 +179,14 @@ bytes unverifiable_signature_body(uint8_t algorithm, const signature_spec& spec,
     append_mpi(fields, std::span(digest.data(), 32));
     return finish_signature(std::move(head), unhashed, digest, fields);
 }
+
+bytes signature_body_with_fields(uint8_t algorithm, const signature_spec& spec,
+                                 const signed_material& material, std::span<const uint8_t> fields) {
+    bytes head;
+    bytes unhashed;
+    signature_head(algorithm, spec, head, unhashed);
+    std::array<uint8_t, 64> digest{};
+    unsigned size = 0;
+    if (!signature_digest(spec.hash_algorithm, material, head, digest, size)) return {};
+    return finish_signature(std::move(head), unhashed, digest, fields);
+}

@@ -65,3 +65,8 @@ bytes signature_body(const signing_key& key, const signature_spec& spec,
 // right shape with random-looking values.
 bytes unverifiable_signature_body(uint8_t algorithm, const signature_spec& spec,
                                   const signed_material& material);
+
+// A signature body with the given algorithm-specific fields and the true
+// first two bytes of its digest (what a forger without the key can make).
+bytes signature_body_with_fields(uint8_t algorithm, const signature_spec& spec,
+                                 const signed_material& material, std::span<const uint8_t> fields);
