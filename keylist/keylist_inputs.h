@@ -34,7 +34,8 @@ struct keylist_reading {
     uint64_t framing_errors = 0;
     uint64_t junk_bytes = 0;
     uint64_t oversized_packets = 0;
-    bool progress = false; // a progress line on standard error
+    uint64_t cut_off_packets = 0; // by the end of an input
+    bool progress = false;        // a progress line on standard error
 };
 
 // Reads every input, verifies, and fills reading.table. Returns false after

@@ -56,8 +56,14 @@ constexpr unsigned KEY_VERSION_2 = 2;
 constexpr unsigned KEY_VERSION_3 = 3;
 constexpr unsigned KEY_VERSION_4 = 4;
 constexpr unsigned KEY_VERSION_5 = 5;
-// A v4 key packet: version, creation time (4), algorithm.
+// A v4 key packet: version, creation time (4), algorithm; v3 adds a
+// validity period (2) before the algorithm; v5 a four-octet length of the
+// key material after it.
 constexpr size_t KEY_V4_HEADER_SIZE = 6;
+constexpr size_t KEY_V3_HEADER_SIZE = 8;
+constexpr size_t KEY_V5_HEADER_SIZE = 10;
+// The largest key packet body a v4 fingerprint covers (a two-octet length).
+constexpr size_t KEY_BODY_MAX = 0xFFFF;
 
 // RFC 4880 12.2, RFC 9580 5.5.4: the v4 fingerprint is SHA-1 over the key
 // packet framed with an old-format header and a two-octet length; the key id
@@ -114,7 +120,13 @@ constexpr uint8_t PK_ELGAMAL_ENCRYPT_ONLY = 16;
 constexpr uint8_t PK_DSA = 17;
 constexpr uint8_t PK_ECDH = 18;
 constexpr uint8_t PK_ECDSA = 19;
+constexpr uint8_t PK_ELGAMAL = 20; // formerly encrypt or sign
 constexpr uint8_t PK_EDDSA = 22;
+// RFC 9580 9.1 only: keys of fixed size, without MPI framing.
+constexpr uint8_t PK_X25519 = 25;
+constexpr uint8_t PK_X448 = 26;
+constexpr uint8_t PK_ED25519 = 27;
+constexpr uint8_t PK_ED448 = 28;
 
 // RFC 4880 9.4, RFC 9580 9.5: hash algorithm ids.
 constexpr uint8_t HASH_MD5 = 1;

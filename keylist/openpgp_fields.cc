@@ -150,7 +150,7 @@ const char* parse_public_key(std::span<const uint8_t> body, public_key_packet& k
         return "version 3 key (not supported)";
     if (key.version != KEY_VERSION_4) return "public-key packet of an unknown version";
     if (body.size() <= KEY_V4_HEADER_SIZE) return "public-key packet cut short";
-    if (body.size() > 0xFFFF) return "public-key packet too long for a v4 fingerprint";
+    if (body.size() > KEY_BODY_MAX) return "public-key packet too long for a v4 fingerprint";
     key.created = be32(&body[1]);
     key.algorithm = body[5];
     key.material = body.subspan(KEY_V4_HEADER_SIZE);
