@@ -96,6 +96,8 @@ bool reference_valid(const reference_input& ref, const taken_signature& t, const
         hash_be(d, sig.hashed.size(), 4);
     }
     const digest_value digest = digest_final(d);
+    // The two digest bytes in clear must be right (gpg calls it bad otherwise).
+    if (digest[0] != sig.left16[0] || digest[1] != sig.left16[1]) return false;
     // The first key read with the issuer's key id is the signer.
     const std::vector<uint8_t>* signer_body = nullptr;
     public_key_packet signer;
