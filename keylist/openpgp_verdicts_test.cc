@@ -75,7 +75,7 @@ TEST(OpenpgpVerdicts, CertificationsGpgRefusesDoNotCount) {
     ASSERT_NE(dsa.pkey, nullptr);
     signers.push_back(test_key_from(std::move(dsa), T0));
     const test_key& ed = signers[0];
-    const auto hashed = [](bytes extra) {
+    const auto hashed = [](const bytes& extra) {
         return [extra](signature_spec& s) { s.extra_hashed = extra; };
     };
     const auto hash = [](uint8_t h) { return [h](signature_spec& s) { s.hash_algorithm = h; }; };
