@@ -14,7 +14,11 @@
 // (about 120 bytes for Ed25519 over SHA-256, 300 to 600 for RSA). So a dump
 // of 1,000,000 keys with 6,000,000 certifications by Ed25519 keys holds
 // about 1.1 GB at its peak, whatever the size of the dump. Everything is kept
-// in large chunks (no container that doubles and copies at that scale).
+// in large chunks (no container that doubles and copies at that scale). One
+// key block keeps at most USER_IDS_PER_KEY_MAX user ids and
+// SIGNATURES_PER_KEY_MAX signatures, and user ids and subkeys without
+// signatures cost nothing, so that packets flooding a key cannot make the
+// run hold much more than the input's size.
 // Self-signatures (and self-revocations of user ids) are kept and verified
 // only when something needs them (--names or --as-of), with or without the
 // verification of the rest: the primary user id and the key's expiration.

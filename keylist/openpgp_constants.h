@@ -93,12 +93,24 @@ constexpr unsigned SIG_V3_HASHED_SIZE = 5;
 // RFC 4880 5.2.1, RFC 9580 5.2.1: signature types.
 constexpr unsigned SIG_GENERIC_CERTIFICATION = 0x10;
 constexpr unsigned SIG_POSITIVE_CERTIFICATION = 0x13; // the last of 0x10-0x13
+constexpr unsigned SIG_SUBKEY_BINDING = 0x18;
+constexpr unsigned SIG_PRIMARY_KEY_BINDING = 0x19;
+constexpr unsigned SIG_DIRECT_KEY = 0x1F;
 constexpr unsigned SIG_KEY_REVOCATION = 0x20;
+constexpr unsigned SIG_SUBKEY_REVOCATION = 0x28;
 constexpr unsigned SIG_CERTIFICATION_REVOCATION = 0x30;
 
 // A certification of a user id and key: generic, persona, casual or positive.
 constexpr bool is_certification(unsigned sig_class) {
     return sig_class >= SIG_GENERIC_CERTIFICATION && sig_class <= SIG_POSITIVE_CERTIFICATION;
+}
+
+// The signature types found in transferable public keys.
+constexpr bool is_key_signature_type(unsigned sig_class) {
+    return is_certification(sig_class) || sig_class == SIG_SUBKEY_BINDING ||
+           sig_class == SIG_PRIMARY_KEY_BINDING || sig_class == SIG_DIRECT_KEY ||
+           sig_class == SIG_KEY_REVOCATION || sig_class == SIG_SUBKEY_REVOCATION ||
+           sig_class == SIG_CERTIFICATION_REVOCATION;
 }
 
 // RFC 4880 5.2.3.1, RFC 9580 5.2.3.7: signature subpacket types (the top

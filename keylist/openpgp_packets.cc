@@ -84,10 +84,15 @@ header read_header(const uint8_t* p, size_t avail) {
     return h;
 }
 
+// Whether p starts a public-key packet: yes, no, or cannot tell yet.
+enum class verdict { yes, no, need_more };
+
 // RFC 4880 5.5.2, RFC 9580 5.5.2: whether the public fields of a key of
 // algorithm fill fields exactly (MPIs: a two-octet bit count, then the
 // octets; OIDs and KDF parameters: a one-octet length, then the octets).
-bool fields_fill(std::span<const uint8_t> fields, unsigned algorithm) {
+enum class fill { exact, wrong, unknown_algorithm };
+
+fill fields_fill(std::span<const uint8_t> fields, unsigned algorithm) {
     size_t at = 0;
     auto mpi = [&fields, &at]() {
         if (fields.size() - at < 2) return false;
@@ -141,40 +146,84 @@ bool fields_fill(std::span<const uint8_t> fields, unsigned algorithm) {
         ok = fixed(57);
         break;
     default:
-        break;
+        return fill::unknown_algorithm;
     }
-    return ok && at == fields.size();
+    return ok && at == fields.size() ? fill::exact : fill::wrong;
 }
 
-// Whether body is a key packet body as keys are written: a known version
-// and algorithm, and public fields that fill it exactly.
-bool plausible_key_body(std::span<const uint8_t> body) {
+// The longest user id taken as a sign that a key packet of an unknown
+// algorithm is one.
+constexpr size_t FOLLOWING_USER_ID_MAX = 2048;
+
+// Whether p starts what follows a primary key packet as keys are written: a
+// signature of a type keys carry, or a user id of text.
+verdict starts_key_follower(const uint8_t* p, size_t avail, bool final) {
+    if (avail == 0) return final ? verdict::no : verdict::need_more;
+    const header h = read_header(p, avail);
+    if (h.result == header::kind::need_more) return final ? verdict::no : verdict::need_more;
+    if (h.result != header::kind::ok || h.partial) return verdict::no;
+    const size_t head = h.tag == TAG_SIGNATURE ? 3 : static_cast<size_t>(h.length);
+    if ((h.tag != TAG_SIGNATURE && h.tag != TAG_USER_ID) || h.length < head ||
+        h.length > (h.tag == TAG_USER_ID ? FOLLOWING_USER_ID_MAX : PACKET_BODY_MAX))
+        return verdict::no;
+    if (avail - h.size < head) return final ? verdict::no : verdict::need_more;
+    const uint8_t* body = p + h.size;
+    if (h.tag == TAG_SIGNATURE) {
+        const bool v4 = body[0] == SIG_VERSION_4 && is_key_signature_type(body[1]);
+        const bool v3 = body[0] == SIG_VERSION_3 && body[1] == SIG_V3_HASHED_SIZE &&
+                        is_key_signature_type(body[2]);
+        return v4 || v3 ? verdict::yes : verdict::no;
+    }
+    if (h.length == 0) return verdict::no;
+    for (size_t i = 0; i < h.length; ++i)
+        if (body[i] < 0x20 || body[i] == 0x7F) return verdict::no;
+    return verdict::yes;
+}
+
+// Whether body, followed by the bytes at next, is a key packet as keys are
+// written: a known version, public fields that fill it exactly, or for an
+// algorithm not known here a signature or user id after it.
+verdict plausible_key(std::span<const uint8_t> body, const uint8_t* next, size_t avail,
+                      bool final) {
+    size_t header_size = 0;
     switch (body[0]) {
     case KEY_VERSION_3:
+        // v3 keys are RSA keys.
         return body.size() > KEY_V3_HEADER_SIZE &&
-               fields_fill(body.subspan(KEY_V3_HEADER_SIZE), body[KEY_V3_HEADER_SIZE - 1]);
+                       fields_fill(body.subspan(KEY_V3_HEADER_SIZE), PK_RSA) == fill::exact
+                   ? verdict::yes
+                   : verdict::no;
     case KEY_VERSION_4:
-        return body.size() > KEY_V4_HEADER_SIZE &&
-               fields_fill(body.subspan(KEY_V4_HEADER_SIZE), body[KEY_V4_HEADER_SIZE - 1]);
+        header_size = KEY_V4_HEADER_SIZE;
+        break;
     case KEY_VERSION_5: {
-        if (body.size() <= KEY_V5_HEADER_SIZE) return false;
+        header_size = KEY_V5_HEADER_SIZE;
+        if (body.size() < header_size) return verdict::no;
         const uint64_t count =
             uint64_t{body[6]} << 24 | uint64_t{body[7]} << 16 | uint64_t{body[8]} << 8 | body[9];
-        return count == body.size() - KEY_V5_HEADER_SIZE &&
-               fields_fill(body.subspan(KEY_V5_HEADER_SIZE), body[KEY_V4_HEADER_SIZE - 1]);
+        if (count != body.size() - header_size) return verdict::no;
+        break;
     }
     default:
-        return false;
+        return verdict::no;
     }
+    if (body.size() <= header_size) return verdict::no;
+    switch (fields_fill(body.subspan(header_size), body[KEY_V4_HEADER_SIZE - 1])) {
+    case fill::exact:
+        return verdict::yes;
+    case fill::wrong:
+        return verdict::no;
+    case fill::unknown_algorithm:
+        break;
+    }
+    return starts_key_follower(next, avail, final);
 }
 
-// Whether p starts a public-key packet: yes, no, or cannot tell yet. Where
-// the bytes before are not a packet (strict), the whole packet must look
-// like a key as keys are written; at the start of an input a key packet
-// header and a version are enough.
-enum class verdict { yes, no, need_more };
-
-verdict starts_public_key(const uint8_t* p, size_t avail, bool strict) {
+// Whether p starts a public-key packet. Where the bytes before are not a
+// packet (strict), the packet must look like a key as keys are written
+// (plausible_key); at the start of an input a key packet header and a
+// version are enough.
+verdict starts_public_key(const uint8_t* p, size_t avail, bool strict, bool final) {
     const unsigned ctb = p[0];
     if (ctb != old_format_ctb(TAG_PUBLIC_KEY, OLD_LENGTH_ONE_OCTET) &&
         ctb != old_format_ctb(TAG_PUBLIC_KEY, OLD_LENGTH_TWO_OCTETS) &&
@@ -192,8 +241,8 @@ verdict starts_public_key(const uint8_t* p, size_t avail, bool strict) {
     if (version < KEY_VERSION_3 || version > KEY_VERSION_5) return verdict::no;
     if (!strict) return verdict::yes;
     if (avail - h.size < h.length) return verdict::need_more;
-    return plausible_key_body({p + h.size, static_cast<size_t>(h.length)}) ? verdict::yes
-                                                                           : verdict::no;
+    const size_t end = h.size + static_cast<size_t>(h.length);
+    return plausible_key({p + h.size, static_cast<size_t>(h.length)}, p + end, avail - end, final);
 }
 
 void consume(packet_stream& s, size_t n) {
@@ -265,7 +314,7 @@ step search(packet_stream& s, bool final) {
     size_t i = 0;
     bool found = false;
     for (; i < avail; ++i) {
-        const verdict v = starts_public_key(p + i, avail - i, s.offset + i != 0);
+        const verdict v = starts_public_key(p + i, avail - i, s.offset + i != 0, final);
         if (v == verdict::yes) {
             found = true;
             break;
