@@ -4,6 +4,7 @@
 #include "names_file.h"
 #include "openpgp_armor.h"
 #include "openpgp_constants.h"
+#include "openpgp_names.h"
 #include "openpgp_packets.h"
 #include "progress.h"
 
@@ -294,6 +295,7 @@ bool read_one(const std::string& path, const keylist_settings& settings, keylist
     start.resize(have);
     r.openpgp.input_name = in.name;
     const uint64_t blocks_before = r.openpgp.counts.key_blocks;
+    const uint64_t malformed_before = r.openpgp.counts.malformed_blocks;
     switch (detect_input_kind(start)) {
     case input_kind::empty:
         std::fprintf(stderr, "korvalinde-keylist: %s: empty input: no keys and no listing\n",
@@ -308,10 +310,14 @@ bool read_one(const std::string& path, const keylist_settings& settings, keylist
         if (!read_armored(in, start, r, p)) return false;
         break;
     }
-    if (r.openpgp.counts.key_blocks == blocks_before) {
-        // Without a packet header at its start, nothing says it was key data.
-        const bool headed = (start[0] & CTB_ALWAYS_SET) != 0 ||
-                            detect_input_kind(start) == input_kind::openpgp_armored;
+    // Without a packet header at its start, nothing says it was key data:
+    // then only a key block that could be read (not one skipped as
+    // malformed, which any binary file may seem to hold) shows that it was.
+    const bool headed =
+        (start[0] & CTB_ALWAYS_SET) != 0 || detect_input_kind(start) == input_kind::openpgp_armored;
+    const uint64_t blocks = r.openpgp.counts.key_blocks - blocks_before;
+    const uint64_t malformed = r.openpgp.counts.malformed_blocks - malformed_before;
+    if (blocks == 0 || (!headed && blocks == malformed)) {
         std::fprintf(stderr,
                      headed ? "korvalinde-keylist: %s: holds no OpenPGP public key\n"
                             : "korvalinde-keylist: %s: neither OpenPGP key data nor a gpg colon "
@@ -355,7 +361,8 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
     }
     end_openpgp_block(c);
 
-    if (c.verify) {
+    // Unverified, the self-signatures that choose names are still checked.
+    if (c.verify || c.keep_self_signatures) {
         unsigned threads = settings.threads;
         if (threads == 0) {
             const long online = sysconf(_SC_NPROCESSORS_ONLN);
@@ -372,6 +379,7 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
             };
         verify_signatures(c, threads, count);
     }
+    if (!settings.names_path.empty()) choose_user_ids(c);
     add_openpgp_keys(c, r.table, r.counts);
     return true;
 }

@@ -62,7 +62,8 @@ void prepare_verification(openpgp_collection& c, const signature_packet& sig, bo
     const std::span<const uint8_t> digest(d.data(), d.size());
     const std::span<const uint8_t> fpr =
         sig.has_issuer_fpr ? std::span<const uint8_t>(sig.issuer_fpr) : std::span<const uint8_t>();
-    event.blob = arena_put(c.arena, {digest, fpr, sig.fields});
+    const uint8_t algorithm = static_cast<uint8_t>(sig.pub_algorithm);
+    event.blob = arena_put(c.arena, {digest, fpr, sig.fields, std::span(&algorithm, 1)});
     event.digest_size = static_cast<uint8_t>(d.size());
     event.fields_size = static_cast<uint16_t>(sig.fields.size());
     if (sig.has_issuer_fpr) event.flags |= EVENT_ISSUER_FPR;
@@ -100,15 +101,19 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
             if (sig.primary_user_id) event.flags |= EVENT_PRIMARY_USER_ID;
         }
     } else if (c.where == place::user_id && sig.sig_class == SIG_CERTIFICATION_REVOCATION) {
-        if (self) return;
+        // The key's revocation of its own user id only matters to its name.
+        if (self && !c.keep_self_signatures) return;
         event.kind = event_kind::revocation;
     } else {
         return; // on a subkey, directly on the key, or of a class the rules ignore
     }
-    // Unverified: everything counts; self-certifications are never looked at
-    // unless --names or --as-of needs them (they count nowhere).
-    const bool unchecked =
-        !c.verify || (self && event.kind == event_kind::certification && !c.keep_self_signatures);
+    // Self-signatures on user ids are never looked at unless the name or the
+    // key's expiration is needed (they count nowhere else); then they are
+    // verified even without verification of the rest, as an unverified
+    // self-signature says nothing about which user id the key holder wrote.
+    // Unverified, everything else counts.
+    const bool on_own_user_id = self && event.kind != event_kind::key_revocation;
+    const bool unchecked = on_own_user_id ? !c.keep_self_signatures : !c.verify;
     if (unchecked) {
         event.result = verdict::valid;
     } else if (!self && is_certification(sig.sig_class) && sig.hash_algorithm == HASH_SHA1 &&
@@ -116,12 +121,14 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
         event.result = verdict::weak_hash;
     } else if (sig.issuer == 0 && event.kind != event_kind::key_revocation) {
         event.result = verdict::signer_absent;
+    } else if (sig.unknown_critical) {
+        event.result = verdict::unknown_critical;
     } else {
         prepare_verification(c, sig, over_user_id, event);
     }
     if (event.result != verdict::pending && event.result != verdict::valid)
         add_verdict(c.counts, event.result);
-    else if (!c.verify)
+    else if (event.result == verdict::valid && !c.verify)
         add_verdict(c.counts, verdict::valid);
     c.events.push_back(event);
 }
@@ -173,6 +180,7 @@ void start_block(openpgp_collection& c, std::span<const uint8_t> body, uint64_t 
         k.material_size = static_cast<uint16_t>(c.key.material.size());
         k.material = arena_put(c.arena, {c.key.material});
         k.first_block = block_number;
+        k.created = static_cast<uint32_t>(c.key.created);
         insert_position(c.key_positions, c.key.key_id, static_cast<uint32_t>(c.keys.size()));
         c.keys.push_back(k);
     }
@@ -229,6 +237,16 @@ const char* verdict_name(verdict v) {
         return "malformed";
     case verdict::weak_hash:
         return "SHA-1 after 2019-01-19";
+    case verdict::key_size_refused:
+        return "signer's key size refused";
+    case verdict::hash_too_short:
+        return "hash too short for the signer's key";
+    case verdict::unknown_critical:
+        return "unknown critical subpacket";
+    case verdict::algorithm_mismatch:
+        return "algorithm not the signer's";
+    case verdict::predates_signer:
+        return "made before the signer's key";
     case verdict::count_:
         break;
     }
@@ -346,6 +364,49 @@ void end_openpgp_block(openpgp_collection& c) {
 
 namespace {
 
+verdict verdict_of(check_result r) {
+    switch (r) {
+    case check_result::valid:
+        return verdict::valid;
+    case check_result::bad_signature:
+        return verdict::bad_signature;
+    case check_result::unsupported_algorithm:
+        return verdict::unsupported_algorithm;
+    case check_result::unsupported_curve:
+        return verdict::unsupported_curve;
+    case check_result::unsupported_hash:
+        return verdict::unsupported_hash;
+    case check_result::key_size_refused:
+        return verdict::key_size_refused;
+    case check_result::hash_too_short:
+        return verdict::hash_too_short;
+    case check_result::malformed:
+        break;
+    }
+    return verdict::malformed;
+}
+
+// The verdict on one event by the stored signer whose key is loaded (with
+// result loaded); stored is null when the signer is absent.
+verdict judge(const openpgp_collection& c, const sig_event& e, const stored_key* stored,
+              const verify_key& key, check_result loaded) {
+    const uint8_t* blob = arena_at(c.arena, e.blob);
+    const std::span<const uint8_t> digest(blob, e.digest_size);
+    const uint8_t* fields = blob + e.digest_size;
+    const bool named_by_fingerprint = (e.flags & EVENT_ISSUER_FPR) != 0;
+    // Absent, or another key with the same key id as the issuer's.
+    if (stored == nullptr ||
+        (named_by_fingerprint && std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0))
+        return verdict::signer_absent;
+    if (loaded != check_result::valid) return verdict_of(loaded);
+    if (named_by_fingerprint) fields += stored->fpr.size();
+    const uint8_t named_algorithm = fields[e.fields_size];
+    if (named_algorithm != stored->algorithm) return verdict::algorithm_mismatch;
+    if (e.created < int64_t{stored->created}) return verdict::predates_signer;
+    return verdict_of(check_signature(key, e.hash_algorithm, digest,
+                                      std::span<const uint8_t>(fields, e.fields_size)));
+}
+
 // Verifies the events listed in order[first, last), all by one signer.
 void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, size_t first,
                   size_t last, uint64_t counts[]) {
@@ -363,47 +424,8 @@ void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, siz
     }
     for (size_t i = first; i < last; ++i) {
         sig_event& e = c.events[order[i]];
-        const uint8_t* blob = arena_at(c.arena, e.blob);
-        const std::span<const uint8_t> digest(blob, e.digest_size);
-        const uint8_t* fields = blob + e.digest_size;
-        verdict v;
-        // Absent, or another key with the same key id as the issuer's.
-        const bool absent =
-            stored == nullptr || ((e.flags & EVENT_ISSUER_FPR) != 0 &&
-                                  std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0);
-        if (absent) {
-            v = verdict::signer_absent;
-        } else if (loaded != check_result::valid) {
-            v = loaded == check_result::unsupported_algorithm ? verdict::unsupported_algorithm
-                : loaded == check_result::unsupported_curve   ? verdict::unsupported_curve
-                                                              : verdict::malformed;
-        } else {
-            if ((e.flags & EVENT_ISSUER_FPR) != 0) fields += stored->fpr.size();
-            const check_result r = check_signature(key, e.hash_algorithm, digest,
-                                                   std::span<const uint8_t>(fields, e.fields_size));
-            switch (r) {
-            case check_result::valid:
-                v = verdict::valid;
-                break;
-            case check_result::bad_signature:
-                v = verdict::bad_signature;
-                break;
-            case check_result::unsupported_algorithm:
-                v = verdict::unsupported_algorithm;
-                break;
-            case check_result::unsupported_curve:
-                v = verdict::unsupported_curve;
-                break;
-            case check_result::unsupported_hash:
-                v = verdict::unsupported_hash;
-                break;
-            default:
-                v = verdict::malformed;
-                break;
-            }
-        }
-        e.result = v;
-        ++counts[static_cast<size_t>(v)];
+        e.result = judge(c, e, stored, key, loaded);
+        ++counts[static_cast<size_t>(e.result)];
     }
 }
 
@@ -414,14 +436,18 @@ void verify_signatures(openpgp_collection& c, unsigned threads,
     std::vector<uint64_t> order;
     for (uint64_t i = 0; i < c.events.size(); ++i)
         if (c.events[i].result == verdict::pending) order.push_back(i);
-    // One signer's signatures together: its key is decoded once.
+    // One signer's signatures together: its key is decoded once per piece.
     std::sort(order.begin(), order.end(), [&c](uint64_t a, uint64_t b) {
         const uint64_t sa = c.events[a].signer, sb = c.events[b].signer;
         return sa != sb ? sa < sb : a < b;
     });
+    // One signer's signatures in pieces, so that a signer with many (or a
+    // costly key) keeps every thread busy rather than one.
+    constexpr size_t GROUP_MAX = 64;
     std::vector<size_t> group_starts;
     for (size_t i = 0; i < order.size(); ++i)
-        if (i == 0 || c.events[order[i]].signer != c.events[order[i - 1]].signer)
+        if (i == 0 || c.events[order[i]].signer != c.events[order[i - 1]].signer ||
+            i - group_starts.back() == GROUP_MAX)
             group_starts.push_back(i);
     group_starts.push_back(order.size());
     const size_t groups = group_starts.size() - 1;
@@ -503,49 +529,4 @@ void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylis
         const bool kept = finish_key_block(block, counts);
         add_key_block(table, a.id, kept, block.signers);
     }
-}
-
-bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out) {
-    const uint32_t position = find_position(c.key_positions, id);
-    if (position == key_index::EMPTY) return false;
-    const key_appearance& a = c.blocks[c.keys[position].first_block];
-    const sig_event* first = nullptr;        // the first user id
-    const sig_event* first_signed = nullptr; // the first with a valid self-signature
-    const sig_event* flagged = nullptr;      // primary by its latest self-signature
-    int64_t flagged_time = NO_TIME;
-    const sig_event* current = nullptr;
-    int64_t current_latest = NO_TIME;
-    bool current_flag = false;
-    auto close = [&]() {
-        if (current == nullptr || current_latest == NO_TIME) return;
-        if (first_signed == nullptr) first_signed = current;
-        if (current_flag && (flagged == nullptr || current_latest > flagged_time)) {
-            flagged = current;
-            flagged_time = current_latest;
-        }
-    };
-    for (uint64_t i = a.first_event; i < a.end_event; ++i) {
-        const sig_event& e = c.events[i];
-        if (e.kind == event_kind::user_id || e.kind == event_kind::subkey) {
-            close();
-            current = nullptr;
-            if (e.kind == event_kind::user_id && e.blob != byte_arena::NONE) {
-                current = &e;
-                current_latest = NO_TIME;
-                current_flag = false;
-                if (first == nullptr) first = &e;
-            }
-        } else if (current != nullptr && e.kind == event_kind::certification && e.signer == id &&
-                   e.result == verdict::valid && e.created >= current_latest) {
-            current_latest = e.created;
-            current_flag = (e.flags & EVENT_PRIMARY_USER_ID) != 0;
-        }
-    }
-    close();
-    const sig_event* chosen = flagged != nullptr        ? flagged
-                              : first_signed != nullptr ? first_signed
-                                                        : first;
-    if (chosen == nullptr) return false;
-    out.assign(reinterpret_cast<const char*>(arena_at(c.arena, chosen->blob)), chosen->signer);
-    return true;
 }

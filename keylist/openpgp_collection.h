@@ -19,8 +19,9 @@
 // SIGNATURES_PER_KEY_MAX signatures, and user ids and subkeys without
 // signatures cost nothing, so that packets flooding a key cannot make the
 // run hold much more than the input's size.
-// Self-signatures are verified only when something needs them (--names or
-// --as-of): the primary user id and the key's expiration time.
+// Self-signatures (and self-revocations of user ids) are kept and verified
+// only when something needs them (--names or --as-of), with or without the
+// verification of the rest: the primary user id and the key's expiration.
 #pragma once
 
 #include "key_block.h"
@@ -61,6 +62,12 @@ enum class verdict : uint8_t {
     unsupported_hash,
     malformed,
     weak_hash, // SHA-1 certification by another key made after 2019-01-19
+    // Refused as gpg refuses them:
+    key_size_refused,   // the signer's key is larger than anyone verifies with
+    hash_too_short,     // DSA or ECDSA over a digest shorter than the key's order
+    unknown_critical,   // a critical subpacket that is not understood
+    algorithm_mismatch, // the signature names another algorithm than the signer's key
+    predates_signer,    // made before the signer's key was
     count_
 };
 
@@ -72,8 +79,9 @@ enum class event_kind : uint8_t { user_id, subkey, certification, revocation, ke
 struct sig_event {
     uint64_t signer = 0; // key id; for a user id, the length of its stored text
     int64_t created = NO_TIME;
-    int64_t expires = NO_TIME;        // a self-certification: the key's lifetime instead
-    uint64_t blob = byte_arena::NONE; // digest, issuer fingerprint, fields; a user id's text
+    int64_t expires = NO_TIME; // a self-certification: the key's lifetime instead
+    uint64_t blob =
+        byte_arena::NONE; // digest, issuer fingerprint, fields, algorithm; a user id's text
     uint16_t fields_size = 0;
     uint8_t digest_size = 0;
     event_kind kind = event_kind::user_id;
@@ -90,7 +98,9 @@ struct stored_key {
     uint8_t algorithm = 0;
     uint16_t material_size = 0;
     uint32_t first_block = 0; // where the key appears first
+    uint32_t created = 0;
     uint64_t material = byte_arena::NONE;
+    uint64_t name_event = byte_arena::NONE; // its primary user id (openpgp_names)
 };
 
 struct key_appearance {
@@ -177,7 +187,3 @@ void verify_signatures(openpgp_collection& c, unsigned threads,
 
 // Replays every key block through the rules into the table.
 void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylist_counts& counts);
-
-// The primary user id of a key read (raw bytes), or nothing when the key is
-// not in the collection or has no user id.
-bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out);

@@ -2,6 +2,10 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
 namespace {
 
 uint32_t be32(const uint8_t* p) {
@@ -10,6 +14,68 @@ uint32_t be32(const uint8_t* p) {
 
 uint64_t be64(const uint8_t* p) {
     return uint64_t{be32(p)} << 32 | be32(p + 4);
+}
+
+// Further subpacket types (RFC 4880 5.2.3.1) that gpg understands when they
+// are marked critical. A critical subpacket of any other type, or a critical
+// notation of a name gpg does not know, makes the signature invalid (RFC 4880
+// 5.2.3.1: the receiver must treat it as invalid).
+constexpr unsigned SUB_EXPORTABLE = 4;
+constexpr unsigned SUB_TRUST = 5;
+constexpr unsigned SUB_REGULAR_EXPRESSION = 6;
+constexpr unsigned SUB_REVOCABLE = 7;
+constexpr unsigned SUB_PREFERRED_SYMMETRIC = 11;
+constexpr unsigned SUB_REVOCATION_KEY = 12;
+constexpr unsigned SUB_NOTATION = 20;
+constexpr unsigned SUB_PREFERRED_HASH = 21;
+constexpr unsigned SUB_PREFERRED_COMPRESSION = 22;
+constexpr unsigned SUB_PREFERRED_KEY_SERVER = 24;
+constexpr unsigned SUB_POLICY_URI = 26;
+constexpr unsigned SUB_KEY_FLAGS = 27;
+constexpr unsigned SUB_REVOCATION_REASON = 29;
+constexpr unsigned SUB_FEATURES = 30;
+constexpr unsigned SUB_EMBEDDED_SIGNATURE = 32;
+constexpr size_t NOTATION_HEADER_SIZE = 8; // flags (4), name length (2), value length (2)
+
+bool critical_notation_understood(const uint8_t* data, size_t size) {
+    static constexpr std::string_view known[] = {"preferred-email-encoding@pgp.com",
+                                                 "pka-address@gnupg.org"};
+    if (size < NOTATION_HEADER_SIZE) return false;
+    const size_t name_size = size_t{data[4]} << 8 | data[5];
+    if (size - NOTATION_HEADER_SIZE < name_size) return false;
+    const std::string_view name(reinterpret_cast<const char*>(data + NOTATION_HEADER_SIZE),
+                                name_size);
+    return std::find(std::begin(known), std::end(known), name) != std::end(known);
+}
+
+bool critical_understood(unsigned type, const uint8_t* data, size_t size) {
+    switch (type) {
+    case SUB_CREATED:
+    case SUB_SIG_EXPIRES:
+    case SUB_EXPORTABLE:
+    case SUB_TRUST:
+    case SUB_REGULAR_EXPRESSION:
+    case SUB_REVOCABLE:
+    case SUB_KEY_EXPIRES:
+    case SUB_PREFERRED_SYMMETRIC:
+    case SUB_REVOCATION_KEY:
+    case SUB_ISSUER:
+    case SUB_PREFERRED_HASH:
+    case SUB_PREFERRED_COMPRESSION:
+    case SUB_PREFERRED_KEY_SERVER:
+    case SUB_PRIMARY_USER_ID:
+    case SUB_POLICY_URI:
+    case SUB_KEY_FLAGS:
+    case SUB_REVOCATION_REASON:
+    case SUB_FEATURES:
+    case SUB_EMBEDDED_SIGNATURE:
+    case SUB_ISSUER_FPR:
+        return true;
+    case SUB_NOTATION:
+        return critical_notation_understood(data, size);
+    default:
+        return false;
+    }
 }
 
 // RFC 4880 5.2.3.1, RFC 9580 5.2.3.7: reads one subpacket area; unhashed
@@ -38,9 +104,13 @@ const char* read_subpackets(std::span<const uint8_t> area, bool unhashed, signat
         const unsigned type = area[at] & SUBPACKET_TYPE_MASK;
         const uint8_t* data = &area[at + 1];
         const size_t size = length - 1;
+        if ((area[at] & SUBPACKET_CRITICAL) != 0 && !critical_understood(type, data, size))
+            sig.unknown_critical = true;
         switch (type) {
         case SUB_CREATED:
-            if (!unhashed && size == 4) sig.created = be32(data);
+            // The first one counts, as in gpg: a later one cannot move the
+            // signature's time (and with it the order of revocations).
+            if (!unhashed && size == 4 && sig.created == NO_TIME) sig.created = be32(data);
             break;
         case SUB_SIG_EXPIRES:
             if (!unhashed && size == 4 && be32(data) != 0)

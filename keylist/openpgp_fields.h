@@ -36,8 +36,9 @@ struct signature_packet {
     int64_t expires = NO_TIME;      // absolute; NO_TIME: never
     int64_t key_lifetime = NO_TIME; // key expiration subpacket, seconds after creation
     bool primary_user_id = false;
-    uint64_t issuer = 0;         // 0 when no issuer is named
-    bool has_issuer_fpr = false; // issuer fingerprint subpacket (v4 key)
+    bool unknown_critical = false; // a critical subpacket not understood
+    uint64_t issuer = 0;           // 0 when no issuer is named
+    bool has_issuer_fpr = false;   // issuer fingerprint subpacket (v4 key)
     fingerprint issuer_fpr{};
     std::span<const uint8_t> hashed; // what the digest covers after the key and user id
     std::array<uint8_t, 2> left16{}; // the digest's first two bytes
