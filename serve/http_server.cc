@@ -106,6 +106,32 @@ void on_completed(void* cls, MHD_Connection* connection, void** con_cls,
     delete log;
 }
 
+int hex_digit(char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
+
+// Decodes a URL's path or a query parameter in place: "%XX" to its byte
+// and "+" to a space, as HTML forms send it. "%00" stays as it is, so that
+// no name is cut short at a zero byte.
+size_t unescape_in_place(void*, MHD_Connection*, char* text) {
+    char* out = text;
+    for (const char* in = text; *in != '\0'; ++in) {
+        int high = in[0] == '%' ? hex_digit(in[1]) : -1;
+        int low = high >= 0 ? hex_digit(in[2]) : -1;
+        if (low >= 0 && (high | low) != 0) {
+            *out++ = static_cast<char>(high << 4 | low);
+            in += 2;
+        } else {
+            *out++ = *in == '+' ? ' ' : *in;
+        }
+    }
+    *out = '\0';
+    return static_cast<size_t>(out - text);
+}
+
 MHD_Result add_argument(void* cls, MHD_ValueKind, const char* key, const char* value) {
     auto* request = static_cast<http_request*>(cls);
     request->query.emplace_back(key != nullptr ? key : "", value != nullptr ? value : "");
@@ -230,7 +256,7 @@ bool start_server(server_state& state, const serve_settings& settings, uint16_t&
         MHD_OPTION_CONNECTION_LIMIT, CONNECTION_LIMIT, MHD_OPTION_CONNECTION_TIMEOUT,
         CONNECTION_TIMEOUT_SECONDS, MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY,
         MHD_OPTION_URI_LOG_CALLBACK, on_uri, &state, MHD_OPTION_NOTIFY_COMPLETED, on_completed,
-        &state, MHD_OPTION_END);
+        &state, MHD_OPTION_UNESCAPE_CALLBACK, unescape_in_place, nullptr, MHD_OPTION_END);
     if (state.daemon == nullptr) {
         error = "cannot listen on " + settings.address + ":" + std::to_string(settings.port);
         return false;
