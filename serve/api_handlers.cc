@@ -58,7 +58,18 @@ void api_path(const served_data& data, const http_request& request, http_respons
         answer = answer_query(data.ix, lease.space(), a.key, b.key, static_cast<int32_t>(*n),
                               static_cast<int32_t>(*k));
     }
-    query_keys q{data.ix, data.has_names ? &data.names : nullptr, a.key, b.key};
+    // The names of the keys the answer shows, for path's JSON writer.
+    key_names shown;
+    auto add_name = [&](int32_t k) {
+        if (std::optional<std::string_view> name = key_name_of(data, k))
+            shown.try_emplace(data.ix.ids[static_cast<size_t>(k)], *name);
+    };
+    add_name(a.key);
+    add_name(b.key);
+    for (const std::vector<int32_t>& path : answer.paths)
+        for (int32_t k : path)
+            add_name(k);
+    query_keys q{data.ix, data.has_names ? &shown : nullptr, a.key, b.key};
     response.content_type = "application/json";
     append_json_answer(response.body, q, answer);
 }
@@ -74,10 +85,10 @@ void api_search(const served_data& data, const http_request& request, http_respo
     std::string& out = response.body;
     out = "[";
     for (size_t i = 0; i < keys.size(); ++i) {
-        const std::string* name = key_name_of(data, keys[i]);
+        std::optional<std::string_view> name = key_name_of(data, keys[i]);
         out += i == 0 ? "" : ",";
         out += "{\"id\":\"" + key_hex(data, keys[i]) + "\",\"name\":";
-        out += name != nullptr ? json_string(*name) : std::string("null");
+        out += name ? json_string(*name) : std::string("null");
         out += '}';
     }
     out += "]\n";
@@ -91,10 +102,10 @@ void append_key_list(std::string& out, const served_data& data, const char* fiel
     out += field;
     out += "\":[";
     for (size_t i = 0; i < keys.size() && i < NEIGHBOURS_LISTED; ++i) {
-        const std::string* name = key_name_of(data, keys[i]);
+        std::optional<std::string_view> name = key_name_of(data, keys[i]);
         out += i == 0 ? "{" : ",{";
         out += "\"id\":\"" + key_hex(data, keys[i]) + "\",\"name\":";
-        out += name != nullptr ? json_string(*name) : std::string("null");
+        out += name ? json_string(*name) : std::string("null");
         out += '}';
     }
     out += "],\"";
@@ -107,10 +118,10 @@ void append_key_list(std::string& out, const served_data& data, const char* fiel
 void api_key(const served_data& data, std::string_view id, http_response& response) {
     key_resolution r = resolve_key(data, id, false);
     if (r.key < 0) return json_error(response, r.unknown ? 404 : 400, r.error);
-    const std::string* name = key_name_of(data, r.key);
+    std::optional<std::string_view> name = key_name_of(data, r.key);
     std::string& out = response.body;
     out = "{\"id\":\"" + key_hex(data, r.key) + "\",\"name\":";
-    out += name != nullptr ? json_string(*name) : std::string("null");
+    out += name ? json_string(*name) : std::string("null");
     append_key_list(out, data, "signers", signers(data.ix, r.key));
     append_key_list(out, data, "signed", signed_keys(data.ix, r.key));
     if (!data.ranks.empty()) {

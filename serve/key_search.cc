@@ -3,7 +3,6 @@
 #include "key_name.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 
 namespace {
@@ -39,34 +38,67 @@ void add_id_prefix_matches(const served_data& d, std::string_view text, size_t l
     if (!prefix) return;
     unsigned shift = static_cast<unsigned>(64 - 4 * digits.size());
     uint64_t low = shift == 64 ? 0 : *prefix << shift;
-    auto it = std::lower_bound(d.by_id.begin(), d.by_id.end(), std::make_pair(low, INT32_MIN));
+    const std::vector<uint64_t>& ids = d.ix.ids;
+    auto it = std::lower_bound(d.by_id.begin(), d.by_id.end(), low, [&ids](int32_t k, uint64_t id) {
+        return ids[static_cast<size_t>(k)] < id;
+    });
     for (; it != d.by_id.end() && keys.size() < limit; ++it) {
-        if (shift < 64 && (it->first >> shift) != *prefix) break;
-        if (it->second == key_of_id(d.ix, it->first)) add_once(keys, it->second);
+        uint64_t id = ids[static_cast<size_t>(*it)];
+        if (shift < 64 && (id >> shift) != *prefix) break;
+        if (*it == key_of_id(d.ix, id)) add_once(keys, *it);
     }
 }
 
+bool is_word_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
+// How the name text from offset compares with word, over word's length:
+// negative, zero (word starts there) or positive. A name's end ('\n')
+// sorts before anything a word holds.
+int compare_at(const std::string& text, uint32_t offset, std::string_view word) {
+    for (size_t i = 0; i < word.size(); ++i) {
+        auto a = static_cast<unsigned char>(text[offset + i]);
+        auto b = static_cast<unsigned char>(word[i]);
+        if (a != b) return a < b ? -1 : 1;
+    }
+    return 0;
+}
+
+// Keys whose name holds text where a word of it begins (text's leading
+// blanks and punctuation included before that word), in id order.
 void add_name_matches(const served_data& d, std::string_view text, size_t limit,
                       std::vector<int32_t>& keys) {
-    if (text.empty() || text.find('\n') != std::string_view::npos) return;
+    if (!d.has_names || text.find('\n') != std::string_view::npos) return;
     std::string needle;
     for (char c : text)
         needle += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    const char* base = d.folded_names.data();
-    size_t at = 0;
-    while (keys.size() < limit && at < d.folded_names.size()) {
-        const void* hit =
-            memmem(base + at, d.folded_names.size() - at, needle.data(), needle.size());
-        if (hit == nullptr) break;
-        auto offset = static_cast<uint64_t>(static_cast<const char*>(hit) - base);
-        // The name holding the match: the last one starting at or before it.
-        auto name = std::upper_bound(d.name_starts.begin(), d.name_starts.end(),
-                                     std::make_pair(offset, INT32_MAX));
-        --name;
-        add_once(keys, name->second);
-        at = name + 1 == d.name_starts.end() ? d.folded_names.size()
-                                             : static_cast<size_t>((name + 1)->first);
+    size_t lead = 0;
+    while (lead < needle.size() && !is_word_char(needle[lead]))
+        ++lead;
+    if (lead == needle.size()) return;
+    std::string_view word = std::string_view(needle).substr(lead);
+    std::string_view before = std::string_view(needle).substr(0, lead);
+    const std::string& folded = d.folded_names;
+    auto it = std::lower_bound(d.word_starts.begin(), d.word_starts.end(), word,
+                               [&folded](uint32_t offset, std::string_view w) {
+                                   return compare_at(folded, offset, w) < 0;
+                               });
+    std::vector<int32_t> found;
+    for (; it != d.word_starts.end() && found.size() + keys.size() < limit &&
+           compare_at(folded, *it, word) == 0;
+         ++it) {
+        if (*it < lead || folded.compare(*it - lead, lead, before) != 0) continue;
+        auto name = std::upper_bound(d.name_at.begin(), d.name_at.end(), uint64_t{*it});
+        auto k = static_cast<int32_t>(name - d.name_at.begin() - 1);
+        if (std::find(keys.begin(), keys.end(), k) == keys.end()) add_once(found, k);
     }
+    const std::vector<uint64_t>& ids = d.ix.ids;
+    std::sort(found.begin(), found.end(), [&ids](int32_t a, int32_t b) {
+        return ids[static_cast<size_t>(a)] < ids[static_cast<size_t>(b)];
+    });
+    keys.insert(keys.end(), found.begin(), found.end());
 }
 
 } // namespace

@@ -64,7 +64,7 @@ void key_page(const served_data& data, std::string_view id, http_response& respo
     std::string hex = key_hex(data, r.key);
     std::string out = page_start(data, hex);
     out += "<h1 class=\"id\">" + hex.substr(0, 8) + " " + hex.substr(8) + "</h1>\n";
-    if (const std::string* name = key_name_of(data, r.key))
+    if (std::optional<std::string_view> name = key_name_of(data, r.key))
         out += "<p class=\"name\">" + html_name(*name) + "</p>\n";
     if (!data.ranks.empty()) out += ranking_section(data, r.key);
     out += "<p><a href=\"/?to=" + hex + "\">Paths to this key</a> · <a href=\"/?from=" + hex +

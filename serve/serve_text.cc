@@ -82,7 +82,7 @@ std::string html_key_link(const served_data& data, int32_t k) {
     std::string hex = key_hex(data, k);
     std::string out = "<a class=\"id\" href=\"/key/" + hex + "\">" + hex.substr(0, 8) + " " +
                       hex.substr(8) + "</a>";
-    if (const std::string* name = key_name_of(data, k))
+    if (std::optional<std::string_view> name = key_name_of(data, k))
         out += " <span class=\"name\">" + html_name(*name) + "</span>";
     return out;
 }

@@ -83,23 +83,64 @@ char fold(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-void build_search_tables(served_data& d) {
-    d.by_id.reserve(static_cast<size_t>(d.ix.key_count));
-    for (int32_t k = 0; k < d.ix.key_count; ++k)
-        d.by_id.emplace_back(d.ix.ids[static_cast<size_t>(k)], k);
-    std::sort(d.by_id.begin(), d.by_id.end());
-    if (!d.has_names) return;
-    // Names in key-id order, so that matches come out in a stable order.
-    for (const auto& [id, k] : d.by_id) {
-        auto it = d.names.find(id);
-        if (it == d.names.end()) continue;
-        if (k != key_of_id(d.ix, id)) continue; // a repeated id: its first key only
-        d.name_starts.emplace_back(d.folded_names.size(), k);
-        for (char c : it->second)
-            d.folded_names += fold(c);
-        d.folded_names += '\n';
+bool is_word_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The names laid out by key index; the map is emptied as it is used.
+bool lay_out_names(served_data& d, key_names& names, std::string& error) {
+    d.name_at.reserve(static_cast<size_t>(d.ix.key_count) + 1);
+    for (int32_t k = 0; k < d.ix.key_count; ++k) {
+        d.name_at.push_back(d.names.size());
+        uint64_t id = d.ix.ids[static_cast<size_t>(k)];
+        auto it = names.find(id);
+        // A repeated id is the key of its first record only.
+        if (it == names.end() || key_of_id(d.ix, id) != k) continue;
+        d.names += it->second;
+        d.names += '\n';
     }
-    d.folded_names.shrink_to_fit();
+    d.name_at.push_back(d.names.size());
+    names = {};
+    if (d.names.size() > UINT32_MAX) {
+        error = "the names take more than 4 GiB";
+        return false;
+    }
+    d.names.shrink_to_fit();
+    d.folded_names.resize(d.names.size());
+    std::transform(d.names.begin(), d.names.end(), d.folded_names.begin(), fold);
+    return true;
+}
+
+void index_words(served_data& d) {
+    const std::string& text = d.folded_names;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (is_word_char(text[i]) && (i == 0 || !is_word_char(text[i - 1])))
+            d.word_starts.push_back(static_cast<uint32_t>(i));
+    // Every name ends in '\n', which sorts before any character of a name.
+    const char* base = text.data();
+    std::sort(d.word_starts.begin(), d.word_starts.end(), [base](uint32_t a, uint32_t b) {
+        const char* x = base + a;
+        const char* y = base + b;
+        while (*x == *y && *x != '\n') {
+            ++x;
+            ++y;
+        }
+        return static_cast<unsigned char>(*x) < static_cast<unsigned char>(*y);
+    });
+    d.word_starts.shrink_to_fit();
+}
+
+void sort_ids(served_data& d) {
+    d.by_id.resize(static_cast<size_t>(d.ix.key_count));
+    for (int32_t k = 0; k < d.ix.key_count; ++k)
+        d.by_id[static_cast<size_t>(k)] = k;
+    const std::vector<uint64_t>& ids = d.ix.ids;
+    std::sort(d.by_id.begin(), d.by_id.end(), [&ids](int32_t a, int32_t b) {
+        return ids[static_cast<size_t>(a)] != ids[static_cast<size_t>(b)]
+                   ? ids[static_cast<size_t>(a)] < ids[static_cast<size_t>(b)]
+                   : a < b;
+    });
 }
 
 bool load_reports(const std::string& dir, served_data& d, std::string& error) {
@@ -147,10 +188,16 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
     auto d = std::make_shared<served_data>();
     if (!load_index(settings.input, d->ix, error)) return nullptr;
     if (!settings.names_path.empty()) {
-        if (!read_names_file(settings.names_path, d->names, error)) return nullptr;
+        key_names names;
+        if (!read_names_file(settings.names_path, names, error)) return nullptr;
+        if (!lay_out_names(*d, names, error)) {
+            error = settings.names_path + ": " + error;
+            return nullptr;
+        }
         d->has_names = true;
+        index_words(*d);
     }
-    build_search_tables(*d);
+    sort_ids(*d);
     if (!settings.report_dir.empty() && !load_reports(settings.report_dir, *d, error))
         return nullptr;
     auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -166,8 +213,10 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
     return d;
 }
 
-const std::string* key_name_of(const served_data& data, int32_t k) {
-    if (!data.has_names) return nullptr;
-    auto it = data.names.find(data.ix.ids[static_cast<size_t>(k)]);
-    return it == data.names.end() ? nullptr : &it->second;
+std::optional<std::string_view> key_name_of(const served_data& data, int32_t k) {
+    if (!data.has_names) return std::nullopt;
+    uint64_t start = data.name_at[static_cast<size_t>(k)];
+    uint64_t end = data.name_at[static_cast<size_t>(k) + 1];
+    if (start == end) return std::nullopt;
+    return std::string_view(data.names).substr(start, end - start - 1);
 }

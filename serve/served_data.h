@@ -12,7 +12,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A descriptor closed with its holder.
@@ -57,14 +59,20 @@ class space_lease {
 
 struct served_data {
     path_index ix;
-    key_names names;
     bool has_names = false;
-    // (id, key index) ascending by id: ids by prefix.
-    std::vector<std::pair<uint64_t, int32_t>> by_id;
-    // Every name lower-cased (ASCII), each followed by '\n', and where each
-    // begins with the key it belongs to, in the order of the text.
+    // Key indexes in ascending order of their ids: ids by prefix.
+    std::vector<int32_t> by_id;
+    // The names of the keys in key-index order, each followed by '\n' (a
+    // key without a name has none); name_at[k] is where key k's begins, and
+    // name_at[key_count] the end. folded_names is the same text with ASCII
+    // letters in lower case, for searching.
+    std::string names;
     std::string folded_names;
-    std::vector<std::pair<uint64_t, int32_t>> name_starts; // (offset, key index)
+    std::vector<uint64_t> name_at;
+    // Where each word of folded_names begins (a letter or digit after
+    // anything else), ordered by the text from there to the end of its
+    // name: words by prefix in a binary search.
+    std::vector<uint32_t> word_starts;
 
     unique_fd report_dir;        // -1 without -r
     std::vector<key_rank> ranks; // by key index, empty without -r
@@ -83,5 +91,5 @@ struct served_data {
 std::shared_ptr<const served_data> load_served_data(const serve_settings& settings,
                                                     std::string& error);
 
-// The name of key index k, or null.
-const std::string* key_name_of(const served_data& data, int32_t k);
+// The name of key index k, if it has one.
+std::optional<std::string_view> key_name_of(const served_data& data, int32_t k);
