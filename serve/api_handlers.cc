@@ -36,6 +36,19 @@ bool bad_number(http_response& response, const char* name, int64_t low, int64_t 
 
 } // namespace
 
+path_answer run_path_query(const served_data& data, int32_t from, int32_t to, int64_t paths,
+                           int64_t disjoint) {
+    space_lease lease(data);
+    lease.space().deadline = std::chrono::steady_clock::now() + data.query_budget;
+    return answer_query(data.ix, lease.space(), from, to, static_cast<int32_t>(paths),
+                        static_cast<int32_t>(disjoint));
+}
+
+std::string out_of_time_message(const served_data& data) {
+    return "the query took longer than " + std::to_string(data.query_budget.count()) +
+           " ms; ask for fewer disjoint paths (k)";
+}
+
 void api_path(const served_data& data, const http_request& request, http_response& response) {
     const std::string* from = query_value(request, "from");
     const std::string* to = query_value(request, "to");
@@ -52,12 +65,8 @@ void api_path(const served_data& data, const http_request& request, http_respons
         const key_resolution& failed = a.key < 0 ? a : b;
         return json_error(response, failed.unknown ? 404 : 400, failed.error);
     }
-    path_answer answer;
-    {
-        space_lease lease(data);
-        answer = answer_query(data.ix, lease.space(), a.key, b.key, static_cast<int32_t>(*n),
-                              static_cast<int32_t>(*k));
-    }
+    path_answer answer = run_path_query(data, a.key, b.key, *n, *k);
+    if (answer.out_of_time) return json_error(response, 503, out_of_time_message(data));
     // The names of the keys the answer shows, for path's JSON writer.
     key_names shown;
     auto add_name = [&](int32_t k) {

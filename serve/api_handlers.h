@@ -4,6 +4,7 @@
 #pragma once
 
 #include "http_types.h"
+#include "path_search.h"
 #include "served_data.h"
 
 #include <cstdint>
@@ -26,6 +27,14 @@ std::optional<int64_t> query_number(const http_request& request, const std::stri
 
 // {"error": "..."} with status.
 void json_error(http_response& response, int status, std::string_view message);
+
+// Answers a query within the generation's time budget (out_of_time set
+// when it ran out).
+path_answer run_path_query(const served_data& data, int32_t from, int32_t to, int64_t paths,
+                           int64_t disjoint);
+
+// The message of a query that ran out of time.
+std::string out_of_time_message(const served_data& data);
 
 void api_path(const served_data& data, const http_request& request, http_response& response);
 void api_search(const served_data& data, const http_request& request, http_response& response);

@@ -92,12 +92,8 @@ void path_page(const served_data& data, const http_request& request, http_respon
         response.body = out + page_end();
         return;
     }
-    path_answer answer;
-    {
-        space_lease lease(data);
-        answer = answer_query(data.ix, lease.space(), a.key, b.key, static_cast<int32_t>(*n),
-                              static_cast<int32_t>(*k));
-    }
+    path_answer answer = run_path_query(data, a.key, b.key, *n, *k);
+    if (answer.out_of_time) return error_page(data, 503, out_of_time_message(data), response);
     out += answer_html(data, a.key, b.key, answer);
     response.body = out + page_end();
 }

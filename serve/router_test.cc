@@ -218,6 +218,22 @@ TEST_F(serve_fixture, TagsHoldUntilTheNextLoad) {
     EXPECT_EQ(header(get("/api/path?from=x"), "ETag"), "");
 }
 
+TEST_F(serve_fixture, AQueryOutOfTimeIs503) {
+    serve_settings s;
+    s.input = (dir / "test.keys").string();
+    s.query_ms = 0;
+    std::string error;
+    data = load_served_data(s, error);
+    ASSERT_NE(data, nullptr) << error;
+    std::vector<std::pair<std::string, std::string>> q{{"from", "AAAAAAAA000000AA"},
+                                                       {"to", "CCCCCCCC000000CC"}};
+    http_response api = get("/api/path", q);
+    EXPECT_EQ(api.status, 503);
+    EXPECT_NE(api.body.find("longer than 0 ms"), std::string::npos) << api.body;
+    EXPECT_EQ(get("/path", q).status, 503);
+    EXPECT_EQ(header(api, "ETag"), "");
+}
+
 TEST_F(serve_fixture, WithoutReportsTheKeyPageHasNoRanking) {
     data = load(false);
     EXPECT_EQ(get("/reports/index.html").status, 404);

@@ -13,6 +13,7 @@ struct serve_settings {
     uint16_t port = 8080;                  // 0: any free port, printed once bound
     int threads = 0;                       // -j: worker threads, 0 for the online processors
     bool quiet = false;                    // -q: no request log
+    int query_ms = 2000;                   // how long a query may count disjoint paths before 503
 };
 
 // Fills settings from the command line. Returns the exit status when the

@@ -3,8 +3,10 @@
 #include "key_import.h"
 #include "line_reader.h"
 #include "mean_ranking.h"
+#include "start_threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -79,15 +81,6 @@ bool load_index(const std::string& path, path_index& ix, std::string& error) {
     return true;
 }
 
-char fold(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool is_word_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           static_cast<unsigned char>(c) >= 0x80;
-}
-
 // The names laid out by key index; the map is emptied as it is used.
 bool lay_out_names(served_data& d, key_names& names, std::string& error) {
     d.name_at.reserve(static_cast<size_t>(d.ix.key_count) + 1);
@@ -107,27 +100,34 @@ bool lay_out_names(served_data& d, key_names& names, std::string& error) {
         return false;
     }
     d.names.shrink_to_fit();
-    d.folded_names.resize(d.names.size());
-    std::transform(d.names.begin(), d.names.end(), d.folded_names.begin(), fold);
     return true;
 }
 
 void index_words(served_data& d) {
-    const std::string& text = d.folded_names;
+    const std::string& text = d.names;
     for (size_t i = 0; i < text.size(); ++i)
         if (is_word_char(text[i]) && (i == 0 || !is_word_char(text[i - 1])))
             d.word_starts.push_back(static_cast<uint32_t>(i));
     // Every name ends in '\n', which sorts before any character of a name.
     const char* base = text.data();
-    std::sort(d.word_starts.begin(), d.word_starts.end(), [base](uint32_t a, uint32_t b) {
+    auto before = [base](uint32_t a, uint32_t b) {
         const char* x = base + a;
         const char* y = base + b;
-        while (*x == *y && *x != '\n') {
+        while (folded(*x) == folded(*y) && *x != '\n') {
             ++x;
             ++y;
         }
-        return static_cast<unsigned char>(*x) < static_cast<unsigned char>(*y);
+        return folded(*x) < folded(*y);
+    };
+    // Two halves sorted side by side, then merged.
+    auto middle = d.word_starts.begin() + static_cast<ptrdiff_t>(d.word_starts.size() / 2);
+    std::atomic<int> next_half{0};
+    run_work_on_threads(2, [&] {
+        for (int half = next_half.fetch_add(1); half < 2; half = next_half.fetch_add(1))
+            std::sort(half == 0 ? d.word_starts.begin() : middle,
+                      half == 0 ? middle : d.word_starts.end(), before);
     });
+    std::inplace_merge(d.word_starts.begin(), middle, d.word_starts.end(), before);
     d.word_starts.shrink_to_fit();
 }
 
@@ -186,10 +186,26 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
                                                     std::string& error) {
     auto started = std::chrono::steady_clock::now();
     auto d = std::make_shared<served_data>();
-    if (!load_index(settings.input, d->ix, error)) return nullptr;
+    // The names file is read while the key list is imported.
+    key_names names;
+    std::string names_error;
+    bool names_read = true;
+    std::atomic<int> next_task{0};
+    bool index_loaded = false;
+    run_work_on_threads(2, [&] {
+        for (int task = next_task.fetch_add(1); task < 2; task = next_task.fetch_add(1)) {
+            if (task == 0)
+                index_loaded = load_index(settings.input, d->ix, error);
+            else if (!settings.names_path.empty())
+                names_read = read_names_file(settings.names_path, names, names_error);
+        }
+    });
+    if (!index_loaded) return nullptr;
+    if (!names_read) {
+        error = names_error;
+        return nullptr;
+    }
     if (!settings.names_path.empty()) {
-        key_names names;
-        if (!read_names_file(settings.names_path, names, error)) return nullptr;
         if (!lay_out_names(*d, names, error)) {
             error = settings.names_path + ": " + error;
             return nullptr;
@@ -207,6 +223,7 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
                       std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()),
                   static_cast<unsigned>(getpid()));
     d->etag_base = tag;
+    d->query_budget = std::chrono::milliseconds(settings.query_ms);
     d->loaded_at = utc_now();
     d->load_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

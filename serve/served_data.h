@@ -9,6 +9,7 @@
 #include "path_search.h"
 #include "serve_options.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -64,20 +65,19 @@ struct served_data {
     std::vector<int32_t> by_id;
     // The names of the keys in key-index order, each followed by '\n' (a
     // key without a name has none); name_at[k] is where key k's begins, and
-    // name_at[key_count] the end. folded_names is the same text with ASCII
-    // letters in lower case, for searching.
+    // name_at[key_count] the end.
     std::string names;
-    std::string folded_names;
     std::vector<uint64_t> name_at;
-    // Where each word of folded_names begins (a letter or digit after
-    // anything else), ordered by the text from there to the end of its
-    // name: words by prefix in a binary search.
+    // Where each word of the names begins (a letter or digit after anything
+    // else), ordered by the text from there to the end of its name with
+    // ASCII letters in lower case: words by prefix in a binary search.
     std::vector<uint32_t> word_starts;
 
     unique_fd report_dir;        // -1 without -r
     std::vector<key_rank> ranks; // by key index, empty without -r
     int64_t ranked_keys = 0;
 
+    std::chrono::milliseconds query_budget{2000};
     std::string etag_base;   // changes with every load
     std::string loaded_at;   // "2026-12-10T13:00:00Z"
     double load_seconds = 0; // how long the load took
@@ -90,6 +90,18 @@ struct served_data {
 // "what: why" (naming the file) when one cannot be read.
 std::shared_ptr<const served_data> load_served_data(const serve_settings& settings,
                                                     std::string& error);
+
+// c with ASCII letters in lower case: how searches compare names.
+inline unsigned char folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a')
+                                : static_cast<unsigned char>(c);
+}
+
+// A letter, a digit or a byte of a multi-byte character: part of a word.
+inline bool is_word_char(char c) {
+    unsigned char f = folded(c);
+    return (f >= 'a' && f <= 'z') || (f >= '0' && f <= '9') || f >= 0x80;
+}
 
 // The name of key index k, if it has one.
 std::optional<std::string_view> key_name_of(const served_data& data, int32_t k);
