@@ -85,104 +85,108 @@ std::string header(const http_response& r, const std::string& name) {
     return "";
 }
 
+using Q = std::vector<std::pair<std::string, std::string>>;
+const Q ac{{"from", "AAAAAAAA000000AA"}, {"to", "CCCCCCCC000000CC"}};
+
+struct row {
+    std::string path;
+    Q query;
+    int status;
+    std::string type;
+    std::string part; // the body holds it
+};
+
+// Each endpoint's answers: status, type and a part of the body.
+const std::vector<row> ROWS = {
+    {"/healthz", {}, 200, "text/plain", "ok\nkeys 6\n"},
+    {"/api/path", ac, 200, "application/json",
+     "\"hops\":2,\"paths_total\":2,\"paths_total_saturated\":false,"
+     "\"paths\":[[\"AAAAAAAA000000AA\",\"BBBBBBBB000000BB\",\"CCCCCCCC000000CC\"],"
+     "[\"AAAAAAAA000000AA\",\"DDDDDDDD000000DD\",\"CCCCCCCC000000CC\"]],\"disjoint\":2"},
+    {"/api/path",
+     {{"from", "000000AA"}, {"to", "0xEEEEEEEE000000EE"}},
+     200,
+     "application/json",
+     "\"hops\":null"},
+    {"/api/path", {{"from", "AAAAAAAA000000AA"}}, 400, "application/json", "\"error\""},
+    {"/api/path",
+     {{"from", "AAAAAAAA000000AA"}, {"to", "1234567812345678"}},
+     404,
+     "application/json",
+     "unknown key 1234567812345678"},
+    {"/api/path",
+     {{"from", "zz\"\x01"}, {"to", "000000AA"}},
+     400,
+     "application/json",
+     "malformed key name"},
+    {"/api/path", {ac[0], ac[1], {"n", "1001"}}, 400, "application/json", "n must be"},
+    {"/api/path", {ac[0], ac[1], {"k", "0"}}, 400, "application/json", "k must be"},
+    {"/api/search",
+     {{"q", "EXAMPLE"}},
+     200,
+     "application/json",
+     "[{\"id\":\"AAAAAAAA000000AA\",\"name\":\"Alice Example <alice@example.org>\"},"
+     "{\"id\":\"BBBBBBBB000000BB\",\"name\":\"Bob Example\"}]"},
+    {"/api/search",
+     {{"q", "0xddd"}},
+     200,
+     "application/json",
+     "[{\"id\":\"DDDDDDDD000000DD\",\"name\":null}]"},
+    {"/api/search",
+     {{"q", "a"}, {"limit", "1"}},
+     200,
+     "application/json",
+     "[{\"id\":\"AAAAAAAA000000AA\""},
+    {"/api/search", {{"q", "nobody"}}, 200, "application/json", "[]"},
+    {"/api/search", {{"q", "a"}, {"limit", "101"}}, 400, "application/json", "limit"},
+    {"/api/key/AAAAAAAA000000AA",
+     {},
+     200,
+     "application/json",
+     "\"signers\":[{\"id\":\"FFFFFFFF000000FF\",\"name\":\"<script>"},
+    {"/api/key/000000AA",
+     {},
+     200,
+     "application/json",
+     "\"signed_total\":2,\"rank\":1,\"ranked\":2,\"mean_distance\":0.5000,\"report\":"
+     "\"KeyID AAAAAAAA 000000AA\\u000A\\u000AMean <b>0.5</b>\\u000A\"}"},
+    {"/api/key/nonsense", {}, 400, "application/json", "malformed"},
+    {"/api/nothing", {}, 404, "application/json", "no such endpoint"},
+    {"/", {{"q", "sample"}}, 200, "text/html", "/key/CCCCCCCC000000CC"},
+    {"/path", {{"from", "alice"}, {"to", "carol"}}, 200, "text/html", "Path 2"},
+    {"/path",
+     {{"from", "example"}, {"to", "carol"}},
+     400,
+     "text/html",
+     "several keys have a name containing"},
+    {"/path",
+     {{"from", "Alice"}, {"to", "EEEEEEEE000000EE"}},
+     200,
+     "text/html",
+     "There is no path"},
+    {"/key/FFFFFFFF000000FF",
+     {},
+     200,
+     "text/html",
+     "<bdi>&lt;script&gt;alert(1)&lt;/script&gt; \xE2\x80\xAE"
+     "evil</bdi>"},
+    {"/key/AAAAAAAA000000AA", {}, 200, "text/html", "Mean &lt;b&gt;0.5&lt;/b&gt;"},
+    {"/key/1234567812345678", {}, 404, "text/html", "unknown key"},
+    {"/static/style.css", {}, 200, "text/css", "--ink"},
+    {"/reports/", {}, 200, "text/html", "<title>summary</title>"},
+    {"/reports/00/000000AA", {}, 200, "text/plain", "KeyID AAAAAAAA 000000AA"},
+    {"/reports/keys/AAAAAAAA000000AA.html", {}, 200, "text/html", "<title>A</title>"},
+    {"/reports/../secret", {}, 404, "text/html", "no such report file"},
+    {"/reports/link", {}, 404, "text/html", "no such report file"},
+    {"/reports/up/secret", {}, 404, "text/html", "no such report file"},
+    {"/reports/keys/", {}, 404, "text/html", "no such report file"},
+    {"/reports/00", {}, 404, "text/html", "no such report file"},
+    {"/reports/./index.html", {}, 404, "text/html", "no such report file"},
+    {"/elsewhere", {}, 404, "text/html", "no such page"},
+};
+
 TEST_F(serve_fixture, EndpointsAnswerWithStatusTypeAndBody) {
-    using Q = std::vector<std::pair<std::string, std::string>>;
-    const Q ac{{"from", "AAAAAAAA000000AA"}, {"to", "CCCCCCCC000000CC"}};
-    struct row {
-        std::string path;
-        Q query;
-        int status;
-        std::string type;
-        std::string part; // the body holds it
-    };
-    const std::vector<row> rows = {
-        {"/healthz", {}, 200, "text/plain", "ok\nkeys 6\n"},
-        {"/api/path", ac, 200, "application/json",
-         "\"hops\":2,\"paths_total\":2,\"paths_total_saturated\":false,"
-         "\"paths\":[[\"AAAAAAAA000000AA\",\"BBBBBBBB000000BB\",\"CCCCCCCC000000CC\"],"
-         "[\"AAAAAAAA000000AA\",\"DDDDDDDD000000DD\",\"CCCCCCCC000000CC\"]],\"disjoint\":2"},
-        {"/api/path",
-         {{"from", "000000AA"}, {"to", "0xEEEEEEEE000000EE"}},
-         200,
-         "application/json",
-         "\"hops\":null"},
-        {"/api/path", {{"from", "AAAAAAAA000000AA"}}, 400, "application/json", "\"error\""},
-        {"/api/path",
-         {{"from", "AAAAAAAA000000AA"}, {"to", "1234567812345678"}},
-         404,
-         "application/json",
-         "unknown key 1234567812345678"},
-        {"/api/path",
-         {{"from", "zz\"\x01"}, {"to", "000000AA"}},
-         400,
-         "application/json",
-         "malformed key name"},
-        {"/api/path", {ac[0], ac[1], {"n", "1001"}}, 400, "application/json", "n must be"},
-        {"/api/path", {ac[0], ac[1], {"k", "0"}}, 400, "application/json", "k must be"},
-        {"/api/search",
-         {{"q", "EXAMPLE"}},
-         200,
-         "application/json",
-         "[{\"id\":\"AAAAAAAA000000AA\",\"name\":\"Alice Example <alice@example.org>\"},"
-         "{\"id\":\"BBBBBBBB000000BB\",\"name\":\"Bob Example\"}]"},
-        {"/api/search",
-         {{"q", "0xddd"}},
-         200,
-         "application/json",
-         "[{\"id\":\"DDDDDDDD000000DD\",\"name\":null}]"},
-        {"/api/search",
-         {{"q", "a"}, {"limit", "1"}},
-         200,
-         "application/json",
-         "[{\"id\":\"AAAAAAAA000000AA\""},
-        {"/api/search", {{"q", "nobody"}}, 200, "application/json", "[]"},
-        {"/api/search", {{"q", "a"}, {"limit", "101"}}, 400, "application/json", "limit"},
-        {"/api/key/AAAAAAAA000000AA",
-         {},
-         200,
-         "application/json",
-         "\"signers\":[{\"id\":\"FFFFFFFF000000FF\",\"name\":\"<script>"},
-        {"/api/key/000000AA",
-         {},
-         200,
-         "application/json",
-         "\"signed_total\":2,\"rank\":1,\"ranked\":2,\"mean_distance\":0.5000,\"report\":"
-         "\"KeyID AAAAAAAA 000000AA\\u000A\\u000AMean <b>0.5</b>\\u000A\"}"},
-        {"/api/key/nonsense", {}, 400, "application/json", "malformed"},
-        {"/api/nothing", {}, 404, "application/json", "no such endpoint"},
-        {"/", {{"q", "sample"}}, 200, "text/html", "/key/CCCCCCCC000000CC"},
-        {"/path", {{"from", "alice"}, {"to", "carol"}}, 200, "text/html", "Path 2"},
-        {"/path",
-         {{"from", "example"}, {"to", "carol"}},
-         400,
-         "text/html",
-         "several keys have a name containing"},
-        {"/path",
-         {{"from", "Alice"}, {"to", "EEEEEEEE000000EE"}},
-         200,
-         "text/html",
-         "There is no path"},
-        {"/key/FFFFFFFF000000FF",
-         {},
-         200,
-         "text/html",
-         "<bdi>&lt;script&gt;alert(1)&lt;/script&gt; \xE2\x80\xAE"
-         "evil</bdi>"},
-        {"/key/AAAAAAAA000000AA", {}, 200, "text/html", "Mean &lt;b&gt;0.5&lt;/b&gt;"},
-        {"/key/1234567812345678", {}, 404, "text/html", "unknown key"},
-        {"/static/style.css", {}, 200, "text/css", "--ink"},
-        {"/reports/", {}, 200, "text/html", "<title>summary</title>"},
-        {"/reports/00/000000AA", {}, 200, "text/plain", "KeyID AAAAAAAA 000000AA"},
-        {"/reports/keys/AAAAAAAA000000AA.html", {}, 200, "text/html", "<title>A</title>"},
-        {"/reports/../secret", {}, 404, "text/html", "no such report file"},
-        {"/reports/link", {}, 404, "text/html", "no such report file"},
-        {"/reports/up/secret", {}, 404, "text/html", "no such report file"},
-        {"/reports/keys/", {}, 404, "text/html", "no such report file"},
-        {"/reports/00", {}, 404, "text/html", "no such report file"},
-        {"/reports/./index.html", {}, 404, "text/html", "no such report file"},
-        {"/elsewhere", {}, 404, "text/html", "no such page"},
-    };
-    for (const row& r : rows) {
+    for (const row& r : ROWS) {
         SCOPED_TRACE(r.path);
         http_response response = get(r.path, r.query);
         EXPECT_EQ(response.status, r.status);
