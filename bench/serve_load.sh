@@ -88,14 +88,23 @@ until grep -q listening "$WORK/serve.out" 2>/dev/null; do
     [ "$waited" -lt 1200 ] || { echo "not listening after 60 s" >&2; exit 1; }
 done
 now=$(date +%s.%N)
-echo "listening after $(echo "$now - $start" | bc) s"
+ticks=$(getconf CLK_TCK)
+cpu=$(awk -v t="$ticks" '{ printf "%.2f", ($14 + $15) / t }' "/proc/$server/stat")
+echo "listening after $(echo "$now - $start" | bc) s wall, $cpu s CPU"
 port=$(sed 's|.*:\([0-9]*\)/$|\1|' "$WORK/serve.out")
 grep VmHWM "/proc/$server/status"
 
+cpu_used() { awk '{ print $14 + $15 }' "/proc/$server/stat"; }
 echo "== /api/path, 64 connections, $DURATION s"
-wrk -t2 -c64 -d"${DURATION}s" --latency -s "$WORK/pick.lua" "http://127.0.0.1:$port" -- "$WORK/paths"
+before=$(cpu_used)
+wrk -t2 -c64 -d"${DURATION}s" --latency -s "$WORK/pick.lua" "http://127.0.0.1:$port" -- "$WORK/paths" |
+    tee "$WORK/wrk.out"
+requests=$(sed -n 's/^ *\([0-9]*\) requests in.*/\1/p' "$WORK/wrk.out")
+echo "server CPU per request: $(echo "scale=3; ($(cpu_used) - $before) * 1000 / $ticks / $requests" | bc) ms"
 echo "== /api/search, 64 connections, $DURATION s"
 wrk -t2 -c64 -d"${DURATION}s" --latency -s "$WORK/pick.lua" "http://127.0.0.1:$port" -- "$WORK/searches"
+echo "== /api/search, 4 connections, $DURATION s"
+wrk -t1 -c4 -d"${DURATION}s" --latency -s "$WORK/pick.lua" "http://127.0.0.1:$port" -- "$WORK/searches"
 echo "== korvalinde-serve peak memory"
 grep VmHWM "/proc/$server/status"
 kill -TERM "$server"

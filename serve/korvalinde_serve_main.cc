@@ -35,7 +35,13 @@ int run_until_stopped(server_state& state, const serve_settings& settings, int s
         }
         if (info.ssi_signo == SIGHUP) {
             std::string error;
-            std::shared_ptr<const served_data> fresh = load_served_data(settings, error);
+            std::shared_ptr<const served_data> fresh;
+            try {
+                fresh = load_served_data(settings, error);
+            } catch (const std::bad_alloc&) {
+                // The old generation still fits: keep serving it.
+                error = "out of memory";
+            }
             if (fresh == nullptr) {
                 log_line("reload failed, still serving the previous files: " + error);
                 continue;
