@@ -27,11 +27,10 @@ void json_error(http_response& response, int status, std::string_view message) {
 
 namespace {
 
-bool bad_number(http_response& response, const char* name, int64_t low, int64_t high) {
+void bad_number(http_response& response, const char* name, int64_t low, int64_t high) {
     json_error(response, 400,
                std::string(name) + " must be a number from " + std::to_string(low) + " to " +
                    std::to_string(high));
-    return true;
 }
 
 } // namespace
@@ -55,10 +54,10 @@ void api_path(const served_data& data, const http_request& request, http_respons
     if (from == nullptr || to == nullptr)
         return json_error(response, 400, "give two keys, from and to");
     std::optional<int64_t> n = query_number(request, "n", SERVE_PATHS_DEFAULT, 0, SERVE_PATHS_MAX);
-    if (!n) return (void)bad_number(response, "n", 0, SERVE_PATHS_MAX);
+    if (!n) return bad_number(response, "n", 0, SERVE_PATHS_MAX);
     std::optional<int64_t> k =
         query_number(request, "k", SERVE_DISJOINT_DEFAULT, 1, SERVE_DISJOINT_MAX);
-    if (!k) return (void)bad_number(response, "k", 1, SERVE_DISJOINT_MAX);
+    if (!k) return bad_number(response, "k", 1, SERVE_DISJOINT_MAX);
     key_resolution a = resolve_key(data, *from, false);
     key_resolution b = resolve_key(data, *to, false);
     if (a.key < 0 || b.key < 0) {
@@ -69,15 +68,15 @@ void api_path(const served_data& data, const http_request& request, http_respons
     if (answer.out_of_time) return json_error(response, 503, out_of_time_message(data));
     // The names of the keys the answer shows, for path's JSON writer.
     key_names shown;
-    auto add_name = [&](int32_t k) {
-        if (std::optional<std::string_view> name = key_name_of(data, k))
-            shown.try_emplace(data.ix.ids[static_cast<size_t>(k)], *name);
+    auto add_name = [&](int32_t key) {
+        if (std::optional<std::string_view> name = key_name_of(data, key))
+            shown.try_emplace(data.ix.ids[static_cast<size_t>(key)], *name);
     };
     add_name(a.key);
     add_name(b.key);
     for (const std::vector<int32_t>& path : answer.paths)
-        for (int32_t k : path)
-            add_name(k);
+        for (int32_t key : path)
+            add_name(key);
     query_keys q{data.ix, data.has_names ? &shown : nullptr, a.key, b.key};
     response.content_type = "application/json";
     append_json_answer(response.body, q, answer);
@@ -87,7 +86,7 @@ void api_search(const served_data& data, const http_request& request, http_respo
     const std::string* q = query_value(request, "q");
     std::optional<int64_t> limit =
         query_number(request, "limit", SEARCH_LIMIT_DEFAULT, 1, SEARCH_LIMIT_MAX);
-    if (!limit) return (void)bad_number(response, "limit", 1, SEARCH_LIMIT_MAX);
+    if (!limit) return bad_number(response, "limit", 1, SEARCH_LIMIT_MAX);
     std::vector<int32_t> keys =
         q == nullptr ? std::vector<int32_t>{} : search_keys(data, *q, static_cast<size_t>(*limit));
     response.content_type = "application/json";
