@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <new>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -20,6 +21,13 @@ constexpr int STOP_GRACE_MS = 5000;
 void log_line(const std::string& text) {
     std::string line = "korvalinde-serve: " + text + "\n";
     (void)write(STDERR_FILENO, line.data(), line.size()); // nowhere else to say it
+}
+
+// A load frees as much as it keeps (the import's graph, the names' map),
+// in small pieces that malloc would keep for reuse: handed back to the
+// system, they leave room for the workers' search spaces.
+void give_back_free_memory() {
+    (void)malloc_trim(0); // only says whether anything was released
 }
 
 // Waits for signals and acts on them in this thread: the handlers do nothing.
@@ -48,6 +56,7 @@ int run_until_stopped(server_state& state, const serve_settings& settings, int s
             }
             int keys = fresh->ix.key_count;
             replace_data(state, std::move(fresh));
+            give_back_free_memory();
             log_line("reloaded: " + std::to_string(keys) + " keys");
             continue;
         }
@@ -85,6 +94,7 @@ int serve(const serve_settings& settings) {
     }
     server_state state;
     replace_data(state, std::move(data));
+    give_back_free_memory();
     uint16_t port = 0;
     if (!start_server(state, settings, port, error)) {
         log_line(error);

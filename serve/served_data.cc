@@ -186,25 +186,13 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
                                                     std::string& error) {
     auto started = std::chrono::steady_clock::now();
     auto d = std::make_shared<served_data>();
-    // The names file is read while the key list is imported.
+    // The names are read after the import, not beside it: the import's
+    // peak and the names' map together would raise the peak memory by the
+    // map's size for a second of start-up.
+    if (!load_index(settings.input, d->ix, error)) return nullptr;
     key_names names;
-    std::string names_error;
-    bool names_read = true;
-    std::atomic<int> next_task{0};
-    bool index_loaded = false;
-    run_work_on_threads(2, [&] {
-        for (int task = next_task.fetch_add(1); task < 2; task = next_task.fetch_add(1)) {
-            if (task == 0)
-                index_loaded = load_index(settings.input, d->ix, error);
-            else if (!settings.names_path.empty())
-                names_read = read_names_file(settings.names_path, names, names_error);
-        }
-    });
-    if (!index_loaded) return nullptr;
-    if (!names_read) {
-        error = names_error;
+    if (!settings.names_path.empty() && !read_names_file(settings.names_path, names, error))
         return nullptr;
-    }
     if (!settings.names_path.empty()) {
         if (!lay_out_names(*d, names, error)) {
             error = settings.names_path + ": " + error;
