@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 unique_fd& unique_fd::operator=(unique_fd&& other) noexcept {
@@ -95,6 +96,9 @@ bool lay_out_names(served_data& d, key_names& names, std::string& error) {
     }
     d.name_at.push_back(d.names.size());
     names = {};
+    // The map's many small pieces back to the system before the word index
+    // needs room.
+    (void)malloc_trim(0); // only says whether anything was released
     if (d.names.size() > UINT32_MAX) {
         error = "the names take more than 4 GiB";
         return false;
@@ -103,32 +107,56 @@ bool lay_out_names(served_data& d, key_names& names, std::string& error) {
     return true;
 }
 
+// The word at i's first four bytes, folded, high byte first, as the high
+// half of a sort key whose low half is i. A name's end ('\n') pads the
+// rest, so that keys order as the words do up to their fifth byte.
+uint64_t word_key(const std::string& text, size_t i) {
+    uint64_t prefix = 0;
+    bool ended = false;
+    for (size_t j = 0; j < 4; ++j) {
+        ended = ended || text[i + j] == '\n';
+        prefix = prefix << 8 | (ended ? uint64_t{'\n'} : folded(text[i + j]));
+    }
+    return prefix << 32 | i;
+}
+
 void index_words(served_data& d) {
     const std::string& text = d.names;
+    // Sorted first by the four-byte prefixes, a plain integer sort; then each
+    // run of words sharing one by the text after it, the runs shared out
+    // between two threads.
+    std::vector<uint64_t> keys;
     for (size_t i = 0; i < text.size(); ++i)
         if (is_word_char(text[i]) && (i == 0 || !is_word_char(text[i - 1])))
-            d.word_starts.push_back(static_cast<uint32_t>(i));
-    // Every name ends in '\n', which sorts before any character of a name.
+            keys.push_back(word_key(text, i));
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::pair<size_t, size_t>> runs;
+    for (size_t start = 0, end = 0; start < keys.size(); start = end) {
+        end = start + 1;
+        while (end < keys.size() && keys[end] >> 32 == keys[start] >> 32)
+            ++end;
+        // A prefix holding the name's end is the whole word: nothing to order.
+        if (end - start > 1 && (keys[start] >> 32 & 0xFF) != '\n') runs.emplace_back(start, end);
+    }
     const char* base = text.data();
-    auto before = [base](uint32_t a, uint32_t b) {
-        const char* x = base + a;
-        const char* y = base + b;
+    auto after_prefix = [base](uint64_t a, uint64_t b) {
+        const char* x = base + static_cast<uint32_t>(a) + 4;
+        const char* y = base + static_cast<uint32_t>(b) + 4;
         while (folded(*x) == folded(*y) && *x != '\n') {
             ++x;
             ++y;
         }
         return folded(*x) < folded(*y);
     };
-    // Two halves sorted side by side, then merged.
-    auto middle = d.word_starts.begin() + static_cast<ptrdiff_t>(d.word_starts.size() / 2);
-    std::atomic<int> next_half{0};
+    std::atomic<size_t> next_run{0};
     run_work_on_threads(2, [&] {
-        for (int half = next_half.fetch_add(1); half < 2; half = next_half.fetch_add(1))
-            std::sort(half == 0 ? d.word_starts.begin() : middle,
-                      half == 0 ? middle : d.word_starts.end(), before);
+        for (size_t r = next_run.fetch_add(1); r < runs.size(); r = next_run.fetch_add(1))
+            std::sort(keys.begin() + static_cast<ptrdiff_t>(runs[r].first),
+                      keys.begin() + static_cast<ptrdiff_t>(runs[r].second), after_prefix);
     });
-    std::inplace_merge(d.word_starts.begin(), middle, d.word_starts.end(), before);
-    d.word_starts.shrink_to_fit();
+    d.word_starts.resize(keys.size());
+    std::transform(keys.begin(), keys.end(), d.word_starts.begin(),
+                   [](uint64_t key) { return static_cast<uint32_t>(key); });
 }
 
 void sort_ids(served_data& d) {
