@@ -6,16 +6,25 @@
 //
 // The temporary (".NAME.XXXXXX" beside NAME) is created with O_EXCL,
 // O_NOFOLLOW and O_CLOEXEC, so it is never an existing file or a symbolic
-// link planted there. It is removed on every failure, when its holder is
-// destroyed without commit, and when SIGINT, SIGTERM or SIGHUP ends the
-// process while it exists (the signal is then raised again with its default
-// action, so the process still ends by that signal). Signals that were
-// ignored when the temporary was created stay ignored.
+// link planted there. It is removed on every failure (a write beyond the
+// file-size limit fails with EFBIG when SIGXFSZ is ignored), when its holder
+// is destroyed without commit, and when any signal whose default action ends
+// the process arrives while it exists: SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+// SIGPIPE, SIGALRM, SIGUSR1, SIGXFSZ and the others (the signal is then
+// raised again with its default action, so the process still ends by that
+// signal). Signals that were ignored, or had a handler of the program's own,
+// when the first temporary was created keep their action.
 //
 // The new file keeps the permission bits of the file it replaces; a new file
 // gets 0666 less the umask. A symbolic link at the target is replaced by the
 // file itself, never written through: rename replaces the name, not what the
 // link points to.
+//
+// A target that exists and is neither a regular file nor a directory (after
+// following a link: a device such as /dev/null or /dev/stdout, a FIFO, a
+// socket) is opened and written directly instead, since renaming over it
+// would replace the device node or FIFO itself; such a write cannot be
+// atomic. A directory keeps the temporary path, whose rename then fails.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +35,7 @@
 enum class atomic_step {
     none,
     create,   // the temporary could not be created (error: the target's directory)
+    open,     // the special file at the target could not be opened for writing
     set_mode, // its permission bits could not be set
     write,    // writing its contents failed
     sync,     // flushing it to disk or closing it failed (a late write error)
@@ -35,7 +45,8 @@ enum class atomic_step {
 struct atomic_file {
     std::string path;      // the target
     std::string temp_path; // the temporary beside it (its name stays for messages)
-    int fd = -1;           // the temporary, open for writing
+    int fd = -1;           // the temporary (or the special file), open for writing
+    bool direct = false;   // writing into a special file at the target: no temporary
     bool temp_exists = false;
     bool committed = false;
     atomic_step failed_step = atomic_step::none;
@@ -47,6 +58,12 @@ struct atomic_file {
     // Closes and removes the temporary unless the file was committed.
     ~atomic_file();
 };
+
+// The file the contents go into, for messages: the temporary, or the target
+// itself when it is written directly.
+inline const std::string& written_path(const atomic_file& file) {
+    return file.direct ? file.path : file.temp_path;
+}
 
 // Creates the temporary for path and gives it its permission bits. Returns
 // false, with failed_step and error set and nothing left behind, on failure.

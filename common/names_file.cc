@@ -1,43 +1,13 @@
 #include "names_file.h"
 
+#include "visible_text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 namespace {
-
-// Length of the valid UTF-8 sequence starting at s[i], or 0.
-size_t utf8_sequence_length(std::string_view s, size_t i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    size_t length = 0;
-    uint32_t min = 0;
-    uint32_t code = 0;
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        min = 0x80;
-        code = lead & 0x1FU;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        min = 0x800;
-        code = lead & 0x0FU;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        min = 0x10000;
-        code = lead & 0x07U;
-    } else
-        return 0;
-    if (i + length > s.size()) return 0;
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3FU);
-    }
-    // Overlong forms, surrogates and values past Unicode are not valid UTF-8.
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -75,7 +45,34 @@ std::string escape_user_id(std::string_view raw) {
     return out;
 }
 
-bool read_names_file(const std::string& path, key_names& names, std::string& error) {
+namespace {
+
+// The key id field and the tab: "16HEX<TAB>".
+constexpr size_t HEAD_SIZE = 17;
+
+bool parse_head(const std::string& line, uint64_t& id) {
+    if (line.size() < HEAD_SIZE || line[16] != '\t') return false;
+    id = 0;
+    for (size_t k = 0; k < 16; ++k) {
+        const int v = hex_value(line[k]);
+        if (v < 0) return false;
+        id = (id << 4) | static_cast<uint64_t>(v);
+    }
+    return true;
+}
+
+// Drops a UTF-8 sequence that the cut at the line limit split.
+void trim_split_sequence(std::string& line) {
+    size_t start = line.size();
+    while (start > HEAD_SIZE && (static_cast<unsigned char>(line[start - 1]) & 0xC0) == 0x80)
+        --start;
+    if (start > HEAD_SIZE && utf8_sequence_length(line, start - 1) == 0) line.resize(start - 1);
+}
+
+} // namespace
+
+bool read_names_file(const std::string& path, key_names& names, std::string& error,
+                     const names_warning& warn) {
     std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "re"));
     if (!file) {
         error = path + ": " + std::strerror(errno);
@@ -83,26 +80,36 @@ bool read_names_file(const std::string& path, key_names& names, std::string& err
     }
     std::string line;
     int64_t line_number = 0;
+    const auto where = [&] { return path + ":" + std::to_string(line_number) + ": "; };
     const auto fail = [&](const char* what) {
-        error = path + ":" + std::to_string(line_number) + ": " + what;
+        error = where() + what;
         return false;
     };
+    const char* const bad_head = "expected 16 hex digits and a tab";
     for (;;) {
         line.clear();
-        int c = 0;
-        while ((c = std::getc(file.get())) != EOF && c != '\n')
-            line += static_cast<char>(c);
-        if (c == EOF && line.empty()) break;
         ++line_number;
-        if (c == EOF) return fail("last line has no line end");
-        if (line.size() < 17 || line[16] != '\t') return fail("expected 16 hex digits and a tab");
+        bool cut = false;
+        int c = 0;
         uint64_t id = 0;
-        for (int k = 0; k < 16; ++k) {
-            const int v = hex_value(line[k]);
-            if (v < 0) return fail("expected 16 hex digits and a tab");
-            id = (id << 4) | static_cast<uint64_t>(v);
+        while ((c = std::getc(file.get())) != EOF && c != '\n') {
+            if (line.size() >= NAMES_LINE_MAX) {
+                if (!cut && warn)
+                    warn(where() + "line longer than " + std::to_string(NAMES_LINE_MAX) +
+                         " bytes; the rest of it is left out");
+                cut = true;
+                continue;
+            }
+            line += static_cast<char>(c);
+            // Checked at once, so that a file of one endless line (such as
+            // /dev/zero) fails here rather than being read to its end.
+            if (line.size() == HEAD_SIZE && !parse_head(line, id)) return fail(bad_head);
         }
-        names.try_emplace(id, line.substr(17));
+        if (c == EOF && line.empty()) break;
+        if (c == EOF) return fail("last line has no line end");
+        if (!parse_head(line, id)) return fail(bad_head);
+        if (cut) trim_split_sequence(line);
+        names.try_emplace(id, line.substr(HEAD_SIZE));
     }
     if (std::ferror(file.get())) {
         error = path + ": read error";

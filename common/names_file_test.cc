@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 TEST(EscapeUserId, KeepsTextAndEscapesWhatCouldDisturbALine) {
     const struct {
@@ -49,4 +50,32 @@ TEST(ReadNamesFile, ReadsLinesAndNamesTheFaultyLine) {
     }
     std::remove(path);
     EXPECT_FALSE(read_names_file(path, names, error));
+}
+
+// A line over the limit keeps its head, without a sequence split by the cut,
+// and gives one warning naming it; an endless line of NULs fails at once.
+TEST(ReadNamesFile, CapsLongLines) {
+    char path[] = "/tmp/names_file_test.XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(close(fd), 0);
+    // 16 + 1 + 4077 bytes, then a 3-byte character across the limit.
+    const std::string head = "00000000000000A1\t" + std::string(NAMES_LINE_MAX - 19, 'x');
+    std::ofstream(path, std::ios::binary)
+        << head << "\xE2\x82\xAC" << std::string(100000, 'y') << "\n00000000000000B2\tBob\n";
+    key_names names;
+    std::string error;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(read_names_file(path, names, error, [&](const std::string& w) {
+        warnings.push_back(w);
+    })) << error;
+    EXPECT_EQ(names.at(0xA1), head.substr(17));
+    EXPECT_EQ(names.at(0xB2), "Bob");
+    ASSERT_EQ(warnings.size(), 1U);
+    EXPECT_EQ(warnings[0],
+              std::string(path) + ":1: line longer than 4096 bytes; the rest of it is left out");
+    std::remove(path);
+
+    EXPECT_FALSE(read_names_file("/dev/zero", names, error));
+    EXPECT_EQ(error, "/dev/zero:1: expected 16 hex digits and a tab");
 }

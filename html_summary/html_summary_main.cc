@@ -12,6 +12,7 @@
 #include "stale_reports.h"
 #include "summary_options.h"
 #include "summary_page.h"
+#include "visible_text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -44,7 +45,14 @@ void make_page(const summary_settings& settings) {
     key_names names;
     if (!settings.names_path.empty()) {
         std::string error;
-        if (!read_names_file(settings.names_path, names, error)) throw input_error(error);
+        auto warn = [](const std::string& warning) {
+            std::fprintf(stderr, "korvalinde-html: warning: %s\n", warning.c_str());
+        };
+        if (!read_names_file(settings.names_path, names, error, warn)) throw input_error(error);
+        // Shown as text everywhere on the pages: control and bidirectional
+        // formatting characters as "\uXXXX", bytes that are not UTF-8 as U+FFFD.
+        for (auto& entry : names)
+            entry.second = visible_text(entry.second);
         content.names = &names;
     }
 
@@ -94,7 +102,7 @@ void make_page(const summary_settings& settings) {
     out.fd = file.fd;
     write_summary_page(out, content);
     if (!flush_page(out))
-        throw page_error(file.temp_path + ": cannot write: " + std::strerror(out.error));
+        throw page_error(written_path(file) + ": cannot write: " + std::strerror(out.error));
     commit_page_file(file);
 }
 

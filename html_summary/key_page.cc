@@ -36,10 +36,11 @@ void make_keys_folder(const std::string& folder) {
 
 void write_key_page(page_output& out, const key_page_content& c) {
     std::string id = key_text(c.key.id);
-    put_page_head(out, "Key " + id + (c.name ? " (" + *c.name + ")" : "") + " - " + c.site_title);
+    put_page_head(out, "Key " + id + (c.name ? " (" + isolated_text(*c.name) + ")" : "") + " - " +
+                           c.site_title);
     put(out, "<nav><a href=\"" + html_escape(c.summary_href) + "\">" + html_escape(c.site_title) +
                  "</a></nav>\n<h1>Key <span class=\"id\">" + id + "</span></h1>\n");
-    if (c.name) put(out, "<p class=\"name\">" + html_escape(*c.name) + "</p>\n");
+    if (c.name) put(out, "<p class=\"name\" dir=\"auto\">" + html_escape(*c.name) + "</p>\n");
     put(out, "<section id=\"figures\">\n<dl class=\"figures\">\n");
     put_key_figure(out, "Rank", group_digits(c.rank) + " of " + group_digits(c.ranked));
     put_key_figure(out, "Mean distance", format_mean(c.key.mean));
@@ -47,10 +48,12 @@ void write_key_page(page_output& out, const key_page_content& c) {
     put(out,
         "</dl>\n</section>\n<section id=\"charts\">\n<h2>Distances from the strong set</h2>\n");
     put_hop_chart(out, c.report.hop_counts, "hops", "Strong set members by hop count to " + id,
-                  "The strong set's members by the length of their shortest signature chain to " +
-                      id + (c.name ? " (" + *c.name + ")" : "") +
-                      ", from its report; the row for 30 hops counts the members 30 hops or "
-                      "more away.");
+                  caption_naming("The strong set's members by the length of their shortest "
+                                 "signature chain to " +
+                                     id,
+                                 c.name,
+                                 ", from its report; the row for 30 hops counts the members 30 "
+                                 "hops or more away."));
     put(out, "</section>\n<section id=\"report\">\n<h2>The report</h2>\n<pre class=\"report\">");
     put(out, html_escape(c.report.text));
     put(out, "</pre>\n<p class=\"note\">The same as plain text: <a href=\"" +
@@ -86,7 +89,7 @@ void write_key_pages(const page_content& c, const std::string& dir, const std::s
         out.fd = file.fd;
         write_key_page(out, k);
         if (!flush_page(out))
-            throw page_error(file.temp_path + ": cannot write: " + std::strerror(out.error));
+            throw page_error(written_path(file) + ": cannot write: " + std::strerror(out.error));
         // One sync for all the pages below instead of one per page.
         commit_page_file(file, false);
     }

@@ -17,6 +17,7 @@ void open_page_file(atomic_file& file, const std::string& path) {
     if (atomic_open(file, path)) return;
     if (file.failed_step == atomic_step::create)
         fail(path, "cannot create a temporary file beside it", file.error);
+    if (file.failed_step == atomic_step::open) fail(path, "cannot open for writing", file.error);
     fail(file.temp_path, "cannot set permissions", file.error);
 }
 
@@ -24,7 +25,7 @@ void commit_page_file(atomic_file& file, bool sync) {
     if (atomic_commit(file, sync)) return;
     if (file.failed_step == atomic_step::rename)
         fail(file.path, "cannot rename the finished page into place", file.error);
-    fail(file.temp_path, "cannot write", file.error);
+    fail(written_path(file), "cannot write", file.error);
 }
 
 std::string href_prefix(const std::string& page_path, const std::string& dir) {

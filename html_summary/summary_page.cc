@@ -121,11 +121,11 @@ void put_figures(page_output& out, const page_content& c) {
 }
 
 // A chart with its caption, which is also the drawing's accessible description.
-void put_chart(page_output& out, bar_chart& chart, const std::string& caption) {
-    chart.description = caption;
+void put_chart(page_output& out, bar_chart& chart, const chart_caption& caption) {
+    chart.description = caption.text;
     put(out, "<figure>\n");
     put(out, svg_bar_chart(chart));
-    put(out, "<figcaption>" + html_escape(caption) + "</figcaption>\n</figure>\n");
+    put(out, "<figcaption>" + caption.html + "</figcaption>\n</figure>\n");
 }
 
 void put_histogram(page_output& out, const page_content& c) {
@@ -147,22 +147,21 @@ void put_histogram(page_output& out, const page_content& c) {
                              " of msd.txt, by its mean distance from the strong set, in bins " +
                              edge_text(width) +
                              " wide; a mean on a bin edge counts in the bin above the edge.";
-    put_chart(out, chart, caption);
+    put_chart(out, chart, plain_caption(caption));
 }
 
 void put_best_hop_chart(page_output& out, const page_content& c) {
-    std::string caption;
-    if (c.ranking.empty()) {
-        caption = "No key was analysed, so there are no hop counts.";
-    } else {
+    chart_caption caption = plain_caption("No key was analysed, so there are no hop counts.");
+    if (!c.ranking.empty()) {
         const ranked_key& best = c.ranking.front();
-        const std::string* name = name_of(c.names, best.id);
-        caption = "The strong set's members by the length of their shortest signature chain to "
-                  "the best-ranked key, " +
-                  key_text(best.id) + (name ? " (" + *name + ")" : "") + ", mean " +
-                  format_mean(best.mean) +
-                  ", from its report. It shows how quickly the strong set reaches its "
-                  "best-connected key; each key's page shows its own.";
+        caption = caption_naming(
+            "The strong set's members by the length of their shortest signature chain to "
+            "the best-ranked key, " +
+                key_text(best.id),
+            name_of(c.names, best.id),
+            ", mean " + format_mean(best.mean) +
+                ", from its report. It shows how quickly the strong set reaches its "
+                "best-connected key; each key's page shows its own.");
     }
     put_hop_chart(out, c.best_hop_counts, "hops",
                   "Strong set members by hop count from the best-ranked key", caption);
@@ -193,7 +192,8 @@ void put_ranking(page_output& out, const page_content& c) {
         put(out, "<tr><td class=\"num\">" + group_digits(static_cast<int64_t>(i + 1)) +
                      "</td><td><a class=\"id\" href=\"" + key_page_name(key.id) + "\">" +
                      key_text(key.id) + "</a>" +
-                     (name ? "<span class=\"name\">" + html_escape(*name) + "</span>" : "") +
+                     (name ? "<span class=\"name\" dir=\"auto\">" + html_escape(*name) + "</span>"
+                           : "") +
                      "</td><td class=\"num\">" + format_mean(key.mean) + "</td><td>" +
                      (c.ranked_in_strong[i] ? "yes" : "no") + "</td></tr>\n");
     }
@@ -250,8 +250,23 @@ void put_page_end(page_output& out, const std::string& footer) {
     put(out, "<footer>" + html_escape(footer) + "</footer>\n</main>\n</body>\n</html>\n");
 }
 
+chart_caption plain_caption(const std::string& text) {
+    return {text, html_escape(text)};
+}
+
+chart_caption caption_naming(const std::string& before, const std::string* name,
+                             const std::string& after) {
+    if (!name) return {before + after, html_escape(before + after)};
+    return {before + " (" + isolated_text(*name) + ")" + after,
+            html_escape(before) + " (<bdi>" + html_escape(*name) + "</bdi>)" + html_escape(after)};
+}
+
+std::string isolated_text(const std::string& name) {
+    return "\u2068" + name + "\u2069";
+}
+
 void put_hop_chart(page_output& out, const std::vector<int64_t>& hop_counts, const std::string& id,
-                   const std::string& title, const std::string& caption) {
+                   const std::string& title, const chart_caption& caption) {
     bar_chart chart;
     chart.id = id;
     chart.title = title;

@@ -34,7 +34,9 @@ std::string key_page_name(const key_id& id);
 // The key id as the analyser prints it, "%08X %08X".
 std::string key_text(const key_id& id);
 
-// The escaped user id of id in names, or nullptr.
+// The user id of id in names, or nullptr. The program keeps names as
+// visible_text.h makes them: no control or bidirectional formatting
+// character is left in them.
 const std::string* name_of(const key_names* names, const key_id& id);
 
 // Where the page goes: a descriptor written through a buffer, or with fd
@@ -57,5 +59,21 @@ void write_summary_page(page_output& out, const page_content& content);
 // key's strong set members by hop count.
 void put_page_head(page_output& out, const std::string& title);
 void put_page_end(page_output& out, const std::string& footer);
+// A chart's caption as text (the drawing's description) and as HTML, in
+// which a user id is isolated (<bdi>): right-to-left letters in a name then
+// cannot reorder the words around it.
+struct chart_caption {
+    std::string text;
+    std::string html;
+};
+chart_caption plain_caption(const std::string& text);
+// before, " (" name ")" and after; without a name, before and after.
+chart_caption caption_naming(const std::string& before, const std::string* name,
+                             const std::string& after);
+// A user id for text that cannot hold markup (a page title, a chart's
+// description): between U+2068 FIRST STRONG ISOLATE and U+2069 POP
+// DIRECTIONAL ISOLATE, the plain-text form of <bdi>.
+std::string isolated_text(const std::string& name);
+
 void put_hop_chart(page_output& out, const std::vector<int64_t>& hop_counts, const std::string& id,
-                   const std::string& title, const std::string& caption);
+                   const std::string& title, const chart_caption& caption);

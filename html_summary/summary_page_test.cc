@@ -82,13 +82,15 @@ TEST(SummaryPage, FlatLayoutAllKeysAndTheLastHopRow) {
     c.figures.reachable_size = 2;
     c.best_hop_counts.assign(31, 1);
     c.made_on = "on <today>";
-    // A name beside a key id, in the ranking and the caption, escaped.
-    key_names names{{0x0000000B000000BBULL, "Bob <b@example.org>"}};
+    // A name beside a key id, in the ranking and the caption, escaped and
+    // isolated from the text around it.
+    key_names names{{0x0000000B000000BBULL, "Bob <b@example.org>"}, {0x0000000A000000AAULL, "Ann"}};
     c.names = &names;
     std::string page = page_of(c);
     EXPECT_NE(page.find("href=\"keys/0000000B000000BB.html\">0000000B 000000BB</a><span "
-                        "class=\"name\">Bob &lt;b@example.org&gt;</span>"),
+                        "class=\"name\" dir=\"auto\">Bob &lt;b@example.org&gt;</span>"),
               std::string::npos);
+    EXPECT_NE(page.find("0000000A 000000AA (<bdi>Ann</bdi>), mean"), std::string::npos);
     EXPECT_EQ(page.find("<b@"), std::string::npos);
     EXPECT_NE(page.find("All 2 analysed keys"), std::string::npos);
     EXPECT_NE(page.find("30+ hops: 1 member"), std::string::npos);

@@ -41,22 +41,14 @@ bool write_to_stdout(const file_producer& produce) {
     return true;
 }
 
-// Writes the key list to path atomically (atomic_file.h): on any failure
-// path is left as it was and no temporary remains.
-bool write_to_file(const std::string& path, const file_producer& produce) {
-    atomic_file file;
-    bool ok = atomic_open(file, path);
-    if (ok) {
-        auto write = [&file](const char* data, size_t size) {
-            return atomic_write(file, data, size);
-        };
-        ok = produce(write) && atomic_commit(file);
-    }
-    if (ok) return true;
+void report_file_error(const std::string& path, const atomic_file& file) {
     const char* what = "write error";
     switch (file.failed_step) {
     case atomic_step::create:
         what = "cannot create a temporary file beside it";
+        break;
+    case atomic_step::open:
+        what = "cannot open for writing";
         break;
     case atomic_step::set_mode:
         what = "cannot set the mode of the temporary file";
@@ -69,6 +61,29 @@ bool write_to_file(const std::string& path, const file_producer& produce) {
     }
     errno = file.error;
     report_errno(path, what);
+}
+
+// Writes a file to standard output when path is "-", else to a temporary
+// beside path (atomic_file.h) that commit_output renames into place: until
+// then path is left as it was, and no temporary remains after a failure.
+bool write_output(const std::string& path, atomic_file& file, const file_producer& produce) {
+    if (path == "-") return write_to_stdout(produce);
+    bool ok = atomic_open(file, path);
+    if (ok) {
+        auto write = [&file](const char* data, size_t size) {
+            return atomic_write(file, data, size);
+        };
+        ok = produce(write);
+    }
+    if (!ok) report_file_error(path, file);
+    return ok;
+}
+
+// Puts a file written by write_output into place; nothing to do for
+// standard output or a file not written.
+bool commit_output(atomic_file& file) {
+    if (file.path.empty() || atomic_commit(file)) return true;
+    report_file_error(file.path, file);
     return false;
 }
 
@@ -96,19 +111,20 @@ int run(const keylist_settings& settings) {
     reading.progress = isatty(STDERR_FILENO) == 1;
     if (!read_keylist_inputs(settings, reading)) return 1;
 
-    if (!settings.names_path.empty()) {
-        auto names = [&reading](const file_writer& write) { return write_names(reading, write); };
-        const bool ok = settings.names_path == "-" ? write_to_stdout(names)
-                                                   : write_to_file(settings.names_path, names);
-        if (!ok) return 1;
-    }
     written_counts written;
     auto key_list = [&](const file_writer& write) {
         return write_key_list(reading.table, write, written);
     };
-    const bool ok = settings.output_path == "-" ? write_to_stdout(key_list)
-                                                : write_to_file(settings.output_path, key_list);
-    if (!ok) return 1;
+    auto names = [&reading](const file_writer& write) { return write_names(reading, write); };
+    // Both files are written whole before either is put in place, and the
+    // names file after the key list: a run that fails leaves the old key
+    // list and the old names file, which belong together, as they were.
+    atomic_file list_file;
+    atomic_file names_file;
+    if (!write_output(settings.output_path, list_file, key_list)) return 1;
+    if (!settings.names_path.empty() && !write_output(settings.names_path, names_file, names))
+        return 1;
+    if (!commit_output(list_file) || !commit_output(names_file)) return 1;
     if (settings.verbose > 0) {
         print_summary(reading.counts, written);
         print_openpgp_summary(reading);

@@ -1,6 +1,7 @@
 #include "key_name.h"
 
 #include "names_file.h"
+#include "visible_text.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -45,7 +46,7 @@ key_choice find_named_key(const path_index& ix, std::string_view name) {
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
         digits.remove_prefix(2);
     // The name may be anything a query line holds: shown escaped.
-    std::string shown = escape_user_id(name);
+    std::string shown = visible_text(escape_user_id(name));
     std::optional<uint64_t> value;
     if (digits.size() == 8 || digits.size() == 16 || digits.size() == 40)
         value = parse_hex(digits.size() == 40 ? digits.substr(24) : digits);

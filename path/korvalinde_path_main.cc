@@ -88,7 +88,10 @@ int main(int argc, char** argv) {
     key_names names;
     if (!settings.names_path.empty()) {
         std::string error;
-        if (!read_names_file(settings.names_path, names, error)) {
+        auto warn = [](const std::string& warning) {
+            std::fprintf(stderr, "korvalinde-path: warning: %s\n", warning.c_str());
+        };
+        if (!read_names_file(settings.names_path, names, error, warn)) {
             std::fprintf(stderr, "korvalinde-path: %s\n", error.c_str());
             return 1;
         }

@@ -1,6 +1,8 @@
 #include "path_output.h"
 
+#include "json_text.h"
 #include "key_name.h"
+#include "visible_text.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -24,7 +26,7 @@ void append_text_key(std::string& out, const query_keys& q, int32_t k) {
     out += printed_key_id(id_of(q, k));
     if (const std::string* name = name_of(q, k)) {
         out += "  ";
-        out += *name;
+        out += visible_text(*name);
     }
 }
 
@@ -45,8 +47,10 @@ std::vector<int32_t> keys_shown(const query_keys& q, const path_answer& answer) 
     return keys;
 }
 
-// text inside a Graphviz double-quoted string.
-std::string dot_escape(std::string_view text) {
+// text inside a Graphviz double-quoted string, hidden code points shown
+// as "\uXXXX" (visible_text.h).
+std::string dot_escape(std::string_view raw) {
+    const std::string text = visible_text(raw);
     std::string out;
     for (char c : text) {
         if (c == '"' || c == '\\') out += '\\';
@@ -56,25 +60,6 @@ std::string dot_escape(std::string_view text) {
 }
 
 } // namespace
-
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04X", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-    return out;
-}
 
 void append_text_answer(std::string& out, const query_keys& q, const path_answer& answer) {
     out += "from ";

@@ -31,6 +31,3 @@ void append_json_error(std::string& out, std::optional<std::string_view> from,
 
 // A digraph of the union of the listed paths, one rank per hop.
 void append_dot_answer(std::string& out, const query_keys& q, const path_answer& answer);
-
-// text as a JSON string, quotes included.
-std::string json_string(std::string_view text);

@@ -96,7 +96,7 @@ void api_search(const served_data& data, const http_request& request, http_respo
         std::optional<std::string_view> name = key_name_of(data, keys[i]);
         out += i == 0 ? "" : ",";
         out += "{\"id\":\"" + key_hex(data, keys[i]) + "\",\"name\":";
-        out += name ? json_string(*name) : std::string("null");
+        out += name ? json_text(*name) : std::string("null");
         out += '}';
     }
     out += "]\n";
@@ -113,7 +113,7 @@ void append_key_list(std::string& out, const served_data& data, const char* fiel
         std::optional<std::string_view> name = key_name_of(data, keys[i]);
         out += i == 0 ? "{" : ",{";
         out += "\"id\":\"" + key_hex(data, keys[i]) + "\",\"name\":";
-        out += name ? json_string(*name) : std::string("null");
+        out += name ? json_text(*name) : std::string("null");
         out += '}';
     }
     out += "],\"";
@@ -129,7 +129,7 @@ void api_key(const served_data& data, std::string_view id, http_response& respon
     std::optional<std::string_view> name = key_name_of(data, r.key);
     std::string& out = response.body;
     out = "{\"id\":\"" + key_hex(data, r.key) + "\",\"name\":";
-    out += name ? json_string(*name) : std::string("null");
+    out += name ? json_text(*name) : std::string("null");
     append_key_list(out, data, "signers", signers(data.ix, r.key));
     append_key_list(out, data, "signed", signed_keys(data.ix, r.key));
     if (!data.ranks.empty()) {

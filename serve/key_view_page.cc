@@ -42,7 +42,7 @@ std::string ranking_section(const served_data& data, int32_t k) {
     if (!report.empty()) out += "<a href=\"/reports/" + report + "\">The plain report</a>.";
     out += "</p>\n";
     if (std::optional<std::string> text = read_key_report_text(data.report_dir.fd, id))
-        out += "<h2>Report</h2>\n<pre class=\"report\">" + html_text(*text) + "</pre>\n";
+        out += "<h2>Report</h2>\n<pre class=\"report\">" + html_lines(*text) + "</pre>\n";
     return out;
 }
 

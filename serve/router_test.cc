@@ -168,8 +168,13 @@ const std::vector<row> ROWS = {
      {},
      200,
      "text/html",
-     "<bdi>&lt;script&gt;alert(1)&lt;/script&gt; \xE2\x80\xAE"
-     "evil</bdi>"},
+     // The right-to-left override shown, not obeyed.
+     "<bdi>&lt;script&gt;alert(1)&lt;/script&gt; \\u202Eevil</bdi>"},
+    {"/api/key/FFFFFFFF000000FF",
+     {},
+     200,
+     "application/json",
+     "\"name\":\"<script>alert(1)</script> \\u202Eevil\""},
     {"/key/AAAAAAAA000000AA", {}, 200, "text/html", "Mean &lt;b&gt;0.5&lt;/b&gt;"},
     {"/key/1234567812345678", {}, 404, "text/html", "unknown key"},
     {"/static/style.css", {}, 200, "text/css", "--ink"},

@@ -1,63 +1,36 @@
 #include "serve_text.h"
 
 #include "html_text.h"
+#include "json_text.h"
 #include "key_name.h"
-#include "path_output.h"
+#include "visible_text.h"
 
 std::string key_hex(const served_data& data, int32_t k) {
     return hex_key_id(data.ix.ids[static_cast<size_t>(k)]);
 }
 
-namespace {
-
-// The length of the UTF-8 sequence at text[i] (shortest form, no
-// surrogates, at most U+10FFFF), or 0 when the bytes there are not one.
-size_t utf8_length(std::string_view text, size_t i) {
-    auto at = [&text](size_t j) { return static_cast<unsigned char>(text[j]); };
-    unsigned char c = at(i);
-    if (c < 0x80) return 1;
-    size_t n = c >= 0xC2 && c <= 0xDF   ? 2
-               : c >= 0xE0 && c <= 0xEF ? 3
-               : c >= 0xF0 && c <= 0xF4 ? 4
-                                        : 0;
-    if (n == 0 || i + n > text.size()) return 0;
-    for (size_t j = 1; j < n; ++j)
-        if ((at(i + j) & 0xC0) != 0x80) return 0;
-    unsigned char d = at(i + 1);
-    if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) ||
-        (c == 0xF4 && d > 0x8F))
-        return 0;
-    return n;
+std::string json_text(std::string_view text) {
+    return json_string(text);
 }
 
-} // namespace
+std::string html_text(std::string_view text) {
+    return html_escape(visible_text(text));
+}
 
-std::string valid_utf8(std::string_view text) {
+std::string html_lines(std::string_view text) {
     std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        size_t n = utf8_length(text, i);
-        if (n == 0) {
-            out += "\xEF\xBF\xBD"; // U+FFFD
-            ++i;
-        } else {
-            out.append(text.substr(i, n));
-            i += n;
-        }
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        out += html_text(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        out += '\n';
+        text.remove_prefix(end + 1);
     }
     return out;
 }
 
-std::string json_text(std::string_view text) {
-    return json_string(valid_utf8(text));
-}
-
-std::string html_text(std::string_view text) {
-    return html_escape(valid_utf8(text));
-}
-
 std::string html_name(std::string_view name) {
-    return "<bdi>" + html_escape(name) + "</bdi>";
+    return "<bdi>" + html_text(name) + "</bdi>";
 }
 
 std::string url_query_escape(std::string_view text) {

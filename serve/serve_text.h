@@ -11,19 +11,20 @@
 // The key id of key index k as 16 upper-case hexadecimal digits.
 std::string key_hex(const served_data& data, int32_t k);
 
-// text with every byte that is not part of valid UTF-8 replaced by U+FFFD.
-std::string valid_utf8(std::string_view text);
-
-// text as a JSON string, quotes included: invalid UTF-8 replaced, quotes,
-// backslashes and control characters escaped.
+// text as a JSON string, quotes included, with the escaping every korvalinde
+// program uses (json_text.h).
 std::string json_text(std::string_view text);
 
-// text safe in HTML element content and quoted attributes, invalid UTF-8
-// replaced.
+// text safe in HTML element content and quoted attributes: control and
+// bidirectional formatting characters shown as "\uXXXX", invalid UTF-8 as
+// U+FFFD (visible_text.h).
 std::string html_text(std::string_view text);
 
-// A name from the names file (already printable there) in HTML, isolated from the text around it so
-// that right-to-left or direction-changing characters in it cannot reorder the page.
+// The same for text of several lines, which keeps its line ends.
+std::string html_lines(std::string_view text);
+
+// A name in HTML as html_text shows it, isolated from the text around it so
+// that right-to-left characters in it cannot reorder the page.
 std::string html_name(std::string_view name);
 
 // text percent-encoded for a query parameter's value.

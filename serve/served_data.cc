@@ -219,7 +219,11 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
     // map's size for a second of start-up.
     if (!load_index(settings.input, d->ix, error)) return nullptr;
     key_names names;
-    if (!settings.names_path.empty() && !read_names_file(settings.names_path, names, error))
+    auto warn = [](const std::string& warning) {
+        std::string line = "korvalinde-serve: warning: " + warning + "\n";
+        (void)write(STDERR_FILENO, line.data(), line.size()); // nowhere else to say it
+    };
+    if (!settings.names_path.empty() && !read_names_file(settings.names_path, names, error, warn))
         return nullptr;
     if (!settings.names_path.empty()) {
         if (!lay_out_names(*d, names, error)) {

@@ -132,6 +132,23 @@ mv report.saved "out/$best"
 [ "$(cat status)" = 1 ] && grep -q 'cannot write: File too large' run.err || fail "write error: $(cat run.err)"
 cmp -s before.html out/index.html || fail "a page cut short replaced the old one"
 [ "$(ls -a out | grep -c '^\.index')" = 0 ] || fail "temporary file left after a write error"
+# Without the signal ignored the size limit ends the program by SIGXFSZ; the
+# temporary is removed all the same.
+(
+    ulimit -f 8
+    exec env --default-signal=XFSZ "$HTML" -n 0 out >run.out 2>run.err
+)
+status=$?
+[ "$status" -gt 128 ] && [ "$(kill -l "$status")" = XFSZ ] || fail "SIGXFSZ: status $status"
+cmp -s before.html out/index.html || fail "a page cut short by SIGXFSZ replaced the old one"
+[ "$(ls -a out | grep -c '^\.index')" = 0 ] || fail "temporary file left after SIGXFSZ"
+# A FIFO (here through a link) gets the page written into it, and stays.
+mkfifo page.fifo
+ln -s page.fifo fifo.link
+timeout 10 cat page.fifo >fifo.html &
+run -n 3 -o fifo.link out
+wait $!
+[ "$status" = 0 ] && [ -p page.fifo ] && [ "$(rows fifo.html)" = 3 ] || fail "-o FIFO: $(cat run.err)"
 run -o /dev/full/page.html out
 [ "$status" = 1 ] && grep -q '/dev/full/page.html: cannot create a temporary file' run.err ||
     fail "unwritable -o: $(cat run.err)"
@@ -154,11 +171,24 @@ high=$(grep -m1 '^KeyID' "out/$best" | cut -d' ' -f2)$(grep -m1 '^KeyID' "out/$b
 printf '%s\tMallory <img src=x onerror=alert(1)> \\x01\n' "$high" >names.txt
 run -N names.txt out
 [ "$status" = 0 ] || fail "-N: status $status $(cat run.err)"
-grep -q 'class="name">Mallory &lt;img src=x onerror=alert(1)&gt;' out/index.html &&
-    grep -q '<p class="name">Mallory &lt;img' "out/keys/$high.html" &&
-    grep -q "best-ranked key, [0-9A-F ]* (Mallory &lt;img src=x onerror=alert(1)&gt; \\\\x01)" out/index.html ||
+grep -q 'class="name" dir="auto">Mallory &lt;img src=x onerror=alert(1)&gt;' out/index.html &&
+    grep -q '<p class="name" dir="auto">Mallory &lt;img' "out/keys/$high.html" &&
+    grep -q "best-ranked key, [0-9A-F ]* (<bdi>Mallory &lt;img src=x onerror=alert(1)&gt; \\\\x01</bdi>)" out/index.html ||
     fail "-N: the name is not shown escaped"
 grep -q '<img' out/index.html "out/keys/$high.html" && fail "-N: markup from a user id"
+# A right-to-left override, a C1 control, a bidi isolate and a byte that is
+# not UTF-8: shown as escapes and U+FFFD, never raw, on every page.
+printf '%s\tEve \342\200\256gpj.exe \302\233 \342\201\246 \377\n' "$high" >names.txt
+run -N names.txt out
+[ "$status" = 0 ] || fail "-N bidi: status $status $(cat run.err)"
+for page in out/index.html "out/keys/$high.html"; do
+    iconv -f UTF-8 -t UTF-8 "$page" >/dev/null 2>&1 || fail "$page: not UTF-8"
+    LC_ALL=C grep -q "$(printf '\342\200\256\|\302\233\|\342\201\246')" "$page" &&
+        fail "$page: a hidden character went out raw"
+    grep -q 'Eve \\u202Egpj.exe \\u009B \\u2066 '"$(printf '\357\277\275')" "$page" ||
+        fail "$page: the name is not shown escaped"
+done
+grep -q '(<bdi>Eve \\u202E' out/index.html || fail "-N bidi: the caption's name is not isolated"
 printf '0000000000000001\tfine\nnot a names line\n' >bad.names
 run -N bad.names out
 [ "$status" = 1 ] && grep -q 'bad.names:2:' run.err || fail "-N bad.names: $(cat run.err)"

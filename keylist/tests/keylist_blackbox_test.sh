@@ -127,5 +127,60 @@ if [ -w /dev/full ]; then
     has err "standard output: write error: No space left on device"
 fi
 
+# A FIFO, a device or a descriptor at -o or --names is written into, never
+# replaced by a file (as root a rename would replace the node itself).
+mkfifo fifo
+ln -s fifo fifo.link
+for target in fifo fifo.link; do
+    timeout 10 cat fifo >got &
+    run 0 -o "$target" listing
+    wait $!
+    { cmp -s got expected && [ -p fifo ]; } || fail "-o $target: the FIFO did not get the list"
+done
+# /dev/stdout and /dev/stderr through links of our own: should the links be
+# replaced, the system's /dev/stdout is not.
+ln -s /dev/stdout stdout.link
+ln -s /dev/stderr stderr.link
+run 0 -o stdout.link --names stderr.link listing
+{ cmp -s out expected && [ "$(cat err)" = "$(printf '%s\ta' "$A")" ] && [ -L stdout.link ]; } ||
+    fail "-o /dev/stdout --names /dev/stderr: $(cat out err)"
+"$KEYLIST" -o stdout.link listing | cat >got
+{ cmp -s got expected && [ -L stdout.link ]; } || fail "-o /dev/stdout into a pipe"
+{ [ -L /dev/stdout ] && [ -c /dev/null ]; } || fail "a system device node was replaced"
+if mknod null c 1 3 2>/dev/null; then
+    run 0 -o null --names null listing
+    [ -c null ] || fail "-o on a device replaced it"
+fi
+
+# The names file is put in place only after the key list: a run that cannot
+# write the key list leaves both as they were.
+echo "old names" >names.txt
+run 1 -o nowhere/x.keys --names names.txt listing
+[ "$(cat names.txt)" = "old names" ] || fail "a failed key list replaced the names file"
+
+# A signal that ends the program removes the temporary beside -o; the
+# program still dies of that signal. The key list is written whole before
+# the names file is opened, and opening a FIFO blocks until it has a reader.
+temporary_left() {
+    for f in .sig.keys.*; do
+        [ -e "$f" ] && return 0
+    done
+    return 1
+}
+for sig in HUP INT QUIT TERM USR1 USR2 ALRM PIPE XFSZ; do
+    env --default-signal "$KEYLIST" -o sig.keys --names fifo listing 2>err &
+    pid=$!
+    tries=0
+    until temporary_left || [ "$tries" -gt 100 ]; do
+        tries=$((tries + 1))
+        sleep 0.1
+    done
+    kill -s "$sig" "$pid"
+    wait "$pid"
+    status=$?
+    { [ "$status" -gt 128 ] && [ "$(kill -l "$status")" = "$sig" ]; } || fail "$sig: exit status $status"
+    { ! temporary_left && [ ! -e sig.keys ]; } || fail "$sig: temporary left: $(ls -a)"
+done
+
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
 echo "all passed"

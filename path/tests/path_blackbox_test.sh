@@ -68,6 +68,42 @@ grep -q '"names":{"'"$a"'":"Alice \\"the first\\" <a@example.org>"}' "$work/out"
 printf 'not a names line\n' >"$work/names"
 expect 1 "$prog" -i "$sample" -N "$work/names" "$a" "$b"
 
+# Names and query lines holding bytes that act rather than show: a
+# right-to-left override, a C1 control, a bidi isolate and a byte that is
+# not UTF-8. Every form shows them escaped; every JSON line stays valid UTF-8.
+printf '%s\tEve \342\200\256gpj.exe \302\233 \342\201\246 \377\n' "$a" >"$work/names"
+for form in "" --json --dot; do
+    # shellcheck disable=SC2086 # an empty form is no word
+    expect 0 "$prog" -i "$sample" -N "$work/names" $form "$a" "$b"
+    iconv -f UTF-8 -t UTF-8 "$work/out" >/dev/null 2>&1 || fail "-N $form: not UTF-8"
+    if LC_ALL=C grep -q "$(printf '\342\200\256\|\302\233\|\342\201\246')" "$work/out"; then
+        fail "-N $form: a hidden character went out raw"
+    fi
+done
+grep -q 'Eve \\\\u202Egpj.exe \\\\u009B \\\\u2066 \(.*\)"' "$work/out" || fail "--dot: $(cat "$work/out")"
+"$prog" -i "$sample" -N "$work/names" "$a" "$b" | grep -q 'Eve \\u202Egpj.exe \\u009B \\u2066' ||
+    fail "text: the escapes are not shown"
+"$prog" -i "$sample" -N "$work/names" --json "$a" "$b" |
+    grep -q '"Eve \\u202Egpj.exe \\u009B \\u2066 '"$(printf '\357\277\275')"'"' ||
+    fail "--json: the names are not escaped"
+printf '%s \377\342\200\256x\n' "$a" >"$work/in"
+expect 1 "$prog" -i "$sample" --json -
+iconv -f UTF-8 -t UTF-8 "$work/out" >/dev/null 2>&1 && grep -q '"to":"'"$(printf '\357\277\275')"'\\u202Ex"' "$work/out" ||
+    fail "--json: a query line's bytes: $(cat "$work/out")"
+: >"$work/in"
+
+# Names file lines are capped; an endless line fails at once.
+{
+    printf '%s\t' "$a"
+    head -c 10000 /dev/zero | tr '\0' n
+    printf '\n'
+} >"$work/names"
+expect 0 "$prog" -i "$sample" -N "$work/names" "$a" "$b"
+grep -q "names:1: line longer than 4096 bytes" "$work/err" || fail "long line: $(cat "$work/err")"
+grep -q nnnn "$work/out" && [ -z "$(awk 'length > 4200' "$work/out")" ] || fail "long line not cut"
+expect 1 timeout 10 "$prog" -i "$sample" -N /dev/zero "$a" "$b"
+grep -q '/dev/zero:1: expected 16 hex digits and a tab' "$work/err" || fail "-N /dev/zero: $(cat "$work/err")"
+
 if command -v dot >/dev/null; then
     "$prog" -i "$sample" --dot "$a" "$b" | dot -Tsvg >"$work/svg" 2>"$work/err" ||
         fail "dot rejected the digraph: $(cat "$work/err")"
