@@ -258,7 +258,9 @@ bool start_server(server_state& state, const serve_settings& settings, uint16_t&
         MHD_OPTION_URI_LOG_CALLBACK, on_uri, &state, MHD_OPTION_NOTIFY_COMPLETED, on_completed,
         &state, MHD_OPTION_UNESCAPE_CALLBACK, unescape_in_place, nullptr, MHD_OPTION_END);
     if (state.daemon == nullptr) {
-        error = "cannot listen on " + settings.address + ":" + std::to_string(settings.port);
+        bool v6 = (flags & MHD_USE_IPv6) != 0;
+        error = "cannot listen on " + std::string(v6 ? "[" : "") + settings.address +
+                (v6 ? "]:" : ":") + std::to_string(settings.port);
         return false;
     }
     const MHD_DaemonInfo* info = MHD_get_daemon_info(state.daemon, MHD_DAEMON_INFO_BIND_PORT);
