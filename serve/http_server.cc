@@ -18,7 +18,7 @@ namespace {
 // Bounds on what a client may hold: the request line and headers fit the
 // connection's memory, an idle or slow connection is dropped, and only so
 // many are open at once.
-constexpr size_t CONNECTION_MEMORY = size_t{16} * 1024;
+constexpr size_t CONNECTION_MEMORY = size_t{10} * 1024;
 constexpr unsigned CONNECTION_TIMEOUT_SECONDS = 10;
 constexpr unsigned CONNECTION_LIMIT = 256;
 
