@@ -188,7 +188,9 @@ def check_limits(server):
     fits = b"GET /healthz HTTP/1.1\r\nHost: x\r\nX-Big: " + b"a" * 7000 + b"\r\n\r\n"
     check(server.raw(fits).startswith(b"HTTP/1.1 200"), "a 7 KB header is answered")
     over = b"GET /healthz HTTP/1.1\r\nHost: x\r\nX-Big: " + b"a" * 10000 + b"\r\n\r\n"
-    check(server.raw(over).startswith(b"HTTP/1.1 431"), "a 10 KB header gets 431")
+    # libmicrohttpd answers 431, or closes when the header's line is cut.
+    reply = server.raw(over)
+    check(reply == b"" or reply.startswith(b"HTTP/1.1 431"), "a 10 KB header is refused")
     big = b"GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + b"a" * 20000 + b"\r\n\r\n"
     reply = server.raw(big)
     check(not reply.startswith(b"HTTP/1.1 200"), "a 20 KB header is refused: %r" % reply[:40])
