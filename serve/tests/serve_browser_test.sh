@@ -3,13 +3,17 @@
 # GET forms, checks each parsed page, that the pages logged no console
 # errors (a CSP violation is one) and asked for nothing beyond the server,
 # and keeps screenshots at phone and desktop width as artifacts.
-# Started as: serve_browser_test.sh KORVALINDE_SERVE SAMPLE_KEYS ARTIFACT_DIR
+# korvalinde-html's pages, served under /reports/, render under the
+# server's content security policy.
+# Started as: serve_browser_test.sh KORVALINDE_SERVE KORVALINDE KORVALINDE_HTML SAMPLE_KEYS ARTIFACT_DIR
 # Exit status 77 (skipped) when chromium is not installed.
 SERVE=$1
-SAMPLE=$2
-ARTIFACTS=$3
-[ -x "$SERVE" ] && [ -f "$SAMPLE" ] && [ -n "$ARTIFACTS" ] || {
-    echo "usage: $0 KORVALINDE_SERVE SAMPLE_KEYS ARTIFACT_DIR" >&2
+KORVALINDE=$2
+HTML=$3
+SAMPLE=$4
+ARTIFACTS=$5
+[ -x "$SERVE" ] && [ -x "$KORVALINDE" ] && [ -x "$HTML" ] && [ -f "$SAMPLE" ] && [ -n "$ARTIFACTS" ] || {
+    echo "usage: $0 KORVALINDE_SERVE KORVALINDE KORVALINDE_HTML SAMPLE_KEYS ARTIFACT_DIR" >&2
     exit 2
 }
 CHROMIUM=$(command -v chromium || command -v chromium-browser) || {
@@ -80,7 +84,9 @@ console_errors() {
 # A names file: a made-up user id per key of the sample.
 awk 'substr($0, 1, 1) == "p" { printf "%s\tPerson %d <p%d@example.org>\n", substr($0, 2, 16), n, n; n++ }' \
     "$SAMPLE" >"$WORK/names"
-"$SERVE" -i "$SAMPLE" -N "$WORK/names" -l 127.0.0.1:0 -q >"$WORK/serve.out" &
+"$KORVALINDE" -o "$WORK/out" "$SAMPLE" >/dev/null 2>&1 || { echo "korvalinde failed"; exit 1; }
+"$HTML" -N "$WORK/names" "$WORK/out" || { echo "korvalinde-html failed"; exit 1; }
+"$SERVE" -i "$SAMPLE" -N "$WORK/names" -r "$WORK/out" -l 127.0.0.1:0 -q >"$WORK/serve.out" &
 server=$!
 for _ in $(seq 50); do
     grep -q listening "$WORK/serve.out" && break
@@ -122,6 +128,20 @@ grep -q '<ol class="chain">' "$WORK/path.out" || fail "the path page shows no ch
 grep -q "Person 17 &lt;" "$WORK/path.out" || fail "the chain lacks the names"
 check_page path
 
+# The reports: the summary page and a key's page in the reports, their
+# inline styles and charts allowed, nothing else asked for.
+browse reports "$SITE/reports/" --dump-dom
+grep -q '<svg ' "$WORK/reports.out" || fail "the summary page lacks its charts"
+check_page reports
+ranked=$(sed -n 's|.*href="keys/\([0-9A-F]\{16\}\)\.html".*|\1|p' "$WORK/out/index.html" | head -1)
+browse served-key "$SITE/key/$ranked" --dump-dom
+grep -q "<dt>Rank</dt><dd>1 of" "$WORK/served-key.out" && grep -q '<pre class="report">KeyID' "$WORK/served-key.out" ||
+    fail "the key page of the best-ranked key lacks its rank or report"
+check_page served-key
+browse report-key "$SITE/reports/keys/$ranked.html" --hide-scrollbars --window-size=360,800 \
+    --screenshot="$ARTIFACTS/report-key-phone.png"
+check_page report-key
+
 # Screenshots of the path page and the search at phone and desktop width.
 browse phone "$SITE/path?from=$from&to=$key" --hide-scrollbars --window-size=360,800 \
     --screenshot="$ARTIFACTS/path-phone.png"
@@ -129,7 +149,7 @@ browse desktop "$SITE/?q=person+1" --hide-scrollbars --window-size=1280,900 \
     --screenshot="$ARTIFACTS/search-desktop.png"
 browse keyshot "$SITE/key/$key" --hide-scrollbars --window-size=360,800 \
     --screenshot="$ARTIFACTS/key-phone.png"
-for shot in path-phone.png search-desktop.png key-phone.png; do
+for shot in path-phone.png search-desktop.png key-phone.png report-key-phone.png; do
     [ "$(head -c 8 "$ARTIFACTS/$shot" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
         fail "no screenshot $shot"
 done
