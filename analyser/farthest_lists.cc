@@ -1,5 +1,6 @@
 #include "farthest_lists.h"
 
+#include "analysis_results.h"
 #include "key_graph.h"
 #include "lane_set.h"
 

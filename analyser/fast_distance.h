@@ -3,6 +3,7 @@
 // breadth-first searches from the strong-set members.
 #pragma once
 
+#include "analysis_results.h"
 #include "key_graph.h"
 
 // How the searches are run. The results are the same in every case; the

@@ -3,6 +3,7 @@
 // fixed preamble of every key report, and reading back what a stream got.
 #pragma once
 
+#include "analysis_results.h"
 #include "key_graph.h"
 
 #include <cstdint>

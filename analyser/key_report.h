@@ -1,6 +1,7 @@
 // The per-key report files.
 #pragma once
 
+#include "analysis_results.h"
 #include "key_graph.h"
 #include "run_settings.h"
 

@@ -1,6 +1,7 @@
 // korvalinde: reads a key list, finds the strong set of its signature graph
 // and the keys reachable from it, and writes each reachable key's mean
 // distance from the strong set, the summary files and a report per key.
+#include "analysis_results.h"
 #include "fast_distance.h"
 #include "key_graph.h"
 #include "key_import.h"
@@ -11,6 +12,7 @@
 #include "strong_sets.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -22,6 +24,9 @@ int run(int argc, char** argv) {
     output_streams streams;
     if (open_files(settings, streams) != 0) {
         std::fprintf(stderr, "Error opening files.\n");
+        if (!streams.failed_path.empty())
+            std::fprintf(stderr, "korvalinde: '%s': %s\n", streams.failed_path.c_str(),
+                         std::strerror(streams.failed_errno));
         return 1;
     }
 

@@ -182,10 +182,18 @@ TEST_F(Korvalinde, CommandLine) {
     EXPECT_FALSE(fs::exists(dir / "first"));
     EXPECT_EQ(read_file(dir / "second/msd.txt"), "00000001 00000002   0.0000\n");
 
-    // Parsing stops at the first operand: the -o after it is not an option.
-    r = run({"a.keys", "-o", "third"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(fs::exists(dir / "third"));
+    // Parsing stops at the first operand: a second key list, or an option
+    // after it, is a usage error before anything is opened.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"a.keys", "b.keys"}, {"a.keys", "-o", "third"}}) {
+        r = run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "korvalinde: unexpected operand '" + args[1] +
+                             "'\nTry 'korvalinde -h' for help.\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(dir / "third") || fs::exists(dir / "output"));
+    }
+    r = run({"a.keys"});
     EXPECT_EQ(read_file(dir / "output/other.txt"), "Average mean is    1.2500\n");
 
     // An output directory far longer than 256 bytes.
@@ -209,15 +217,29 @@ TEST_F(Korvalinde, CommandLine) {
 }
 
 TEST_F(Korvalinde, FilesThatCannotBeOpened) {
+    // The fixed line, then the file and the system's reason.
     run_result r = run({"-o", "out", "missing.keys"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error opening files.\n");
+    EXPECT_EQ(r.err,
+              "Error opening files.\nkorvalinde: 'missing.keys': No such file or directory\n");
     EXPECT_FALSE(fs::exists(dir / "out"));
 
     write_file(dir / "a.keys", four_keys());
     r = run({"-o", "no/such/parent", "a.keys"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error opening files.\n");
+    EXPECT_EQ(r.err,
+              "Error opening files.\nkorvalinde: 'no/such/parent/': No such file or directory\n");
+
+    // A directory in place of each summary file in turn.
+    for (const char* name : {"status.txt", "msd.txt", "othersets.txt", "other.txt"}) {
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out" / name);
+        r = run({"-o", "out", "a.keys"});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err, std::string("Error opening files.\nkorvalinde: 'out/") + name +
+                             "': Is a directory\n");
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 TEST_F(Korvalinde, EmptyKeyList) {
@@ -249,6 +271,17 @@ TEST_F(Korvalinde, InputThatIsNotAKeyList) {
     // A key list with a few bad records gets no warning.
     write_file(dir / "a.keys", four_keys() + "junk\n");
     EXPECT_EQ(run({"-o", "out", "a.keys"}).err, "");
+
+    // Records whose id is not hexadecimal are passed over, a key with its
+    // signatures: the results are those of the list without them, and no
+    // key 0000000000000000 is made up.
+    write_file(dir / "b.keys", four_keys() + "pZZZZZZZZZZZZZZZZ\n" + record('s', 0, 0xA) +
+                                   record('p', 0, 0xE) + "s    ----    xxxx\n" +
+                                   record('s', 0, 0xD));
+    write_file(dir / "c.keys", four_keys() + record('p', 0, 0xE) + record('s', 0, 0xD));
+    ASSERT_EQ(run({"-o", "skipped", "b.keys"}).status, 0);
+    ASSERT_EQ(run({"-o", "reference", "c.keys"}).status, 0);
+    EXPECT_EQ(tree(dir / "skipped"), tree(dir / "reference"));
 }
 
 TEST_F(Korvalinde, KeysSharingAnIdLowShareOneFile) {

@@ -1,6 +1,7 @@
 // The mean distance lines of "msd.txt" and the average line of "other.txt".
 #pragma once
 
+#include "analysis_results.h"
 #include "key_graph.h"
 
 #include <cstdio>

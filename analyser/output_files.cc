@@ -10,16 +10,29 @@
 
 namespace {
 
-FILE* open_summary(const run_settings& settings, const char* name, std::string& path) {
+// Keeps what failed for the caller's message: the path and errno.
+int open_failed(output_streams& streams, const std::string& path) {
+    streams.failed_errno = errno;
+    streams.failed_path = path;
+    return 1;
+}
+
+FILE* open_summary(const run_settings& settings, const char* name, output_streams& streams,
+                   std::string& path) {
     path = settings.output_dir + name;
     int fd = create_output_file(settings.output_dir_fd, name);
     if (fd < 0) {
         if (errno == ELOOP)
             std::fprintf(stderr, "korvalinde: %s: %s\n", path.c_str(), LINK_REFUSED);
+        else
+            (void)open_failed(streams, path);
         return nullptr;
     }
     FILE* stream = fdopen(fd, "w");
-    if (!stream) (void)close(fd); // empty and unused: only the failure matters
+    if (!stream) {
+        (void)open_failed(streams, path);
+        (void)close(fd); // empty and unused: only the failure matters
+    }
     return stream;
 }
 
@@ -27,20 +40,24 @@ FILE* open_summary(const run_settings& settings, const char* name, std::string& 
 
 int open_files(run_settings& settings, output_streams& streams) {
     streams.input = std::fopen(settings.input_path.c_str(), "r");
-    if (!streams.input) return 1;
+    if (!streams.input) return open_failed(streams, settings.input_path);
     std::string error;
     settings.output_dir_fd = open_output_directory(settings.output_dir, error);
     if (settings.output_dir_fd < 0) {
-        if (!error.empty()) std::fprintf(stderr, "korvalinde: %s\n", error.c_str());
+        if (!error.empty())
+            std::fprintf(stderr, "korvalinde: %s\n", error.c_str());
+        else
+            (void)open_failed(streams, settings.output_dir);
         return 1;
     }
-    streams.status_file = open_summary(settings, "status.txt", streams.status_path);
+    streams.status_file = open_summary(settings, "status.txt", streams, streams.status_path);
     if (!streams.status_file) return 1;
-    streams.msd_file = open_summary(settings, "msd.txt", streams.msd_path);
+    streams.msd_file = open_summary(settings, "msd.txt", streams, streams.msd_path);
     if (!streams.msd_file) return 1;
-    streams.othersets_file = open_summary(settings, "othersets.txt", streams.othersets_path);
+    streams.othersets_file =
+        open_summary(settings, "othersets.txt", streams, streams.othersets_path);
     if (!streams.othersets_file) return 1;
-    streams.other_file = open_summary(settings, "other.txt", streams.other_path);
+    streams.other_file = open_summary(settings, "other.txt", streams, streams.other_path);
     if (!streams.other_file) return 1;
     return 0;
 }

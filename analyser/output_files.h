@@ -13,13 +13,19 @@ struct output_streams {
     FILE* othersets_file = nullptr; // every strongly connected set
     FILE* other_file = nullptr;     // the average mean line
     std::string status_path, msd_path, othersets_path, other_path;
+    // After open_files failed without a message of its own: the path that
+    // could not be opened and the system's error number.
+    std::string failed_path;
+    int failed_errno = 0;
 };
 
 // Opens the input, creates and opens the output directory (its descriptor in
 // settings.output_dir_fd; a directory others could plant links in is refused
 // with a message) and opens the four summary files in it, never through a
 // link, in the order status, msd, othersets, other. Returns 0 when all are
-// open, 1 at the first failure (the files opened before it stay open).
+// open, 1 at the first failure (the files opened before it stay open); the
+// failure is reported on standard error, or left in failed_path and
+// failed_errno for the caller to report.
 int open_files(run_settings& settings, output_streams& streams);
 
 // Flushes a summary stream and reports on standard error, naming the path, if

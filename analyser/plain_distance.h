@@ -4,6 +4,7 @@
 // checked against it and the benchmark measures against it.
 #pragma once
 
+#include "analysis_results.h"
 #include "key_graph.h"
 
 #include <vector>

@@ -71,6 +71,14 @@ std::optional<int> read_options(int argc, char** argv, run_settings& settings) {
             break;
         }
     }
+    // One key list only: a second operand (or an option written after the
+    // key list, which is no longer read as one) would otherwise be ignored
+    // without a word.
+    if (optind + 1 < argc) {
+        std::fprintf(stderr, "korvalinde: unexpected operand '%s'\nTry 'korvalinde -h' for help.\n",
+                     argv[optind + 1]);
+        return 2;
+    }
     if (optind < argc) settings.input_path = argv[optind];
     return std::nullopt;
 }

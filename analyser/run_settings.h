@@ -15,5 +15,5 @@ struct run_settings {
 // Reads the command line into settings with POSIX getopt semantics (parsing
 // stops at the first operand, which becomes the input path). Returns an exit
 // status when the process is to end now (0 after -h, 1 after an unusable
-// value), or nothing when the run goes on.
+// value, 2 after a second operand), or nothing when the run goes on.
 std::optional<int> read_options(int argc, char** argv, run_settings& settings);

@@ -18,6 +18,7 @@
 // a few levels and to fill up early, and then it is no longer read.
 #pragma once
 
+#include "analysis_results.h"
 #include "key_graph.h"
 
 #include <cstdint>

@@ -45,9 +45,12 @@ void finish_set(set_search& search, int32_t v) {
         search.assigned[static_cast<size_t>(w)] = 1;
         ++count;
         const key_record& r = search.g.key_table[static_cast<size_t>(w)];
-        std::fprintf(search.othersets_file, "%08X %08X\n", r.id_high, r.id_low);
+        if (search.othersets_file != nullptr)
+            std::fprintf(search.othersets_file, "%08X %08X\n", r.id_high, r.id_low);
     } while (w != v);
-    std::fprintf(search.othersets_file, "*** %d keys in this strongly connected set\n\n", count);
+    if (search.othersets_file != nullptr)
+        std::fprintf(search.othersets_file, "*** %d keys in this strongly connected set\n\n",
+                     count);
     if (count > search.s.strong_set_size) {
         search.s.strong_set_size = count;
         search.s.strong_set_root = v;
@@ -124,6 +127,7 @@ void find_sets(const key_graph& g, FILE* othersets_file, FILE* status_file, set_
     }
     // Without keys there is no strong set and nothing is reachable.
     s.reachable_size = g.key_count == 0 ? 0 : count_reachable(g, s.reachable, s.strong_set_root);
+    if (status_file == nullptr) return;
     std::fprintf(status_file, "reachable set is size %d\n", s.reachable_size);
     std::fprintf(status_file, "strongly connected set is size %d\n", s.strong_set_size);
 }

@@ -2,6 +2,7 @@
 // largest of them) and the set of keys reachable from it.
 #pragma once
 
+#include "analysis_results.h"
 #include "key_graph.h"
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 // in pop order, then a count line and an empty line). The largest set is the
 // strong set; of equal sizes the one finished first wins. Then marks every
 // key reachable from the strong set over signs lists and writes the two size
-// lines to status_file. Runs without recursion, so the depth of the graph is
+// lines to status_file. Either stream may be null: nothing is written to
+// it. Runs without recursion, so the depth of the graph is
 // not limited by the stack.
 void find_sets(const key_graph& g, FILE* othersets_file, FILE* status_file, set_results& s);

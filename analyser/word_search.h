@@ -27,6 +27,7 @@
 // which group.
 #pragma once
 
+#include "analysis_results.h"
 #include "key_graph.h"
 #include "search_graph.h"
 

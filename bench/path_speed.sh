@@ -79,7 +79,7 @@ small=$work/path-bench-100k.keys
 [ -s "$small" ] || build-bench/tools/keygen -n 100000 -m 6 -s 1 -o "$small"
 reachable_pairs "$small" "$nx_pairs" >"$work/path-bench.nx-pairs"
 "$prog" --stats -i "$small" - <"$work/path-bench.nx-pairs" >/dev/null 2>"$work/path-bench.ours"
-python3 bench/path_networkx.py "$small" --time <"$work/path-bench.nx-pairs" >/dev/null \
+python3 path/tests/path_networkx.py "$small" --time <"$work/path-bench.nx-pairs" >/dev/null \
     2>"$work/path-bench.theirs"
 echo "100,000 keys, $nx_pairs pairs, hops + count + disjoint up to 8 (networkx lists no paths):"
 grep 'start-up' "$work/path-bench.ours"

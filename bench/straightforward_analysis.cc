@@ -46,18 +46,17 @@ int main(int argc, char** argv) {
     if (count < 1) return usage();
 
     FILE* input = std::fopen(argv[2], "r");
-    FILE* sink = std::fopen("/dev/null", "w");
-    if (input == nullptr || sink == nullptr) {
+    if (input == nullptr) {
         std::perror(argv[2]);
         return 1;
     }
     auto start = std::chrono::steady_clock::now();
     key_graph g;
-    if (import_keys(input, argv[2], sink, g) != 0) return 1;
+    if (import_keys(input, argv[2], nullptr, g) != 0) return 1;
     double import_seconds = seconds_since(start);
     start = std::chrono::steady_clock::now();
     set_results s;
-    find_sets(g, sink, sink, s);
+    find_sets(g, nullptr, nullptr, s);
     double sets_seconds = seconds_since(start);
     std::printf("keys %d\nsignatures %lld\nstrong_set %d\nreachable %d\n", g.key_count,
                 static_cast<long long>(g.sig_count), s.strong_set_size, s.reachable_size);

@@ -52,6 +52,17 @@ uint64_t plain_id(const char* chars) {
     return (static_cast<uint64_t>(plain_id_half(chars)) << 32) | plain_id_half(chars + 8);
 }
 
+// An id is read when strtol finds a digit in each of its groups of four.
+bool plain_id_read(const char* chars) {
+    for (int g = 0; g < 4; ++g) {
+        std::string text(chars + 4 * g, 4);
+        char* end = nullptr;
+        (void)std::strtol(text.c_str(), &end, 16); // only where it stops
+        if (end == text.c_str()) return false;
+    }
+    return true;
+}
+
 struct plain_graph {
     std::vector<uint64_t> ids;
     std::vector<std::vector<int32_t>> signed_by, signs;
@@ -65,7 +76,8 @@ plain_graph import_plainly(const std::string& list) {
     size_t blocks = list.size() / RECORD_SIZE;
     auto block = [&](size_t b) { return list.data() + b * RECORD_SIZE; };
     for (size_t b = 0; b < blocks; ++b) {
-        if (block(b)[RECORD_LINE_END_AT] != '\n' || block(b)[RECORD_TYPE_AT] != RECORD_KEY)
+        if (block(b)[RECORD_LINE_END_AT] != '\n' || block(b)[RECORD_TYPE_AT] != RECORD_KEY ||
+            !plain_id_read(block(b) + RECORD_ID_AT))
             continue;
         uint64_t id = plain_id(block(b) + RECORD_ID_AT);
         first_index.emplace(id, static_cast<int32_t>(p.ids.size()));
@@ -81,11 +93,12 @@ plain_graph import_plainly(const std::string& list) {
     int32_t current = -1;
     for (size_t b = 0; b < blocks; ++b) {
         if (block(b)[RECORD_LINE_END_AT] != '\n') continue;
+        const bool read = plain_id_read(block(b) + RECORD_ID_AT);
         if (block(b)[RECORD_TYPE_AT] == RECORD_KEY) {
-            current = first_index.at(plain_id(block(b) + RECORD_ID_AT));
+            current = read ? first_index.at(plain_id(block(b) + RECORD_ID_AT)) : -1;
         } else if (block(b)[RECORD_TYPE_AT] == RECORD_SIGNATURE) {
             auto signer = first_index.find(plain_id(block(b) + RECORD_ID_AT));
-            if (signer != first_index.end() && current != -1) {
+            if (read && signer != first_index.end() && current != -1) {
                 p.signed_by[static_cast<size_t>(current)].push_back(signer->second);
                 p.signs[static_cast<size_t>(signer->second)].push_back(current);
                 ++p.sig_count;

@@ -106,11 +106,8 @@ void check_key_list(const std::string& list, const written_counts& written) {
         if (list[at + RECORD_TYPE_AT] == RECORD_SIGNATURE &&
             keys.count(list.substr(at + RECORD_ID_AT, RECORD_ID_CHARS)))
             ++known_signers;
-    FILE* status_file = std::fopen("/dev/null", "w");
-    FUZZ_CHECK(status_file != nullptr);
     key_graph g;
-    FUZZ_CHECK(import_keys_from_memory(list.data(), list.size(), "keylist", status_file, g) == 0);
-    FUZZ_CHECK(std::fclose(status_file) == 0);
+    FUZZ_CHECK(import_keys_from_memory(list.data(), list.size(), "keylist", nullptr, g) == 0);
     FUZZ_CHECK(static_cast<uint64_t>(g.key_count) == p_records);
     FUZZ_CHECK(static_cast<uint64_t>(g.sig_count) == known_signers);
 }

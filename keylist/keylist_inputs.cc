@@ -4,16 +4,15 @@
 #include "names_file.h"
 #include "openpgp_armor.h"
 #include "openpgp_packets.h"
+#include "progress.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -36,36 +35,39 @@ ssize_t read_some(int fd, uint8_t* into, size_t size) {
     }
 }
 
-// The progress line on a terminal: rewritten at most four times a second.
+// What the reading phase has counted into the progress display
+// (progress.h), which counts whole MiB.
 struct progress_line {
-    bool enabled = false;
-    uint64_t total_bytes = 0; // of the regular files among the inputs
-    uint64_t bytes_done = 0;  // of inputs finished
-    std::chrono::steady_clock::time_point last{};
-    bool shown = false;
+    uint64_t bytes_done = 0; // of inputs finished
+    uint64_t shown_mib = 0;
 };
 
-void show_reading(progress_line& p, uint64_t bytes, const keylist_reading& r, bool force = false) {
-    if (!p.enabled) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (!force && now - p.last < std::chrono::milliseconds(250)) return;
-    p.last = now;
-    const uint64_t keys = r.openpgp.counts.key_blocks + r.counts.keys_read;
-    if (p.total_bytes > 0)
-        std::fprintf(stderr, "\rkorvalinde-keylist: read %llu of %llu MB, %llu keys\033[K",
-                     static_cast<unsigned long long>((p.bytes_done + bytes) >> 20),
-                     static_cast<unsigned long long>(p.total_bytes >> 20),
-                     static_cast<unsigned long long>(keys));
-    else
-        std::fprintf(stderr, "\rkorvalinde-keylist: read %llu MB, %llu keys\033[K",
-                     static_cast<unsigned long long>((p.bytes_done + bytes) >> 20),
-                     static_cast<unsigned long long>(keys));
-    p.shown = true;
+// bytes: read so far from the current input.
+void show_reading(progress_line& p, uint64_t bytes) {
+    const uint64_t mib = (p.bytes_done + bytes) >> 20;
+    if (mib <= p.shown_mib) return;
+    progress_advance(static_cast<int64_t>(mib - p.shown_mib));
+    p.shown_mib = mib;
 }
 
-void end_progress(progress_line& p) {
-    if (p.shown) std::fputs("\r\033[K", stderr);
-    p.shown = false;
+// The MiB of all inputs, or 0 (unknown) when one of them is not a regular
+// file.
+int64_t input_mib(const std::vector<std::string>& paths) {
+    uint64_t bytes = 0;
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (path == "-" || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+        bytes += static_cast<uint64_t>(st.st_size);
+    }
+    return static_cast<int64_t>(bytes >> 20);
+}
+
+// The signatures verify_signatures will check.
+int64_t pending_signatures(const openpgp_collection& c) {
+    int64_t n = 0;
+    for (const sig_event& e : c.events)
+        n += e.result == verdict::pending ? 1 : 0;
+    return n;
 }
 
 struct open_input {
@@ -81,8 +83,7 @@ struct open_input {
 // Streams the rest of fd (after the already read start) into feed. Returns
 // false after a reported read error.
 template <typename Feed>
-bool stream_rest(open_input& in, std::span<const uint8_t> start, Feed feed, progress_line& p,
-                 const keylist_reading& r) {
+bool stream_rest(open_input& in, std::span<const uint8_t> start, Feed feed, progress_line& p) {
     feed(start.data(), start.size());
     uint64_t bytes = start.size();
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[READ_BLOCK]);
@@ -95,7 +96,7 @@ bool stream_rest(open_input& in, std::span<const uint8_t> start, Feed feed, prog
         if (n == 0) break;
         feed(buffer.get(), static_cast<size_t>(n));
         bytes += static_cast<uint64_t>(n);
-        show_reading(p, bytes, r);
+        show_reading(p, bytes);
     }
     p.bytes_done += bytes;
     return true;
@@ -138,7 +139,7 @@ bool read_binary(open_input& in, std::span<const uint8_t> start, keylist_reading
         if (n == 0) break;
         commit_input(stream, static_cast<size_t>(n));
         bytes += static_cast<uint64_t>(n);
-        show_reading(p, bytes, r);
+        show_reading(p, bytes);
     }
     p.bytes_done += bytes;
     finish_packets(stream);
@@ -163,8 +164,8 @@ bool read_armored(open_input& in, std::span<const uint8_t> start, keylist_readin
         end_openpgp_block(r.openpgp);
     };
     const bool ok = stream_rest(
-        in, start, [&armor](const uint8_t* data, size_t size) { feed_armor(armor, data, size); }, p,
-        r);
+        in, start, [&armor](const uint8_t* data, size_t size) { feed_armor(armor, data, size); },
+        p);
     if (!ok) return false;
     finish_armor(armor);
     add_stream_counts(r, stream);
@@ -213,7 +214,7 @@ bool read_listing_input(open_input& in, std::span<const uint8_t> start, keylist_
             if (!stopped)
                 stopped = !feed_listing(parser, reinterpret_cast<const char*>(data), size);
         },
-        p, r);
+        p);
     if (!ok) return false;
     if (!parser.failed) finish_listing(parser);
     if (parser.failed) {
@@ -313,22 +314,13 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
     c.warn = [](const std::string& line) {
         std::fprintf(stderr, "korvalinde-keylist: %s\n", line.c_str());
     };
-    progress_line p;
-    p.enabled = r.progress;
-    if (p.enabled)
-        for (const std::string& path : settings.input_paths) {
-            struct stat st {};
-            if (path != "-" && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                p.total_bytes += static_cast<uint64_t>(st.st_size);
-        }
-    for (const std::string& path : settings.input_paths) {
-        if (!read_one(path, settings, r, p)) {
-            end_progress(p);
-            return false;
-        }
+    {
+        progress_line p;
+        progress_phase reading("reading", input_mib(settings.input_paths), "MiB");
+        for (const std::string& path : settings.input_paths)
+            if (!read_one(path, settings, r, p)) return false;
     }
     end_openpgp_block(c);
-    show_reading(p, 0, r, true);
 
     if (c.verify) {
         unsigned threads = settings.threads;
@@ -336,24 +328,17 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
             const long online = sysconf(_SC_NPROCESSORS_ONLN);
             threads = online > 0 ? static_cast<unsigned>(std::min(online, 1024L)) : 1;
         }
-        const auto started = std::chrono::steady_clock::now();
-        std::function<void(uint64_t, uint64_t)> progress;
-        if (p.enabled)
-            progress = [started](uint64_t done, uint64_t total) {
-                const double seconds =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
-                        .count();
-                std::fprintf(stderr,
-                             "\rkorvalinde-keylist: verified %llu of %llu signatures, %.0f per "
-                             "second\033[K",
-                             static_cast<unsigned long long>(done),
-                             static_cast<unsigned long long>(total),
-                             seconds > 0 ? static_cast<double>(done) / seconds : 0.0);
+        progress_phase verifying("verifying", pending_signatures(c), "signatures");
+        // Counting costs a watching thread; it runs only for a display.
+        std::function<void(uint64_t, uint64_t)> count;
+        uint64_t shown = 0; // only the one watching thread calls count
+        if (progress_displayed())
+            count = [&shown](uint64_t done, uint64_t) {
+                progress_advance(static_cast<int64_t>(done - shown));
+                shown = done;
             };
-        verify_signatures(c, threads, progress);
-        if (p.enabled) p.shown = true;
+        verify_signatures(c, threads, count);
     }
-    end_progress(p);
     add_openpgp_keys(c, r.table, r.counts);
     return true;
 }

@@ -34,11 +34,11 @@ struct keylist_reading {
     uint64_t framing_errors = 0;
     uint64_t junk_bytes = 0;
     uint64_t oversized_packets = 0;
-    bool progress = false; // a progress line on standard error
 };
 
-// Reads every input, verifies, and fills reading.table. Returns false after
-// reporting an input that cannot be read or holds neither keys nor a listing.
+// Reads every input, verifies, and fills reading.table, with a progress
+// display (progress.h) on a terminal. Returns false after reporting an input
+// that cannot be read or holds neither keys nor a listing.
 bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& reading);
 
 // Writes the names file (see common/names_file.h) through write: a line for

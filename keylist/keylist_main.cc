@@ -108,7 +108,6 @@ void print_summary(const keylist_counts& c, const written_counts& w) {
 
 int run(const keylist_settings& settings) {
     keylist_reading reading;
-    reading.progress = isatty(STDERR_FILENO) == 1;
     if (!read_keylist_inputs(settings, reading)) return 1;
 
     written_counts written;

@@ -17,9 +17,7 @@
 namespace {
 
 struct file_closer {
-    void operator()(FILE* f) const {
-        (void)std::fclose(f);
-    } // read-only or /dev/null: nothing to lose
+    void operator()(FILE* f) const { (void)std::fclose(f); } // read-only: nothing to lose
 };
 using file_holder = std::unique_ptr<FILE, file_closer>;
 
@@ -48,14 +46,9 @@ bool load_index(const path_settings& settings, path_index& ix) {
         return false;
     }
     // The import's progress lines are korvalinde's status file; not wanted here.
-    file_holder discard(std::fopen("/dev/null", "w"));
-    if (!discard) {
-        std::fprintf(stderr, "korvalinde-path: cannot open /dev/null: %s\n", std::strerror(errno));
-        return false;
-    }
     key_graph g;
     key_lookup lookup;
-    if (import_keys(input.get(), settings.input.c_str(), discard.get(), g, &lookup) != 0) {
+    if (import_keys(input.get(), settings.input.c_str(), nullptr, g, &lookup) != 0) {
         std::fprintf(stderr, "korvalinde-path: cannot import %s\n", settings.input.c_str());
         return false;
     }

@@ -24,10 +24,8 @@ struct plain_graph {
 };
 
 plain_graph plain_of_text(const std::string& text) {
-    FILE* discard = std::fopen("/dev/null", "w");
     key_graph g;
-    EXPECT_EQ(import_keys_from_memory(text.data(), text.size(), "t", discard, g), 0);
-    (void)std::fclose(discard); // nothing written worth keeping
+    EXPECT_EQ(import_keys_from_memory(text.data(), text.size(), "t", nullptr, g), 0);
     plain_graph p;
     p.n = g.key_count;
     p.out.resize(static_cast<size_t>(p.n));

@@ -24,13 +24,10 @@ std::string key_list_text(const std::vector<uint64_t>& ids,
 }
 
 path_index index_of_text(const std::string& text) {
-    FILE* discard = std::fopen("/dev/null", "w");
-    if (discard == nullptr) throw std::runtime_error("cannot open /dev/null");
     key_graph g;
     key_lookup lookup;
     int status =
-        import_keys_from_memory(text.data(), text.size(), "test.keys", discard, g, &lookup);
-    (void)std::fclose(discard); // written nothing worth keeping
+        import_keys_from_memory(text.data(), text.size(), "test.keys", nullptr, g, &lookup);
     if (status != 0) throw std::runtime_error("import failed");
     return build_path_index(std::move(g), std::move(lookup));
 }

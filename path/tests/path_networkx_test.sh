@@ -38,9 +38,9 @@ PY
         echo "FAIL: korvalinde-path failed on $list"
         status=1
     }
-    "$python" "$source_dir/bench/path_networkx.py" "$list" -n 5 -k 4 <"$work/pairs" \
+    "$python" "$source_dir/path/tests/path_networkx.py" "$list" -n 5 -k 4 <"$work/pairs" \
         >"$work/theirs" 2>/dev/null || exit 2
     echo "$(basename "$list"):"
-    "$python" "$source_dir/bench/path_compare.py" "$work/ours" "$work/theirs" || status=1
+    "$python" "$source_dir/path/tests/path_compare.py" "$work/ours" "$work/theirs" || status=1
 done
 exit $status

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -22,12 +23,52 @@ int hex_value(char c) {
     return -1;
 }
 
-// strtol in base 16 on four characters with a terminator behind them.
-long parse_group(const char* chars) {
+// strtol in base 16 on four characters with a terminator behind them;
+// digits tells whether it read any hexadecimal digit.
+long parse_group(const char* chars, bool* digits = nullptr) {
     char group[5];
     std::memcpy(group, chars, 4);
     group[4] = '\0';
-    return std::strtol(group, nullptr, 16);
+    char* end = nullptr;
+    long value = std::strtol(group, &end, 16);
+    if (digits != nullptr) *digits = end != group;
+    return value;
+}
+
+// A key id as read from the 16 id characters of a record.
+struct record_id {
+    uint32_t high = 0;
+    uint32_t low = 0;
+};
+
+bool read_loose_id(const char* chars, record_id& id) {
+    for (size_t group = 0; group < 16; group += 4) {
+        bool digits = false;
+        (void)parse_group(chars + group, &digits); // only whether it has digits
+        if (!digits) return false;
+    }
+    id = {parse_id_half(chars), parse_id_half(chars + 8)};
+    return true;
+}
+
+// Reads the 16 id characters as parse_id_half reads each half. Returns false
+// when a group of four yields no hexadecimal digit: such an id (prose,
+// blanks) would read as a made-up key such as 0000000000000000.
+bool read_id(const char* chars, record_id& id) {
+    uint64_t value = 0;
+    for (int i = 0; i < 16; ++i) {
+        int digit = hex_value(chars[i]);
+        if (digit < 0) return read_loose_id(chars, id);
+        value = value << 4 | static_cast<uint64_t>(digit);
+    }
+    id = {static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)};
+    return true;
+}
+
+void append_key(key_graph& g, key_lookup& lookup, record_id id) {
+    g.key_table.push_back({id.high, id.low});
+    remember_key(g, lookup, g.key_count);
+    ++g.key_count;
 }
 
 // Reads a stream in large chunks and hands out consecutive record-sized
@@ -61,6 +102,15 @@ const char* next_block(block_reader& reader) {
     const char* block = reader.buffer.get() + reader.start;
     reader.start += RECORD_SIZE;
     return block;
+}
+
+// A line of the status file; without a status file the import runs silently.
+__attribute__((format(printf, 2, 3))) void status_line(FILE* status_file, const char* format, ...) {
+    if (status_file == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(status_file, format, args);
+    va_end(args);
 }
 
 bool read_failed(FILE* input, const char* input_path) {
@@ -111,9 +161,7 @@ int32_t find_key(const key_lookup& lookup, const char* id_chars) {
 }
 
 void add_key(key_graph& g, key_lookup& lookup, const char* id_chars) {
-    g.key_table.push_back({parse_id_half(id_chars), parse_id_half(id_chars + 8)});
-    remember_key(g, lookup, g.key_count);
-    ++g.key_count;
+    append_key(g, lookup, {parse_id_half(id_chars), parse_id_half(id_chars + 8)});
 }
 
 namespace {
@@ -191,7 +239,7 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
 
     progress_phase progress("import", 2 * records, "records");
 
-    std::fprintf(status_file, "Importing pass 1 (keys)...\n");
+    status_line(status_file, "Importing pass 1 (keys)...\n");
     {
         auto reader = open_pass(source);
         int64_t blocks = 0;
@@ -200,11 +248,13 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
             ++blocks;
             if (!well_formed(block)) ++malformed;
             if (block[RECORD_LINE_END_AT] != '\n' || block[RECORD_TYPE_AT] != RECORD_KEY) continue;
+            record_id id;
+            if (!read_id(block + RECORD_ID_AT, id)) continue; // counted as malformed
             if (g.key_count == std::numeric_limits<int32_t>::max()) {
                 std::fprintf(stderr, "korvalinde: too many keys in %s\n", input_path);
                 return 1;
             }
-            add_key(g, lookup, block + RECORD_ID_AT);
+            append_key(g, lookup, id);
         }
         if (pass_failed(source)) return 1;
         // The records are still read by the rules above; a warning only
@@ -216,27 +266,37 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
                          "hexadecimal digits and a line end): is it a key list?\n",
                          malformed, blocks, input_path);
     }
-    std::fprintf(status_file, "done.\n");
-    std::fprintf(status_file, "%d keys imported\n", g.key_count);
+    status_line(status_file, "done.\n");
+    status_line(status_file, "%d keys imported\n", g.key_count);
     if (!restart(source)) return 1;
 
     // Pass 2 collects the edges (signer, signed key) in record order.
     std::vector<std::pair<int32_t, int32_t>> edges;
-    std::fprintf(status_file, "Importing pass 2 (sigs)...\n");
+    status_line(status_file, "Importing pass 2 (sigs)...\n");
     {
         auto reader = open_pass(source);
         int32_t current_key = -1;
         while (const char* block = next_block(reader)) {
             if (block[RECORD_LINE_END_AT] != '\n') continue;
-            if (block[RECORD_TYPE_AT] == RECORD_KEY) {
-                current_key = find_key(lookup, block + RECORD_ID_AT);
+            const char type = block[RECORD_TYPE_AT];
+            if (type != RECORD_KEY && type != RECORD_SIGNATURE) continue;
+            record_id id;
+            const bool id_read = read_id(block + RECORD_ID_AT, id);
+            if (type == RECORD_KEY) {
+                // The signatures of a key passed over in pass 1 are passed
+                // over with it.
+                if (!id_read) {
+                    current_key = -1;
+                    continue;
+                }
+                current_key = lookup_key(lookup, id.high, id.low);
                 if (current_key == -1) {
                     // Only possible when the file changed between the passes.
-                    std::fprintf(status_file, "Error finding key in pass 2.\n");
+                    status_line(status_file, "Error finding key in pass 2.\n");
                     return 1;
                 }
-            } else if (block[RECORD_TYPE_AT] == RECORD_SIGNATURE) {
-                int32_t signer = find_key(lookup, block + RECORD_ID_AT);
+            } else {
+                int32_t signer = id_read ? lookup_key(lookup, id.high, id.low) : -1;
                 if (signer != -1 && current_key != -1) {
                     edges.emplace_back(signer, current_key);
                     ++g.sig_count;
@@ -244,15 +304,16 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
                 // Progress at every multiple of 1000, repeated while
                 // signatures are skipped at such a count.
                 if (g.sig_count % 1000 == 0) {
-                    std::fprintf(status_file, "%" PRId64 " sigs imported...\n", g.sig_count);
-                    (void)std::fflush(status_file); // a failure shows in the stream's error flag
+                    status_line(status_file, "%" PRId64 " sigs imported...\n", g.sig_count);
+                    // A failure shows in the stream's error flag.
+                    if (status_file != nullptr) (void)std::fflush(status_file);
                 }
             }
         }
         if (pass_failed(source)) return 1;
     }
-    std::fprintf(status_file, "done.\n");
-    std::fprintf(status_file, "%" PRId64 " sigs imported\n", g.sig_count);
+    status_line(status_file, "done.\n");
+    status_line(status_file, "%" PRId64 " sigs imported\n", g.sig_count);
 
     build_adjacency(g.key_count, edges, true, g.signed_by_start, g.signed_by_keys);
     build_adjacency(g.key_count, edges, false, g.signs_start, g.signs_keys);

@@ -15,6 +15,10 @@
 // and the unit must stay valid until progress_end. One phase at a time.
 void progress_begin(const char* phase, int64_t total, const char* unit = "keys");
 
+// Whether phases are displayed: standard error is a terminal. Callers may
+// skip the counting otherwise.
+bool progress_displayed();
+
 // Counts n more units as done. Safe to call from any thread; costs one atomic
 // add.
 void progress_advance(int64_t n);
@@ -34,6 +38,7 @@ struct progress_phase {
 };
 
 // Formats the display line (without the leading "\r") into buf; returns its
-// length. Exposed for testing.
+// length. A total of 0 or less is unknown: the line then shows what is done
+// and the rate only. Exposed for testing.
 int progress_format(char* buf, int size, const char* phase, int64_t done, int64_t total,
                     double seconds, const char* unit = "keys");

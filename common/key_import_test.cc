@@ -251,3 +251,16 @@ TEST(ImportKeys, InputThatChangesOrFailsBetweenPasses) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.status_text, "Importing pass 1 (keys)...\n");
 }
+
+TEST(ImportKeys, WithoutAStatusFileTheGraphIsTheSame) {
+    std::string list = record('s', id_of(0, 1)) + record('p', id_of(0, 1)) +
+                       record('s', id_of(0, 2)) + record('p', id_of(0, 2)) +
+                       record('s', id_of(0, 1)) + record('s', id_of(0, 2));
+    import_result with_status = run_import(list);
+    key_graph g;
+    ASSERT_EQ(import_keys_from_memory(list.data(), list.size(), "quiet.keys", nullptr, g), 0);
+    EXPECT_EQ(g.key_count, with_status.g.key_count);
+    EXPECT_EQ(g.sig_count, with_status.g.sig_count);
+    EXPECT_EQ(g.signed_by_keys, with_status.g.signed_by_keys);
+    EXPECT_EQ(g.signs_keys, with_status.g.signs_keys);
+}

@@ -102,6 +102,11 @@ void tick() {
 int progress_format(char* buf, int size, const char* phase, int64_t done, int64_t total,
                     double seconds, const char* unit) {
     double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    if (total <= 0) {
+        int n = std::snprintf(buf, static_cast<size_t>(size), "%s: %lld %s, %.0f/s", phase,
+                              static_cast<long long>(done), unit, rate);
+        return n < 0 ? 0 : std::min(n, size - 1);
+    }
     char eta[32];
     if (rate > 0 && done <= total)
         format_duration(eta, sizeof eta, static_cast<double>(total - done) / rate);
@@ -123,13 +128,17 @@ void progress_begin(const char* phase, int64_t total, const char* unit) {
     state.started = progress_clock::now();
     state.stopping = false;
     state.drawn_length = 0;
-    if (!isatty(STDERR_FILENO)) return;
+    if (!progress_displayed()) return;
     try {
         state.ticker = std::thread(tick);
     } catch (const std::system_error&) {
         // The display is a courtesy: without a thread for it the phase runs
         // the same, undisplayed.
     }
+}
+
+bool progress_displayed() {
+    return isatty(STDERR_FILENO) == 1;
 }
 
 void progress_advance(int64_t n) {

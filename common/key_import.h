@@ -3,7 +3,9 @@
 // The key list (key_list_format.h) is read in fixed record-sized blocks from
 // the start of the file. Blocks whose last byte is not a line end, and record
 // types other than "p" and "s", are passed over; the id characters are read
-// as parse_id_half describes, more loosely than writers write them.
+// as parse_id_half describes, more loosely than writers write them. A record
+// whose id has a group of four characters without a hexadecimal digit is
+// passed over too, and so are the signatures under such a "p" record.
 #pragma once
 
 #include "key_graph.h"
@@ -27,7 +29,7 @@ void add_key(key_graph& g, key_lookup& lookup, const char* id_chars);
 
 // Reads the key list twice (keys, then signatures), fills g with the key
 // table and both adjacency directions, and writes the progress lines into
-// status_file. Returns 0, or 1 after a failure that has been reported (the
+// status_file (none when it is null). Returns 0, or 1 after a failure that has been reported (the
 // inconsistency into status_file, a read failure on standard error). When
 // lookup is given, it receives the id lookup the import built.
 int import_keys(FILE* input, const char* input_path, FILE* status_file, key_graph& g,

@@ -97,6 +97,9 @@ TEST(Progress, LineShowsRateAndTimeLeft) {
     EXPECT_STREQ(line, "analysis: 0/10 keys, 0/s, ? left");
     progress_format(line, sizeof line, "import", 36, 72, 2.0, "records");
     EXPECT_STREQ(line, "import: 36/72 records, 18/s, 2s left");
+    // An unknown total (input from a pipe).
+    progress_format(line, sizeof line, "reading", 12, 0, 4.0, "MiB");
+    EXPECT_STREQ(line, "reading: 12 MiB, 3/s");
 }
 
 } // namespace
