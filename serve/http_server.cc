@@ -27,6 +27,7 @@ struct request_log {
     std::string target; // as the client sent it, for the log
     std::string client;
     std::string method = "-";
+    std::string version = "HTTP/1.1"; // as the request line gave it, once known
     int status = 0;
     long long bytes = 0;
     bool counted = false;
@@ -81,8 +82,8 @@ void write_log_line(const request_log& log) {
     char when[40] = "-";
     if (localtime_r(&now, &parts) != nullptr)
         (void)std::strftime(when, sizeof when, "%d/%b/%Y:%H:%M:%S %z", &parts); // fits
-    std::string line = log.client + " - - [" + when + "] \"" + log.method + " " + log.target +
-                       " HTTP/1.1\" " +
+    std::string line = log.client + " - - [" + when + "] \"" + log.method + " " + log.target + " " +
+                       log.version + "\" " +
                        (log.status != 0 ? std::to_string(log.status) : std::string("-")) + " " +
                        std::to_string(log.bytes) + "\n";
     // One write per line, so that lines of parallel requests never mix; a
@@ -160,7 +161,7 @@ MHD_Response* make_response(const http_response& r, bool closing) {
 }
 
 MHD_Result on_request(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                      const char*, const char*, size_t* upload_size, void** con_cls) {
+                      const char* version, const char*, size_t* upload_size, void** con_cls) {
     auto* state = static_cast<server_state*>(cls);
     auto* log = static_cast<request_log*>(*con_cls);
     // A body is not wanted: whatever arrives is passed over.
@@ -186,9 +187,15 @@ MHD_Result on_request(void* cls, MHD_Connection* connection, const char* url, co
     }
     if (log != nullptr) {
         log->status = answer.status;
-        log->bytes =
-            answer.file_fd >= 0 ? answer.file_size : static_cast<long long>(answer.body.size());
-        if (!state->quiet) log->method = printable(method);
+        // The body's size, as sent: none for HEAD.
+        bool head = std::strcmp(method, "HEAD") == 0;
+        log->bytes = head                  ? 0
+                     : answer.file_fd >= 0 ? answer.file_size
+                                           : static_cast<long long>(answer.body.size());
+        if (!state->quiet) {
+            log->method = printable(method);
+            log->version = printable(version);
+        }
     }
     MHD_Response* response = make_response(answer, state->closing.load());
     if (response == nullptr) return MHD_NO; // MHD closes the connection
