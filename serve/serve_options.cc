@@ -81,8 +81,8 @@ std::optional<int> read_serve_options(int argc, char** argv, serve_settings& set
         case 'l':
             if (!parse_listen_address(optarg, settings)) {
                 std::fprintf(stderr,
-                             "korvalinde-serve: -l needs ADDRESS:PORT with a numeric address, "
-                             "not \"%s\"\n",
+                             "korvalinde-serve: invalid value '%s' for -l (a numeric IPv4 "
+                             "address or [IPv6 address], a colon and a port)\n",
                              optarg);
                 return usage_error();
             }
@@ -90,9 +90,9 @@ std::optional<int> read_serve_options(int argc, char** argv, serve_settings& set
         case 'j': {
             std::optional<uint64_t> n = parse_decimal(optarg, 1, THREADS_MAX);
             if (!n) {
-                std::fprintf(stderr,
-                             "korvalinde-serve: -j needs a number from 1 to %d, not \"%s\"\n",
-                             THREADS_MAX, optarg);
+                std::fprintf(
+                    stderr, "korvalinde-serve: invalid value '%s' for -j (a number from 1 to %d)\n",
+                    optarg, THREADS_MAX);
                 return usage_error();
             }
             settings.threads = static_cast<int>(*n);
@@ -110,12 +110,20 @@ std::optional<int> read_serve_options(int argc, char** argv, serve_settings& set
         case ':':
             std::fprintf(stderr, "korvalinde-serve: option '%s' needs a value\n", argv[optind - 1]);
             return usage_error();
-        default:
-            if (optopt != 0)
-                std::fprintf(stderr, "korvalinde-serve: unknown option '-%c'\n", optopt);
+        default: {
+            // The option as written: "--name" without any "=value", or "-x".
+            const char* word = argv[optind - 1];
+            bool long_form = std::strncmp(word, "--", 2) == 0;
+            auto length = static_cast<int>(std::strcspn(word, "="));
+            if (long_form && optopt != 0)
+                std::fprintf(stderr, "korvalinde-serve: option '%.*s' takes no value\n", length,
+                             word);
+            else if (long_form)
+                std::fprintf(stderr, "korvalinde-serve: unknown option '%.*s'\n", length, word);
             else
-                std::fprintf(stderr, "korvalinde-serve: unknown option '%s'\n", argv[optind - 1]);
+                std::fprintf(stderr, "korvalinde-serve: unknown option '-%c'\n", optopt);
             return usage_error();
+        }
         }
     }
     if (optind < argc) {

@@ -268,6 +268,25 @@ def check_stop(server, ids):
     check(results.count(200) > 0, "requests were answered before the stop")
 
 
+def check_command_line(keys):
+    cases = [  # arguments, status, standard output part, standard error part
+        (["--help"], 0, b"Usage: korvalinde-serve", b""),
+        (["--version"], 0, b"korvalinde-serve ", b""),
+        (["-x"], 2, b"", b"korvalinde-serve: unknown option '-x'\nTry 'korvalinde-serve --help'.\n"),
+        (["--quiet=1"], 2, b"", b"option '--quiet' takes no value"),
+        (["-j"], 2, b"", b"option '-j' needs a value"),
+        (["-j", "0"], 2, b"", b"invalid value '0' for -j"),
+        (["-l", "localhost:80"], 2, b"", b"invalid value 'localhost:80' for -l"),
+        (["-i", keys + ".missing"], 1, b"", b"korvalinde-serve: %s.missing: No such file"
+         % keys.encode()),
+        (["-i", keys, "-N", keys], 1, b"", b"expected 16 hex digits and a tab"),
+    ]
+    for args, status, out, err in cases:
+        run = subprocess.run([SERVE] + args, capture_output=True, timeout=30)
+        check(run.returncode == status and out in run.stdout and err in run.stderr,
+              "%s: %d %r %r" % (args, run.returncode, run.stdout[:80], run.stderr[:200]))
+
+
 def main():
     work = tempfile.mkdtemp(prefix="serve-blackbox.")
     server = None
@@ -280,6 +299,7 @@ def main():
         reports = os.path.join(work, "output")
         subprocess.run([KORVALINDE, "-o", reports, keys], check=True, capture_output=True)
         subprocess.run([HTML, "-N", names, reports], check=True, capture_output=True)
+        check_command_line(keys)
         server = Server(work, keys, names, reports)
         check_paths(server, keys, names, ids)
         check_endpoints(server, ids)
