@@ -14,13 +14,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A signs B and D, B and D sign C; E stands alone; F signs A.
+// A signs B and D, B and D sign C; E stands alone; F signs A; 12345678
+// shares E's low half.
 const char* const KEYS = "pAAAAAAAA000000AA\nsFFFFFFFF000000FF\n"
                          "pBBBBBBBB000000BB\nsAAAAAAAA000000AA\n"
                          "pCCCCCCCC000000CC\nsBBBBBBBB000000BB\nsDDDDDDDD000000DD\n"
                          "pDDDDDDDD000000DD\nsAAAAAAAA000000AA\n"
                          "pEEEEEEEE000000EE\n"
-                         "pFFFFFFFF000000FF\n";
+                         "pFFFFFFFF000000FF\n"
+                         "p12345678000000EE\n";
 const char* const NAMES = "AAAAAAAA000000AA\tAlice Example <alice@example.org>\n"
                           "BBBBBBBB000000BB\tBob Example\n"
                           "CCCCCCCC000000CC\tCarol Sample\n"
@@ -98,7 +100,7 @@ struct row {
 
 // Each endpoint's answers: status, type and a part of the body.
 const std::vector<row> ROWS = {
-    {"/healthz", {}, 200, "text/plain", "ok\nkeys 6\n"},
+    {"/healthz", {}, 200, "text/plain", "ok\nkeys 7\n"},
     {"/api/path", ac, 200, "application/json",
      "\"hops\":2,\"paths_total\":2,\"paths_total_saturated\":false,"
      "\"paths\":[[\"AAAAAAAA000000AA\",\"BBBBBBBB000000BB\",\"CCCCCCCC000000CC\"],"
@@ -151,6 +153,8 @@ const std::vector<row> ROWS = {
      "\"signed_total\":2,\"rank\":1,\"ranked\":2,\"mean_distance\":0.5000,\"report\":"
      "\"KeyID AAAAAAAA 000000AA\\u000A\\u000AMean <b>0.5</b>\\u000A\"}"},
     {"/api/key/nonsense", {}, 400, "application/json", "malformed"},
+    {"/api/key/000000EE", {}, 400, "application/json", "ambiguous key 000000EE: 2 keys"},
+    {"/key/000000ee", {}, 200, "text/html", "/key/12345678000000EE\">12345678 000000EE</a>"},
     {"/api/nothing", {}, 404, "application/json", "no such endpoint"},
     {"/", {{"q", "sample"}}, 200, "text/html", "/key/CCCCCCCC000000CC"},
     {"/path", {{"from", "alice"}, {"to", "carol"}}, 200, "text/html", "Path 2"},
