@@ -80,6 +80,8 @@ const std::string_view SEARCH_SCRIPT = R"js("use strict";
       clearTimeout(timers.get(input));
       timers.set(input, setTimeout(function () { suggest(input); }, 150));
     });
+    // A field the page arrived with filled in gets its suggestions at once.
+    suggest(input);
   });
 })();
 )js";

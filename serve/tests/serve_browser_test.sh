@@ -114,6 +114,13 @@ key=$(sed -n 's|.*<a class="id" href="/key/\([0-9A-F]\{16\}\)">.*|\1|p' "$WORK/s
 grep -q 'Person 17 &lt;p17@example.org&gt;' "$WORK/search.out" || fail "the result lacks its name"
 check_page search
 
+# The script fills the search field's suggestions from /api/search: the
+# field arrived filled in, so they come without typing.
+browse suggest "$SITE/?q=person+17+%3C" --dump-dom --virtual-time-budget=5000
+grep -q "<datalist id=\"q-keys\"><option value=\"$key\" label=\"Person 17" "$WORK/suggest.out" ||
+    fail "no suggestions from the script"
+check_page suggest
+
 # Following the key: its page, with its signers and the keys it signed.
 browse key "$SITE/key/$key" --dump-dom
 grep -q "Person 17" "$WORK/key.out" && grep -q "<h2>Signed by" "$WORK/key.out" ||
