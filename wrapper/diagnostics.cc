@@ -3,9 +3,11 @@
 #include "settings.h"
 #include "terminal_echo.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +46,15 @@ void warning_message(const char* format, ...) {
 
 void fatal_errno() {
     perror(PROGRAM_NAME);
+    end_with_failure();
+}
+
+void fatal_errno_file(const char* name) {
+    const int error = errno;
+    if (strcmp(name, "-") == 0)
+        fprintf(stderr, "%s: standard input: %s\n", PROGRAM_NAME, strerror(error));
+    else
+        fprintf(stderr, "%s: '%s': %s\n", PROGRAM_NAME, name, strerror(error));
     end_with_failure();
 }
 

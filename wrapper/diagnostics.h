@@ -8,6 +8,9 @@
 [[gnu::format(printf, 1, 2)]] void warning_message(const char* format, ...);
 // perror() with the program name, then exit status 1.
 [[noreturn]] void fatal_errno();
+// The same naming the file the failed call was about: "nimvara: 'NAME': " and
+// the system's text ("standard input" for "-").
+[[noreturn]] void fatal_errno_file(const char* name);
 [[gnu::format(printf, 2, 3)]] void verbose_message(int level, const char* format, ...);
 [[noreturn]] void fatal_too_long();
 [[noreturn]] void fatal_no_memory();

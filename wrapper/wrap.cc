@@ -128,7 +128,7 @@ int passphrase_descriptor() {
     verbose_message(2, "opening file '%s' to pass fd", settings.passphrase_file);
     // Left open across exec on purpose: gpg reads the passphrase from it.
     int fd = open(settings.passphrase_file, O_RDONLY);
-    if (fd < 0) fatal_errno();
+    if (fd < 0) fatal_errno_file(settings.passphrase_file);
     return fd;
 }
 
