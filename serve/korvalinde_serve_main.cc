@@ -1,6 +1,7 @@
 // korvalinde-serve: korvalinde-path's answers, key pages and korvalinde-html's
 // reports over HTTP, reloaded on SIGHUP.
 #include "http_server.h"
+#include "program_messages.h"
 #include "serve_options.h"
 #include "served_data.h"
 
@@ -112,12 +113,13 @@ int serve(const serve_settings& settings) {
 } // namespace
 
 int main(int argc, char** argv) {
+    set_program_name("korvalinde-serve");
+    end_on_out_of_memory();
     try {
         serve_settings settings;
         if (std::optional<int> status = read_serve_options(argc, argv, settings)) return *status;
         return serve(settings);
     } catch (const std::bad_alloc&) {
-        log_line("out of memory");
-        return 1;
+        return report_out_of_memory();
     }
 }

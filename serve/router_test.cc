@@ -260,7 +260,7 @@ TEST_F(serve_fixture, ABadFileIsNamedInTheError) {
     std::string error;
     s.input = (dir / "missing.keys").string();
     EXPECT_EQ(load_served_data(s, error), nullptr);
-    EXPECT_NE(error.find("missing.keys: No such file"), std::string::npos) << error;
+    EXPECT_NE(error.find("missing.keys': No such file"), std::string::npos) << error;
     s.input = (dir / "test.keys").string();
     s.names_path = (dir / "test.keys").string();
     EXPECT_EQ(load_served_data(s, error), nullptr);
@@ -268,7 +268,7 @@ TEST_F(serve_fixture, ABadFileIsNamedInTheError) {
     s.names_path.clear();
     s.report_dir = (dir / "secret").string();
     EXPECT_EQ(load_served_data(s, error), nullptr);
-    EXPECT_NE(error.find("secret: Not a directory"), std::string::npos) << error;
+    EXPECT_NE(error.find("secret': Not a directory"), std::string::npos) << error;
 }
 
 } // namespace

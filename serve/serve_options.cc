@@ -1,10 +1,9 @@
 #include "serve_options.h"
 
 #include "decimal.h"
+#include "program_messages.h"
 
 #include <arpa/inet.h>
-#include <cstdio>
-#include <cstring>
 #include <getopt.h>
 #include <netinet/in.h>
 
@@ -25,11 +24,6 @@ const char* const USAGE =
     "SIGHUP reloads the files; SIGTERM and SIGINT end the server.\n";
 
 constexpr int THREADS_MAX = 1024;
-
-std::optional<int> usage_error() {
-    std::fputs("Try 'korvalinde-serve --help'.\n", stderr);
-    return 2;
-}
 
 } // namespace
 
@@ -64,9 +58,10 @@ std::optional<int> read_serve_options(int argc, char** argv, serve_settings& set
         {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
-    optind = 1;
-    opterr = 0; // the messages below name the option the korvalinde way
+    optind = 0; // a fresh scan, also when called again
+    opterr = 0; // the messages are ours
     int c;
+    int word = 1;
     while ((c = getopt_long(argc, argv, "+:i:N:r:l:j:qhV", long_options, nullptr)) != -1) {
         switch (c) {
         case 'i':
@@ -79,22 +74,13 @@ std::optional<int> read_serve_options(int argc, char** argv, serve_settings& set
             settings.report_dir = optarg;
             break;
         case 'l':
-            if (!parse_listen_address(optarg, settings)) {
-                std::fprintf(stderr,
-                             "korvalinde-serve: invalid value '%s' for -l (a numeric IPv4 "
-                             "address or [IPv6 address], a colon and a port)\n",
-                             optarg);
-                return usage_error();
-            }
+            if (!parse_listen_address(optarg, settings))
+                return bad_value("-l", optarg,
+                                 "a numeric IPv4 address or [IPv6 address], a colon and a port");
             break;
         case 'j': {
             std::optional<uint64_t> n = parse_decimal(optarg, 1, THREADS_MAX);
-            if (!n) {
-                std::fprintf(
-                    stderr, "korvalinde-serve: invalid value '%s' for -j (a number from 1 to %d)\n",
-                    optarg, THREADS_MAX);
-                return usage_error();
-            }
+            if (!n) return bad_value("-j", optarg, "a number from 1 to 1024");
             settings.threads = static_cast<int>(*n);
             break;
         }
@@ -102,33 +88,14 @@ std::optional<int> read_serve_options(int argc, char** argv, serve_settings& set
             settings.quiet = true;
             break;
         case 'h':
-            std::fputs(USAGE, stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+            return print_help(USAGE);
         case 'V':
-            std::printf("korvalinde-serve %s\n", SERVE_VERSION);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        case ':':
-            std::fprintf(stderr, "korvalinde-serve: option '%s' needs a value\n", argv[optind - 1]);
-            return usage_error();
-        default: {
-            // The option as written: "--name" without any "=value", or "-x".
-            const char* word = argv[optind - 1];
-            bool long_form = std::strncmp(word, "--", 2) == 0;
-            auto length = static_cast<int>(std::strcspn(word, "="));
-            if (long_form && optopt != 0)
-                std::fprintf(stderr, "korvalinde-serve: option '%.*s' takes no value\n", length,
-                             word);
-            else if (long_form)
-                std::fprintf(stderr, "korvalinde-serve: unknown option '%.*s'\n", length, word);
-            else
-                std::fprintf(stderr, "korvalinde-serve: unknown option '-%c'\n", optopt);
-            return usage_error();
+            return print_version();
+        default:
+            return getopt_error(c, argv, word, long_options);
         }
-        }
+        word = optind;
     }
-    if (optind < argc) {
-        std::fprintf(stderr, "korvalinde-serve: unexpected operand '%s'\n", argv[optind]);
-        return usage_error();
-    }
+    if (optind < argc) return usage_error("extra operand '" + std::string(argv[optind]) + "'");
     return std::nullopt;
 }

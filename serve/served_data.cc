@@ -59,18 +59,18 @@ constexpr int32_t KEY_COUNT_MAX = (1 << 30) - 1;
 bool load_index(const std::string& path, path_index& ix, std::string& error) {
     file_holder input(std::fopen(path.c_str(), "rbe"));
     if (!input) {
-        error = path + ": " + std::strerror(errno);
+        error = "'" + path + "': " + std::strerror(errno);
         return false;
     }
     key_graph g;
     key_lookup lookup;
     // No status file: the import's progress lines are korvalinde's.
     if (import_keys(input.get(), path.c_str(), nullptr, g, &lookup) != 0) {
-        error = path + ": not a readable key list";
+        error = "'" + path + "': not a readable key list";
         return false;
     }
     if (g.key_count > KEY_COUNT_MAX) {
-        error = path + ": more than " + std::to_string(KEY_COUNT_MAX) + " keys";
+        error = "'" + path + "': more than " + std::to_string(KEY_COUNT_MAX) + " keys";
         return false;
     }
     ix = build_path_index(std::move(g), std::move(lookup));
@@ -169,7 +169,7 @@ void sort_ids(served_data& d) {
 bool load_reports(const std::string& dir, served_data& d, std::string& error) {
     d.report_dir = unique_fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (d.report_dir.fd < 0) {
-        error = dir + ": " + std::strerror(errno);
+        error = "'" + dir + "': " + std::strerror(errno);
         return false;
     }
     mean_ranking ranking;
@@ -222,7 +222,7 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
         return nullptr;
     if (!settings.names_path.empty()) {
         if (!lay_out_names(*d, names, error)) {
-            error = settings.names_path + ": " + error;
+            error = "'" + settings.names_path + "': " + error;
             return nullptr;
         }
         d->has_names = true;

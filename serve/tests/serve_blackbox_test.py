@@ -277,7 +277,7 @@ def check_command_line(keys):
         (["-j"], 2, b"", b"option '-j' needs a value"),
         (["-j", "0"], 2, b"", b"invalid value '0' for -j"),
         (["-l", "localhost:80"], 2, b"", b"invalid value 'localhost:80' for -l"),
-        (["-i", keys + ".missing"], 1, b"", b"korvalinde-serve: %s.missing: No such file"
+        (["-i", keys + ".missing"], 1, b"", b"korvalinde-serve: '%s.missing': No such file"
          % keys.encode()),
         (["-i", keys, "-N", keys], 1, b"", b"expected 16 hex digits and a tab"),
     ]
