@@ -4,7 +4,8 @@
 // leak or read out of bounds whatever the lengths in the input claim.
 //
 // Input: byte 0 holds the chunk size (0: 4096) and bit 7 of byte 1 chooses
-// armor; bit 6 verification; the rest is the data.
+// armor; bit 6 verification; bit 5 binary input read from its first key (as
+// an input that may start inside a packet); the rest is the data.
 #include "fuzz_check.h"
 #include "key_list_table.h"
 #include "openpgp_armor.h"
@@ -22,16 +23,18 @@ struct result {
     uint64_t events = 0;
 };
 
-result read_all(const uint8_t* data, size_t size, size_t chunk, bool armored, bool verify) {
+result read_all(const uint8_t* data, size_t size, size_t chunk, bool armored, bool verify,
+                bool key_first) {
     openpgp_collection c;
     c.verify = verify;
     c.keep_self_signatures = true;
     packet_stream stream;
+    stream.key_first = key_first && !armored;
     stream.on_packet = [&c](unsigned tag, std::span<const uint8_t> body, uint64_t offset) {
         take_openpgp_packet(c, tag, body, offset);
     };
-    stream.on_error = [&c](uint64_t, const std::string&, bool resync) {
-        if (resync) end_openpgp_block(c);
+    stream.on_error = [&c](uint64_t, const std::string&, framing_problem problem) {
+        if (ends_key_block(problem)) end_openpgp_block(c);
     };
     armor_decoder armor;
     armor.on_data = [&stream](std::span<const uint8_t> d) {
@@ -82,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t chunk = data[0] == 0 ? 4096 : data[0];
     const bool armored = (data[1] & 0x80) != 0;
     const bool verify = (data[1] & 0x40) != 0;
-    const result whole = read_all(data + 2, size - 2, size, armored, verify);
-    const result chunked = read_all(data + 2, size - 2, chunk, armored, verify);
+    const bool key_first = (data[1] & 0x20) != 0;
+    const result whole = read_all(data + 2, size - 2, size, armored, verify, key_first);
+    const result chunked = read_all(data + 2, size - 2, chunk, armored, verify, key_first);
     FUZZ_CHECK(whole.list == chunked.list);
     FUZZ_CHECK(whole.blocks == chunked.blocks);
     FUZZ_CHECK(whole.events == chunked.events);

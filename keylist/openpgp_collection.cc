@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr unsigned CLASS_KEY_REVOCATION = 0x20;
-constexpr unsigned CLASS_CERTIFICATION_REVOCATION = 0x30;
 // SHA-1 certifications by other keys made after this time do not count
 // (2019-01-19 00:00:00 UTC): SHA-1 collisions make them forgeable.
 constexpr int64_t SHA1_CERTIFICATION_CUTOFF = 1547856000;
@@ -22,10 +20,7 @@ constexpr size_t MATERIAL_MAX = 4200;
 // A user id is kept for --names up to this length.
 constexpr size_t USER_ID_KEPT = 1024;
 constexpr uint64_t MESSAGES_MAX = 1000;
-
-bool is_certification(unsigned sig_class) {
-    return sig_class >= 0x10 && sig_class <= 0x13;
-}
+constexpr uint64_t NOTICES_MAX = 100;
 
 void add_verdict(openpgp_counts& counts, verdict v) {
     ++counts.verdicts[static_cast<size_t>(v)];
@@ -47,7 +42,7 @@ void prepare_verification(openpgp_collection& c, const signature_packet& sig, bo
     digest_update(c.digest, kp);
     digest_update(c.digest, c.key_body);
     if (over_user_id) {
-        if (sig.version == 4) {
+        if (sig.version == SIG_VERSION_4) {
             const std::array<uint8_t, 5> up = user_id_prefix(c.user_id_tag, c.user_id.size());
             digest_update(c.digest, up);
         }
@@ -90,7 +85,7 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
     event.signer = sig.issuer;
     bool over_user_id = true;
     bool self = sig.issuer == c.key.key_id;
-    if (c.where == place::key && sig.sig_class == CLASS_KEY_REVOCATION) {
+    if (c.where == place::key && sig.sig_class == SIG_KEY_REVOCATION) {
         // Only the key itself revokes it here; without an issuer the
         // signature can only be the key's own (it is checked against it).
         if (sig.issuer == 0) event.signer = c.key.key_id;
@@ -104,7 +99,7 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
             event.expires = sig.key_lifetime;
             if (sig.primary_user_id) event.flags |= EVENT_PRIMARY_USER_ID;
         }
-    } else if (c.where == place::user_id && sig.sig_class == CLASS_CERTIFICATION_REVOCATION) {
+    } else if (c.where == place::user_id && sig.sig_class == SIG_CERTIFICATION_REVOCATION) {
         if (self) return;
         event.kind = event_kind::revocation;
     } else {
@@ -129,6 +124,28 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
     else if (!c.verify)
         add_verdict(c.counts, verdict::valid);
     c.events.push_back(event);
+}
+
+// Adds a user id or subkey event to the key block being read. A user id with
+// nothing after it (no signature) up to the next user id or subkey changes
+// nothing for the key list, nor for --names unless it is the key's first
+// named user id: the new event takes its place, and a subkey right after a
+// subkey is left out the same way. So user id and subkey packets without
+// signatures (a flood of empty ones) take no memory.
+void add_structure_event(openpgp_collection& c, const sig_event& event) {
+    if (c.events.size() > c.blocks.back().first_event) {
+        sig_event& last = c.events.back();
+        if (last.kind == event_kind::subkey && event.kind == event_kind::subkey) return;
+        if (last.kind == event_kind::user_id && c.events.size() - 1 != c.first_named_user_id) {
+            last = event;
+            if (event.blob != byte_arena::NONE && c.first_named_user_id == UINT64_MAX)
+                c.first_named_user_id = c.events.size() - 1;
+            return;
+        }
+    }
+    c.events.push_back(event);
+    if (event.blob != byte_arena::NONE && c.first_named_user_id == UINT64_MAX)
+        c.first_named_user_id = c.events.size() - 1;
 }
 
 void start_block(openpgp_collection& c, std::span<const uint8_t> body, uint64_t offset) {
@@ -227,6 +244,17 @@ void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& 
     c.warn(line);
 }
 
+void openpgp_notice(openpgp_collection& c, uint64_t offset, const std::string& what) {
+    if (!c.warn) return;
+    ++c.notices;
+    if (c.notices > NOTICES_MAX) return;
+    std::string line = c.input_name + ": ";
+    if (offset != NO_OFFSET) line += "offset " + std::to_string(offset) + ": ";
+    line += what;
+    if (c.notices == NOTICES_MAX) line += " (further warnings left out; -v counts them)";
+    c.warn(line);
+}
+
 void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const uint8_t> body,
                          uint64_t offset) {
     using place = openpgp_collection::place;
@@ -251,6 +279,12 @@ void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const ui
     switch (tag) {
     case TAG_USER_ID:
     case TAG_USER_ATTRIBUTE: {
+        if (c.block_user_ids >= USER_IDS_PER_KEY_MAX) {
+            ++c.block_skipped_user_ids;
+            c.where = place::over_limit;
+            break;
+        }
+        ++c.block_user_ids;
         c.user_id.assign(body.begin(), body.end());
         c.user_id_tag = tag;
         c.where = place::user_id;
@@ -261,7 +295,7 @@ void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const ui
             event.blob = arena_put(c.arena, {body.subspan(0, kept)});
             event.signer = kept;
         }
-        c.events.push_back(event);
+        add_structure_event(c, event);
         break;
     }
     case TAG_PUBLIC_SUBKEY:
@@ -269,10 +303,15 @@ void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const ui
         c.where = place::subkey;
         sig_event event;
         event.kind = event_kind::subkey;
-        c.events.push_back(event);
+        add_structure_event(c, event);
         break;
     }
     case TAG_SIGNATURE:
+        if (c.where == place::over_limit || c.block_signatures >= SIGNATURES_PER_KEY_MAX) {
+            ++c.block_skipped_signatures;
+            break;
+        }
+        ++c.block_signatures;
         take_signature(c, body, offset);
         break;
     default:
@@ -282,6 +321,26 @@ void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const ui
 }
 
 void end_openpgp_block(openpgp_collection& c) {
+    if (c.block_skipped_user_ids > 0 || c.block_skipped_signatures > 0) {
+        static const char digits[] = "0123456789ABCDEF";
+        std::string id;
+        for (int i = 0; i < 16; ++i)
+            id.push_back(digits[(c.key.key_id >> (60 - 4 * i)) & 0xF]);
+        openpgp_notice(c, NO_OFFSET,
+                       "key " + id + ": " + std::to_string(c.block_skipped_user_ids) +
+                           " user ids and " + std::to_string(c.block_skipped_signatures) +
+                           " signatures over the limits of " +
+                           std::to_string(USER_IDS_PER_KEY_MAX) + " user ids and " +
+                           std::to_string(SIGNATURES_PER_KEY_MAX) + " signatures skipped");
+        ++c.counts.keys_over_limits;
+        c.counts.skipped_user_ids += c.block_skipped_user_ids;
+        c.counts.skipped_signatures += c.block_skipped_signatures;
+    }
+    c.block_user_ids = 0;
+    c.block_signatures = 0;
+    c.block_skipped_user_ids = 0;
+    c.block_skipped_signatures = 0;
+    c.first_named_user_id = UINT64_MAX;
     c.where = openpgp_collection::place::none;
 }
 

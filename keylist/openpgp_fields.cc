@@ -4,14 +4,6 @@
 
 namespace {
 
-// Subpacket types read.
-constexpr unsigned SUB_CREATED = 2;
-constexpr unsigned SUB_SIG_EXPIRES = 3;
-constexpr unsigned SUB_KEY_EXPIRES = 9;
-constexpr unsigned SUB_ISSUER = 16;
-constexpr unsigned SUB_PRIMARY_USER_ID = 25;
-constexpr unsigned SUB_ISSUER_FPR = 33;
-
 uint32_t be32(const uint8_t* p) {
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
@@ -20,19 +12,21 @@ uint64_t be64(const uint8_t* p) {
     return uint64_t{be32(p)} << 32 | be32(p + 4);
 }
 
-// Reads one subpacket area; unhashed says whether it is the unhashed one,
-// where only the issuer subpackets are believed.
+// RFC 4880 5.2.3.1, RFC 9580 5.2.3.7: reads one subpacket area; unhashed
+// says whether it is the unhashed one, where only the issuer subpackets are
+// believed.
 const char* read_subpackets(std::span<const uint8_t> area, bool unhashed, signature_packet& sig) {
     size_t at = 0;
     while (at < area.size()) {
         const unsigned first = area[at];
         size_t length, header;
-        if (first < 192) {
+        if (first < LENGTH_TWO_OCTETS_FIRST) {
             length = first;
             header = 1;
-        } else if (first < 255) {
+        } else if (first < LENGTH_FIVE_OCTETS) {
             if (area.size() - at < 2) return "subpacket length cut off";
-            length = ((first - 192) << 8) + area[at + 1] + 192;
+            length =
+                ((first - LENGTH_TWO_OCTETS_FIRST) << 8) + area[at + 1] + LENGTH_TWO_OCTETS_OFFSET;
             header = 2;
         } else {
             if (area.size() - at < 5) return "subpacket length cut off";
@@ -41,7 +35,7 @@ const char* read_subpackets(std::span<const uint8_t> area, bool unhashed, signat
         }
         at += header;
         if (length == 0 || length > area.size() - at) return "subpacket longer than its area";
-        const unsigned type = area[at] & 0x7F;
+        const unsigned type = area[at] & SUBPACKET_TYPE_MASK;
         const uint8_t* data = &area[at + 1];
         const size_t size = length - 1;
         switch (type) {
@@ -59,12 +53,13 @@ const char* read_subpackets(std::span<const uint8_t> area, bool unhashed, signat
             if (!unhashed && size == 1) sig.primary_user_id = data[0] != 0;
             break;
         case SUB_ISSUER:
-            if (size == 8 && sig.issuer == 0) sig.issuer = be64(data);
+            if (size == KEY_ID_SIZE && sig.issuer == 0) sig.issuer = be64(data);
             break;
         case SUB_ISSUER_FPR:
-            if (size == 21 && data[0] == 4 && !sig.has_issuer_fpr) {
+            if (size == 1 + V4_FINGERPRINT_SIZE && data[0] == KEY_VERSION_4 &&
+                !sig.has_issuer_fpr) {
                 sig.has_issuer_fpr = true;
-                for (size_t i = 0; i < 20; ++i)
+                for (size_t i = 0; i < V4_FINGERPRINT_SIZE; ++i)
                     sig.issuer_fpr[i] = data[1 + i];
             }
             break;
@@ -81,13 +76,14 @@ const char* read_subpackets(std::span<const uint8_t> area, bool unhashed, signat
 const char* parse_public_key(std::span<const uint8_t> body, public_key_packet& key) {
     if (body.empty()) return "empty public-key packet";
     key.version = body[0];
-    if (key.version == 3 || key.version == 2) return "version 3 key (not supported)";
-    if (key.version != 4) return "public-key packet of an unknown version";
-    if (body.size() < 7) return "public-key packet cut short";
-    if (body.size() > 0xFFFF) return "public-key packet too long for a v4 fingerprint";
+    if (key.version == KEY_VERSION_3 || key.version == KEY_VERSION_2)
+        return "version 3 key (not supported)";
+    if (key.version != KEY_VERSION_4) return "public-key packet of an unknown version";
+    if (body.size() <= KEY_V4_HEADER_SIZE) return "public-key packet cut short";
+    if (body.size() > KEY_BODY_MAX) return "public-key packet too long for a v4 fingerprint";
     key.created = be32(&body[1]);
     key.algorithm = body[5];
-    key.material = body.subspan(6);
+    key.material = body.subspan(KEY_V4_HEADER_SIZE);
     const std::array<uint8_t, 3> prefix = key_prefix(body.size());
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
@@ -96,7 +92,7 @@ const char* parse_public_key(std::span<const uint8_t> body, public_key_packet& k
               EVP_DigestFinal_ex(ctx, key.fpr.data(), nullptr) == 1;
     EVP_MD_CTX_free(ctx);
     if (!ok) return "cannot compute the fingerprint";
-    key.key_id = be64(&key.fpr[12]);
+    key.key_id = be64(&key.fpr[V4_FINGERPRINT_SIZE - KEY_ID_SIZE]);
     return nullptr;
 }
 
@@ -105,18 +101,18 @@ const char* parse_signature(std::span<const uint8_t> body, signature_packet& sig
     if (body.empty()) return "empty signature packet";
     sig.version = body[0];
     size_t at = 0;
-    if (sig.version == 3 || sig.version == 2) {
+    if (sig.version == SIG_VERSION_3 || sig.version == SIG_VERSION_2) {
         // version, 5, class, created (4), signer (8), algorithms (2), left 16 bits (2).
         if (body.size() < 19) return "v3 signature cut short";
-        if (body[1] != 5) return "v3 signature with a hashed length other than 5";
+        if (body[1] != SIG_V3_HASHED_SIZE) return "v3 signature with a hashed length other than 5";
         sig.sig_class = body[2];
         sig.created = be32(&body[3]);
         sig.issuer = be64(&body[7]);
         sig.pub_algorithm = body[15];
         sig.hash_algorithm = body[16];
-        sig.hashed = body.subspan(2, 5);
+        sig.hashed = body.subspan(2, SIG_V3_HASHED_SIZE);
         at = 17;
-    } else if (sig.version == 4) {
+    } else if (sig.version == SIG_VERSION_4) {
         if (body.size() < 6) return "v4 signature cut short";
         sig.sig_class = body[1];
         sig.pub_algorithm = body[2];
@@ -136,7 +132,8 @@ const char* parse_signature(std::span<const uint8_t> body, signature_packet& sig
         at += unhashed_size;
         if (sig.created == NO_TIME) return "signature without a creation time";
         if (sig.expires != NO_TIME) sig.expires += sig.created;
-        if (sig.has_issuer_fpr) sig.issuer = be64(&sig.issuer_fpr[12]);
+        if (sig.has_issuer_fpr)
+            sig.issuer = be64(&sig.issuer_fpr[V4_FINGERPRINT_SIZE - KEY_ID_SIZE]);
     } else {
         return "signature of an unknown version";
     }
@@ -147,10 +144,10 @@ const char* parse_signature(std::span<const uint8_t> body, signature_packet& sig
 }
 
 size_t signature_trailer(const signature_packet& sig, std::array<uint8_t, 6>& out) {
-    if (sig.version != 4) return 0;
+    if (sig.version != SIG_VERSION_4) return 0;
     const size_t n = sig.hashed.size();
-    out = {0x04,
-           0xFF,
+    out = {SIG_VERSION_4,
+           SIGNATURE_TRAILER_MARK,
            static_cast<uint8_t>(n >> 24),
            static_cast<uint8_t>(n >> 16),
            static_cast<uint8_t>(n >> 8),
@@ -159,11 +156,12 @@ size_t signature_trailer(const signature_packet& sig, std::array<uint8_t, 6>& ou
 }
 
 std::array<uint8_t, 3> key_prefix(size_t body_size) {
-    return {0x99, static_cast<uint8_t>(body_size >> 8), static_cast<uint8_t>(body_size)};
+    return {KEY_HASH_PREFIX, static_cast<uint8_t>(body_size >> 8), static_cast<uint8_t>(body_size)};
 }
 
 std::array<uint8_t, 5> user_id_prefix(unsigned tag, size_t size) {
-    const uint8_t type = tag == TAG_USER_ATTRIBUTE ? 0xD1 : 0xB4;
+    const uint8_t type =
+        tag == TAG_USER_ATTRIBUTE ? USER_ATTRIBUTE_HASH_PREFIX : USER_ID_HASH_PREFIX;
     return {type, static_cast<uint8_t>(size >> 24), static_cast<uint8_t>(size >> 16),
             static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)};
 }

@@ -7,6 +7,8 @@
 // threads (every check makes its own verification context).
 #pragma once
 
+#include "openpgp_constants.h" // the hash and public-key algorithm ids
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -14,25 +16,6 @@
 
 struct evp_md_ctx_st;
 struct evp_pkey_st;
-
-// OpenPGP hash algorithm ids.
-constexpr uint8_t HASH_MD5 = 1;
-constexpr uint8_t HASH_SHA1 = 2;
-constexpr uint8_t HASH_RIPEMD160 = 3;
-constexpr uint8_t HASH_SHA256 = 8;
-constexpr uint8_t HASH_SHA384 = 9;
-constexpr uint8_t HASH_SHA512 = 10;
-constexpr uint8_t HASH_SHA224 = 11;
-
-// OpenPGP public-key algorithm ids.
-constexpr uint8_t PK_RSA = 1;
-constexpr uint8_t PK_RSA_ENCRYPT_ONLY = 2;
-constexpr uint8_t PK_RSA_SIGN_ONLY = 3;
-constexpr uint8_t PK_ELGAMAL_ENCRYPT_ONLY = 16;
-constexpr uint8_t PK_DSA = 17;
-constexpr uint8_t PK_ECDH = 18;
-constexpr uint8_t PK_ECDSA = 19;
-constexpr uint8_t PK_EDDSA = 22;
 
 // Whether hash_algorithm is one signatures may use (SHA-1, RIPEMD-160, SHA-2).
 bool hash_supported(uint8_t hash_algorithm);
