@@ -6,11 +6,13 @@
 # nimvara and korvalinde are checked for their own fixed texts.
 # usage: conventions_test.sh VERSION NIMVARA KORVALINDE KORVALINDE_KEYLIST
 #            KORVALINDE_HTML KORVALINDE_PATH KEYGEN PGPGEN SHAPEGEN SAMPLE_KEYS
+#            KORVALINDE_SERVE
 set -u
 version=$1 nimvara=$2 korvalinde=$3 keylist=$4 html=$5 path=$6 keygen=$7 pgpgen=$8
 shapegen=$9
 shift 9
 sample=$1
+serve=$2
 work=$(mktemp -d) || exit 2
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -66,7 +68,7 @@ awk 'BEGIN { for (i = 1; i <= 300000; i++)
 # The programs that follow the conventions: name, program, a bad value.
 for entry in "korvalinde-keylist|$keylist|-j 0" "korvalinde-html|$html|-n x" \
     "korvalinde-path|$path|-k 0" "keygen|$keygen|--reciprocal 2" \
-    "pgpgen|$pgpgen|--forged 1.5" "shapegen|$shapegen|ring x"; do
+    "pgpgen|$pgpgen|--forged 1.5" "shapegen|$shapegen|ring x" "korvalinde-serve|$serve|-j 0"; do
     name=${entry%%|*}
     rest=${entry#*|}
     program=${rest%%|*}
@@ -109,6 +111,8 @@ endless_names
 out_of_memory 200000 korvalinde-html "$html" -N "$work/names" -o "$work/page.html" "$work/run"
 endless_names
 out_of_memory 200000 korvalinde-path "$path" -i "$sample" -N "$work/names" "$a" "$b"
+endless_names
+out_of_memory 200000 korvalinde-serve "$serve" -i "$sample" -N "$work/names" -l 127.0.0.1:0
 out_of_memory 200000 keygen "$keygen" -n 2000000000
 out_of_memory 200000 pgpgen "$pgpgen" -n 2000000000
 out_of_memory 200000 shapegen "$shapegen" ring 50000000
