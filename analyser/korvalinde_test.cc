@@ -350,7 +350,7 @@ TEST_F(Korvalinde, ReadErrorOnTheKeyList) {
     fs::create_directories(dir / "list.keys");
     run_result r = run({"list.keys"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("error reading list.keys"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("error reading 'list.keys'"), std::string::npos) << r.err;
 }
 
 TEST_F(Korvalinde, ChainBeyondThirtyHops) {
