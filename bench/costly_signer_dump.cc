@@ -29,7 +29,6 @@ bytes number(size_t bytes_long, uint8_t top) {
 // A made-up public key and the fields of a signature by it that passes
 // every check before the verification itself.
 bool made_up_signer(const std::string& kind, signing_key& key, bytes& fields) {
-    bytes r_or_value;
     if (kind == "rsa16384" || kind == "rsa-exponent" || kind == "rsa-modulus") {
         key.algorithm = 1;
         const size_t n_bytes = kind == "rsa16384" ? 2048 : kind == "rsa-modulus" ? 4096 : 384;

@@ -110,6 +110,7 @@ TEST(OpenpgpVerdicts, CertificationsGpgRefusesDoNotCount) {
     std::string expected_from_gpg;
     for (size_t i = 0; i < cases.size(); ++i) {
         const verdict_case& c = cases[i];
+        SCOPED_TRACE(c.name);
         const test_key target = ed25519_test_key(static_cast<uint8_t>(100 + i), T0);
         const std::string text = "Target " + std::to_string(i);
         add_target(dump, target, text);

@@ -171,8 +171,8 @@ int main(int argc, char** argv) {
     end_on_out_of_memory();
     pgpgen_settings settings;
     settings.key_pool_path = PGPGEN_KEY_POOL;
-    std::string error;
     try {
+        std::string error;
         if (!parse_pgpgen_options(argc, argv, settings, error)) return usage_error(error);
         if (settings.help) return print_help(pgpgen_usage());
         if (settings.version) return print_version();
