@@ -3,10 +3,12 @@
 #   bench/wrapper_overhead.sh [BUILD_DIR] [COUNT] [ROUNDS]
 # BUILD_DIR (default: build) must hold a built wrapper/nimvara and
 # wrapper/fake_gpg (the no-op stand-in: it only drains the passphrase
-# descriptor). Each way of running is measured over COUNT (default 1000)
-# commands, split into ROUNDS (default 5) rounds that alternate between the
+# descriptor). Each way of running is measured over COUNT (default 2000)
+# commands, split into ROUNDS (default 50) rounds that alternate between the
 # ways, and the fastest round counts: on a shared machine the others mostly
-# measure the neighbours. The ways: directly; through env, which adds one
+# measure the neighbours. Many short rounds give every way its chance at a
+# quiet moment; with 5 rounds of 200 the fastest round of two ways at the
+# floor differed by up to a factor of 2. The ways: directly; through env, which adds one
 # exec and nothing else (no wrapper that executes the command can cost less);
 # wrap mode with the passphrase file handed over; wrap mode with the pipe;
 # the pipe floor (build/bench/pipe_floor: read, pipe, fork, exec, write,
@@ -20,8 +22,8 @@
 #                         build in the same rounds (before and after a change).
 set -eu
 BUILD=${1:-build}
-COUNT=${2:-1000}
-ROUNDS=${3:-5}
+COUNT=${2:-2000}
+ROUNDS=${3:-50}
 NIMVARA=$(cd "$BUILD/wrapper" && pwd)/nimvara
 NOOP=$(cd "$BUILD/wrapper" && pwd)/fake_gpg
 FLOOR=$(cd "$BUILD/bench" && pwd)/pipe_floor
