@@ -8,6 +8,7 @@
 #include "secret_memory.h"
 #include "settings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -100,7 +101,7 @@ namespace {
 // frame, which the child shares.
 struct pipe_child {
     int read_end;
-    int write_end;
+    int write_end; // -1 once the parent has written everything and closed it
     bool restore_sigchld;
     struct sigaction inherited_sigchld;
 };
@@ -137,7 +138,7 @@ int become_command(void* argument) {
     const pipe_child* child = static_cast<const pipe_child*>(argument);
     // Restoring an action read from the system cannot fail.
     if (child->restore_sigchld) (void)sigaction(SIGCHLD, &child->inherited_sigchld, nullptr);
-    if (close(child->write_end) != 0) fatal_errno();
+    if (child->write_end >= 0 && close(child->write_end) != 0) fatal_errno();
     keep_across_exec(child->read_end);
     run_command_with_descriptor(child->read_end);
 }
@@ -161,33 +162,54 @@ pid_t start_command_child(pipe_child* child) {
     return pid;
 }
 
+// Writes bytes [*written, up_to) of the passphrase; a broken pipe (gpg
+// closed its end) ends the writing early, any other failure the process.
+void write_passphrase(int fd, const char* data, int up_to, int* written) {
+    while (*written < up_to) {
+        ssize_t n = write(fd, data + *written, static_cast<size_t>(up_to - *written));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EPIPE) return; // gpg closed its end; its status tells the rest
+            fatal_errno();
+        }
+        *written += static_cast<int>(n);
+    }
+}
+
 } // namespace
 
 void feed_passphrase(char* data, int len) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) fatal_errno();
+    // What the empty pipe holds goes in before gpg starts (we hold the read
+    // end, so this neither blocks nor breaks): gpg then finds the whole
+    // passphrase and its end at once and never waits for us to be scheduled
+    // again, and our copy is wiped before any other process exists. Only a
+    // passphrase larger than the pipe leaves a rest to write once gpg reads.
+    // F_GETPIPE_SZ cannot fail on a pipe; if it did, nothing goes in early.
+    int capacity = fcntl(ends[1], F_GETPIPE_SZ);
+    int written = 0;
+    write_passphrase(ends[1], data, capacity < 0 ? 0 : std::min(len, capacity), &written);
+    bool all_in = written == len;
+    if (all_in) {
+        wipe_secret(data, static_cast<size_t>(len));
+        if (close(ends[1]) != 0) fatal_errno();
+    }
     verbose_message(2, "forking");
-    pipe_child child = {ends[0], ends[1], false, {}};
+    pipe_child child = {ends[0], all_in ? -1 : ends[1], false, {}};
     start_command_child(&child);
     // Only here, after the child started: gpg starts with the disposition we were given.
     (void)signal(SIGPIPE, SIG_IGN); // cannot fail for a valid signal number
     if (close(ends[0]) != 0) fatal_errno();
-    int written = 0;
-    // A child that ended before its exec reads nothing: the passphrase is
-    // not written into a pipe that nobody reads, and its status says why.
-    bool nobody_reads = shared_child_failed;
-    while (written < len && !nobody_reads) {
-        ssize_t n = write(ends[1], data + written, static_cast<size_t>(len - written));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EPIPE) break; // gpg closed its end; its status tells the rest
-            fatal_errno();
-        }
-        written += static_cast<int>(n);
+    if (!all_in) {
+        // A child that ended before its exec reads nothing: the rest is not
+        // written into a pipe that nobody reads, and its status says why.
+        bool nobody_reads = shared_child_failed;
+        if (!nobody_reads) write_passphrase(ends[1], data, len, &written);
+        wipe_secret(data, static_cast<size_t>(len));
+        if (written < len && !nobody_reads) warning_message("only partial passphrase written");
+        if (close(ends[1]) != 0) fatal_errno();
     }
-    wipe_secret(data, static_cast<size_t>(len));
-    if (written < len && !nobody_reads) warning_message("only partial passphrase written");
-    if (close(ends[1]) != 0) fatal_errno();
     wait_for_child();
 }
 
