@@ -10,6 +10,9 @@
 #include <cstring>
 #include <unistd.h>
 
+bool fatal_exits_shared_child = false;
+volatile bool shared_child_failed = false;
+
 namespace {
 
 void write_message(const char* format, va_list arguments) {
@@ -24,6 +27,12 @@ void write_message(const char* format, va_list arguments) {
     // A fatal path taken while the prompt has echo off must not leave the
     // terminal that way.
     abandon_prompt();
+    if (fatal_exits_shared_child) {
+        // The message ended with a newline, so line-buffered standard error
+        // has already written it.
+        shared_child_failed = true;
+        _exit(1);
+    }
     exit(1);
 }
 

@@ -15,5 +15,14 @@
 [[noreturn]] void fatal_too_long();
 [[noreturn]] void fatal_no_memory();
 
+// A child that shares the wrapper's memory until it executes a program (see
+// feed_passphrase) must not run exit's cleanup: the exit handlers would wipe
+// the wrapper's own buffers and flush its streams. While
+// fatal_exits_shared_child is set, the fatal diagnostics set
+// shared_child_failed and end the process with _exit(1) instead; the wrapper
+// reads the flag once the child has executed its program or ended.
+extern bool fatal_exits_shared_child;
+extern volatile bool shared_child_failed;
+
 // snprintf() that ends the process when the text and its NUL do not fit.
 [[gnu::format(printf, 3, 4)]] int do_snprintf(char* buffer, size_t size, const char* format, ...);
