@@ -216,6 +216,46 @@ TEST_F(Korvalinde, CommandLine) {
     }
 }
 
+TEST_F(Korvalinde, ReportAddress) {
+    run_result g = run_program(KEYGEN_PATH, {"-n", "300", "-s", "11", "-o", "gen.keys"});
+    ASSERT_EQ(g.status, 0) << g.err;
+    run_result r = run({"-o", "default", "gen.keys"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // An address far longer than a report line's format buffer.
+    const std::string address = "https://reports.example.net/" + std::string(996, 'a');
+    ASSERT_EQ(address.size(), 1024u);
+    r = run({"--report-address", address, "-o", "given", "gen.keys"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    // The address is the only difference: the summary files are the same,
+    // and each report differs in its address line alone.
+    std::map<std::string, std::string> before = tree(dir / "default");
+    std::map<std::string, std::string> after = tree(dir / "given");
+    const std::string old_line = "report at https://nimvara.example.org/korvalinde/.\n\n";
+    const std::string new_line = "report at " + address + ".\n\n";
+    size_t reports = 0;
+    for (auto& [name, text] : before) {
+        size_t at = text.find(old_line);
+        if (at == std::string::npos) continue;
+        text.replace(at, old_line.size(), new_line);
+        ++reports;
+    }
+    EXPECT_GT(reports, 100u);
+    EXPECT_EQ(reports + 4, before.size());
+    EXPECT_TRUE(before == after);
+
+    // Values that do not make one line of a URL are refused before anything
+    // is opened.
+    for (const std::string& bad : {std::string(), std::string("a b"), std::string("x\ny"),
+                                   std::string("x\x7f"), std::string("\xc3\xa9"), address + "a"}) {
+        r = run({"--report-address", bad, "-o", "refused", "gen.keys"});
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_NE(r.err.find("--report-address needs 1 to 1024 printable ASCII"), std::string::npos)
+            << r.err;
+        EXPECT_FALSE(fs::exists(dir / "refused"));
+    }
+}
+
 TEST_F(Korvalinde, FilesThatCannotBeOpened) {
     // The fixed line, then the file and the system's reason.
     run_result r = run({"-o", "out", "missing.keys"});
