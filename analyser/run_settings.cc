@@ -35,6 +35,17 @@ bool usable_report_address(const std::string& address) {
     return true;
 }
 
+// The options beyond those of the first line, on the lines after it: scripts
+// may match the first line alone.
+void print_usage(const char* program) {
+    std::printf("Usage: %s [-h1] [-i infile] [-o outdir]\n", program);
+    std::printf("  -j N     analysis and report threads, 1 to %ld (default: online processors)\n"
+                "  --report-address URL\n"
+                "           where the reports are published, named in each report\n"
+                "           (default: %s)\n",
+                MAX_THREADS, DEFAULT_REPORT_ADDRESS);
+}
+
 enum long_only { OPT_REPORT_ADDRESS = 256 };
 
 } // namespace
@@ -50,7 +61,7 @@ std::optional<int> read_options(int argc, char** argv, run_settings& settings) {
     while ((option = getopt_long(argc, argv, "+hi:o:1j:", long_options, nullptr)) != -1) {
         switch (option) {
         case 'h':
-            std::printf("Usage: %s [-h1] [-i infile] [-o outdir]\n", argv[0]);
+            print_usage(argv[0]);
             return 0;
         case 'i':
             settings.input_path = optarg;
