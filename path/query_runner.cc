@@ -77,24 +77,6 @@ bool answer_into(query_context& context, std::string_view from, std::string_view
     return true;
 }
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
-std::vector<std::string_view> split_fields(std::string_view line) {
-    std::vector<std::string_view> fields;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && is_blank(line[i]))
-            ++i;
-        size_t start = i;
-        while (i < line.size() && !is_blank(line[i]))
-            ++i;
-        if (i > start) fields.push_back(line.substr(start, i - start));
-    }
-    return fields;
-}
-
 // Reads one line without its line end; nullopt at the end of input. An
 // over-long line is consumed whole and reported through too_long.
 std::optional<std::string> read_line(FILE* input, bool& too_long) {
@@ -128,7 +110,7 @@ bool answer_stream(query_context& context, FILE* input, FILE* output) {
     while (std::optional<std::string> line = read_line(input, too_long)) {
         ++line_number;
         std::string where = "line " + std::to_string(line_number);
-        std::vector<std::string_view> fields = split_fields(*line);
+        std::vector<std::string> fields = split_key_names(*line);
         if (!too_long && (fields.empty() || fields[0][0] == '#')) continue;
         out.clear();
         if (too_long || fields.size() != 2) {

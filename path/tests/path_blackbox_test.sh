@@ -57,6 +57,21 @@ grep -q '^{"from":"'"$a"'","to":null,"error":"expected two keys, FROM and TO, fo
 printf '%s %s\n%s %s\n' "$a" "$b" "$b" "$a" >"$work/in"
 expect 0 "$prog" -i "$sample" -n 1 -k 2 --json -
 
+# Fingerprints pasted with gpg's blanks, as one quoted word and on query
+# lines, alone or beside another key.
+spaced() { # the key id $1 as the last 16 digits of a spaced fingerprint
+    echo "0000 1111 2222 3333 4444  5555 $1" | sed 's/\(....\)\(....\)\(....\)\(....\)$/\1 \2 \3 \4/'
+}
+fa=$(spaced "$a")
+fb=$(spaced "$b")
+: >"$work/in"
+expect 0 "$prog" -i "$sample" --json "$fa" "$b"
+grep -q '^{"from":"'"$a"'","to":"'"$b"'",' "$work/out" || fail "spaced argument: $(cat "$work/out")"
+printf '%s %s\n%s\t%s\n%s %s\n' "$fa" "$fb" "$a" "$fb" "$fa" "$b" >"$work/in"
+expect 0 "$prog" -i "$sample" --json -
+[ "$(grep -c '^{"from":"'"$a"'","to":"'"$b"'",' "$work/out")" -eq 3 ] ||
+    fail "spaced batch lines: $(cat "$work/out")"
+
 # The names file: user ids beside the ids, escaped for JSON.
 printf '%s\tAlice "the first" <a@example.org>\n' "$a" >"$work/names"
 : >"$work/in"
