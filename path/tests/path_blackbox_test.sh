@@ -124,6 +124,20 @@ if command -v dot >/dev/null; then
         fail "dot rejected the digraph: $(cat "$work/err")"
     grep -q '<svg' "$work/svg" || fail "dot made no picture"
 fi
+# A batch with --dot is one digraph, a cluster per answered query, that dot
+# turns into one valid SVG; a key in several queries is a node of each.
+printf '%s %s\n%s %s\n%s %s\n' "$a" "$b" "$b" "$a" "$a" "$a" >"$work/in"
+expect 0 "$prog" -i "$sample" --dot -n 2 -
+[ "$(grep -c '^digraph ' "$work/out")" -eq 1 ] && [ "$(grep -c 'subgraph cluster_' "$work/out")" -eq 3 ] &&
+    grep -q '"q3_'"$a"'"' "$work/out" && grep -q '"q1_'"$a"'"' "$work/out" ||
+    fail "--dot batch: $(cat "$work/out")"
+if command -v dot >/dev/null; then
+    dot -Tsvg <"$work/out" >"$work/svg" 2>"$work/err" || fail "dot rejected the batch: $(cat "$work/err")"
+    [ "$(grep -c '<svg' "$work/svg")" -eq 1 ] || fail "--dot batch: not one picture"
+    if command -v xmllint >/dev/null; then
+        xmllint --noout "$work/svg" || fail "--dot batch: the SVG is not well-formed"
+    fi
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed"
