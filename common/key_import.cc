@@ -3,6 +3,7 @@
 #include "program_messages.h"
 #include "progress.h"
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
@@ -52,16 +53,41 @@ bool read_loose_id(const char* chars, record_id& id) {
     return true;
 }
 
+// The value of each byte as a hexadecimal digit of either case, or NOT_HEX.
+constexpr uint8_t NOT_HEX = 0x10;
+constexpr auto HEX_DIGITS = [] {
+    std::array<uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<size_t>(c)] = NOT_HEX;
+    for (int d = 0; d < 10; ++d)
+        table[static_cast<size_t>('0' + d)] = static_cast<uint8_t>(d);
+    for (int d = 0; d < 6; ++d) {
+        table[static_cast<size_t>('a' + d)] = static_cast<uint8_t>(10 + d);
+        table[static_cast<size_t>('A' + d)] = static_cast<uint8_t>(10 + d);
+    }
+    return table;
+}();
+
+// The 16 id characters when all are hexadecimal digits (the form writers
+// write, in either case): true with their value in id.
+bool read_plain_id(const char* chars, uint64_t& id) {
+    uint64_t value = 0;
+    uint8_t seen = 0;
+    for (int i = 0; i < 16; ++i) {
+        uint8_t digit = HEX_DIGITS[static_cast<unsigned char>(chars[i])];
+        seen |= digit;
+        value = value << 4 | (digit & 0xF);
+    }
+    id = value;
+    return (seen & NOT_HEX) == 0;
+}
+
 // Reads the 16 id characters as parse_id_half reads each half. Returns false
 // when a group of four yields no hexadecimal digit: such an id (prose,
 // blanks) would read as a made-up key such as 0000000000000000.
 bool read_id(const char* chars, record_id& id) {
-    uint64_t value = 0;
-    for (int i = 0; i < 16; ++i) {
-        int digit = hex_value(chars[i]);
-        if (digit < 0) return read_loose_id(chars, id);
-        value = value << 4 | static_cast<uint64_t>(digit);
-    }
+    uint64_t value;
+    if (!read_plain_id(chars, value)) return read_loose_id(chars, id);
     id = {static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)};
     return true;
 }
@@ -226,11 +252,109 @@ memory_reader open_pass(const memory_source& source) {
     return memory_reader{source.data, source.size};
 }
 
-// A record as a key list writes it: a type letter, 16 hexadecimal digits and
-// a line end.
-bool well_formed(const char* block) {
-    key_list_record record;
-    return read_key_list_record(block, record);
+// Pass 1: appends a key for every "p" record whose id can be read. Returns
+// false after a failure that has been reported.
+template <typename Source>
+bool read_keys(const Source& source, const char* input_path, key_graph& g) {
+    auto reader = open_pass(source);
+    int64_t blocks = 0;
+    int64_t malformed = 0;
+    while (const char* block = next_block(reader)) {
+        ++blocks;
+        const char type = block[RECORD_TYPE_AT];
+        const bool record = block[RECORD_LINE_END_AT] == '\n';
+        uint64_t plain = 0;
+        const bool written = read_plain_id(block + RECORD_ID_AT, plain);
+        // Well formed: "p" or "s", 16 hexadecimal digits and a line end.
+        if (!record || !written || (type != RECORD_KEY && type != RECORD_SIGNATURE)) ++malformed;
+        if (!record || type != RECORD_KEY) continue;
+        record_id id{static_cast<uint32_t>(plain >> 32), static_cast<uint32_t>(plain)};
+        if (!written && !read_loose_id(block + RECORD_ID_AT, id)) continue; // counted as malformed
+        if (g.key_count == std::numeric_limits<int32_t>::max()) {
+            std::fprintf(stderr, "%s: too many keys in '%s'\n", program_name(), input_path);
+            return false;
+        }
+        g.key_table.push_back({id.high, id.low});
+        ++g.key_count;
+    }
+    if (pass_failed(source)) return false;
+    // The records are still read by the rules above; a warning only
+    // says that the input looks like something else.
+    if (malformed > blocks / 2)
+        std::fprintf(stderr,
+                     "%s: warning: %" PRId64 " of the %" PRId64
+                     " records of %s are malformed (a record is \"p\" or \"s\", 16 "
+                     "hexadecimal digits and a line end): is it a key list?\n",
+                     program_name(), malformed, blocks, input_path);
+    return true;
+}
+
+// Pass 2 looks up its records a batch at a time (lookup_keys): the
+// records of a batch, each "p" or "s" record with a readable id.
+struct record_batch {
+    static constexpr size_t SIZE = 4096;
+    char types[SIZE];
+    bool readable[SIZE];
+    uint64_t ids[SIZE];
+    int32_t keys[SIZE];
+    size_t count = 0;
+};
+
+// Fills the batch with the next records of the pass; false at its end.
+template <typename Reader> bool fill_batch(Reader& reader, record_batch& batch) {
+    batch.count = 0;
+    while (batch.count < record_batch::SIZE) {
+        const char* block = next_block(reader);
+        if (block == nullptr) break;
+        if (block[RECORD_LINE_END_AT] != '\n') continue;
+        const char type = block[RECORD_TYPE_AT];
+        if (type != RECORD_KEY && type != RECORD_SIGNATURE) continue;
+        record_id id;
+        const size_t i = batch.count++;
+        batch.types[i] = type;
+        batch.readable[i] = read_id(block + RECORD_ID_AT, id);
+        batch.ids[i] = batch.readable[i] ? (static_cast<uint64_t>(id.high) << 32) | id.low : 0;
+    }
+    return batch.count > 0;
+}
+
+// Pass 2: the edges (signer, signed key) in record order, with the progress
+// lines. Returns false after a failure that has been reported.
+template <typename Source>
+bool read_signatures(const Source& source, const key_lookup& lookup, FILE* status_file,
+                     key_graph& g, std::vector<std::pair<int32_t, int32_t>>& edges) {
+    auto reader = open_pass(source);
+    auto batch = std::make_unique<record_batch>();
+    int32_t current_key = -1;
+    while (fill_batch(reader, *batch)) {
+        lookup_keys(lookup, batch->ids, batch->count, batch->keys);
+        for (size_t i = 0; i < batch->count; ++i) {
+            const int32_t key = batch->readable[i] ? batch->keys[i] : -1;
+            if (batch->types[i] == RECORD_KEY) {
+                // The signatures of a key passed over in pass 1 are passed
+                // over with it.
+                current_key = key;
+                if (current_key == -1 && batch->readable[i]) {
+                    // Only possible when the file changed between the passes.
+                    status_line(status_file, "Error finding key in pass 2.\n");
+                    return false;
+                }
+                continue;
+            }
+            if (key != -1 && current_key != -1) {
+                edges.emplace_back(key, current_key);
+                ++g.sig_count;
+            }
+            // Progress at every multiple of 1000, repeated while signatures
+            // are skipped at such a count.
+            if (g.sig_count % 1000 == 0) {
+                status_line(status_file, "%" PRId64 " sigs imported...\n", g.sig_count);
+                // A failure shows in the stream's error flag.
+                if (status_file != nullptr) (void)std::fflush(status_file);
+            }
+        }
+    }
+    return !pass_failed(source);
 }
 
 template <typename Source>
@@ -242,78 +366,17 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
     progress_phase progress("import", 2 * records, "records");
 
     status_line(status_file, "Importing pass 1 (keys)...\n");
-    {
-        auto reader = open_pass(source);
-        int64_t blocks = 0;
-        int64_t malformed = 0;
-        while (const char* block = next_block(reader)) {
-            ++blocks;
-            if (!well_formed(block)) ++malformed;
-            if (block[RECORD_LINE_END_AT] != '\n' || block[RECORD_TYPE_AT] != RECORD_KEY) continue;
-            record_id id;
-            if (!read_id(block + RECORD_ID_AT, id)) continue; // counted as malformed
-            if (g.key_count == std::numeric_limits<int32_t>::max()) {
-                std::fprintf(stderr, "%s: too many keys in '%s'\n", program_name(), input_path);
-                return 1;
-            }
-            append_key(g, lookup, id);
-        }
-        if (pass_failed(source)) return 1;
-        // The records are still read by the rules above; a warning only
-        // says that the input looks like something else.
-        if (malformed > blocks / 2)
-            std::fprintf(stderr,
-                         "%s: warning: %" PRId64 " of the %" PRId64
-                         " records of %s are malformed (a record is \"p\" or \"s\", 16 "
-                         "hexadecimal digits and a line end): is it a key list?\n",
-                         program_name(), malformed, blocks, input_path);
-    }
+    if (!read_keys(source, input_path, g)) return 1;
     status_line(status_file, "done.\n");
     status_line(status_file, "%d keys imported\n", g.key_count);
+    build_lookup(g, lookup);
     if (!restart(source)) return 1;
 
-    // Pass 2 collects the edges (signer, signed key) in record order.
     std::vector<std::pair<int32_t, int32_t>> edges;
+    // Each signature is a record; the size is known for files only.
+    edges.reserve(static_cast<size_t>(records));
     status_line(status_file, "Importing pass 2 (sigs)...\n");
-    {
-        auto reader = open_pass(source);
-        int32_t current_key = -1;
-        while (const char* block = next_block(reader)) {
-            if (block[RECORD_LINE_END_AT] != '\n') continue;
-            const char type = block[RECORD_TYPE_AT];
-            if (type != RECORD_KEY && type != RECORD_SIGNATURE) continue;
-            record_id id;
-            const bool id_read = read_id(block + RECORD_ID_AT, id);
-            if (type == RECORD_KEY) {
-                // The signatures of a key passed over in pass 1 are passed
-                // over with it.
-                if (!id_read) {
-                    current_key = -1;
-                    continue;
-                }
-                current_key = lookup_key(lookup, id.high, id.low);
-                if (current_key == -1) {
-                    // Only possible when the file changed between the passes.
-                    status_line(status_file, "Error finding key in pass 2.\n");
-                    return 1;
-                }
-            } else {
-                int32_t signer = id_read ? lookup_key(lookup, id.high, id.low) : -1;
-                if (signer != -1 && current_key != -1) {
-                    edges.emplace_back(signer, current_key);
-                    ++g.sig_count;
-                }
-                // Progress at every multiple of 1000, repeated while
-                // signatures are skipped at such a count.
-                if (g.sig_count % 1000 == 0) {
-                    status_line(status_file, "%" PRId64 " sigs imported...\n", g.sig_count);
-                    // A failure shows in the stream's error flag.
-                    if (status_file != nullptr) (void)std::fflush(status_file);
-                }
-            }
-        }
-        if (pass_failed(source)) return 1;
-    }
+    if (!read_signatures(source, lookup, status_file, g, edges)) return 1;
     status_line(status_file, "done.\n");
     status_line(status_file, "%" PRId64 " sigs imported\n", g.sig_count);
 

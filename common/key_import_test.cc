@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -263,4 +264,34 @@ TEST(ImportKeys, WithoutAStatusFileTheGraphIsTheSame) {
     EXPECT_EQ(g.sig_count, with_status.g.sig_count);
     EXPECT_EQ(g.signed_by_keys, with_status.g.signed_by_keys);
     EXPECT_EQ(g.signs_keys, with_status.g.signs_keys);
+}
+
+// The batched lookup against one lookup at a time, on a table large enough
+// for long probe runs: present ids, absent ids and repeated ids.
+TEST(KeyLookup, BatchedLookupAgreesWithSingleLookups) {
+    key_graph g;
+    for (uint32_t k = 0; k < 5000; ++k)
+        g.key_table.push_back({k % 7 == 0 ? 0u : k * 2654435761u, k % 3000});
+    g.key_count = static_cast<int32_t>(g.key_table.size());
+    key_lookup built, grown;
+    build_lookup(g, built);
+    for (int32_t k = 0; k < g.key_count; ++k)
+        remember_key(g, grown, k);
+    EXPECT_EQ(built.used, grown.used);
+    std::vector<uint64_t> ids;
+    for (uint32_t k = 0; k < 12000; ++k)
+        ids.push_back((static_cast<uint64_t>(k * 2654435761u) << 32) | (k % 3000));
+    std::vector<int32_t> keys(ids.size());
+    lookup_keys(built, ids.data(), ids.size(), keys.data());
+    int found = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        int32_t single =
+            lookup_key(grown, static_cast<uint32_t>(ids[i] >> 32), static_cast<uint32_t>(ids[i]));
+        ASSERT_EQ(keys[i], single) << i;
+        found += single >= 0;
+    }
+    EXPECT_GT(found, 3000);
+    key_lookup empty;
+    lookup_keys(empty, ids.data(), 3, keys.data());
+    EXPECT_EQ(keys[0], -1);
 }
