@@ -153,14 +153,15 @@ bool entering(pid_t pid, long* number) {
     return true;
 }
 
-// Runs one case; returns the number of problems (0 when every check held).
-int run_case(const char* label, char* const* argv, bool through_stdin) {
+// Starts the wrapper with argv under tracing, the passphrase on its standard
+// input or in its environment, and lets it run to its next system call.
+pid_t start_traced_wrapper(char* const* argv, bool through_stdin) {
     int input[2];
     if (pipe(input) != 0) {
         perror("memory_probe: pipe");
         exit(2);
     }
-    pid_t wrapper = fork();
+    const pid_t wrapper = fork();
     if (wrapper < 0) {
         perror("memory_probe: fork");
         exit(2);
@@ -204,7 +205,13 @@ int run_case(const char* label, char* const* argv, bool through_stdin) {
     // Resuming a stopped tracee fails only when it is gone, which the next
     // waitpid reports; the same holds for every resume below.
     (void)ptrace(PTRACE_SYSCALL, wrapper, nullptr, nullptr);
+    return wrapper;
+}
 
+// Runs one case; returns the number of problems (0 when every check held).
+int run_case(const char* label, char* const* argv, bool through_stdin) {
+    const pid_t wrapper = start_traced_wrapper(argv, through_stdin);
+    int status = 0;
     int problems = 0;
     int stops_with_copies = 0;
     bool child_started = false;
