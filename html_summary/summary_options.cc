@@ -11,11 +11,16 @@ namespace {
 
 void print_usage(FILE* stream, const char* program) {
     std::fprintf(stream,
-                 "Usage: %s [-hd] [-n count] [-N names] [-o file] [-t title] [dir]\n"
+                 "Usage: %s [-hd] [-n count] [-m count] [-i keys] [-N names] [-s summary]\n"
+                 "       [-o file] [-t title] [dir]\n"
                  "Writes an HTML page summarising a korvalinde output directory (default\n"
-                 "output/) into dir/index.html, and a page per ranked key into keys/\n"
-                 "beside it.\n"
+                 "output/) into dir/index.html, a page per analysed key into keys/ and\n"
+                 "the search index into index/ beside it.\n"
                  "  -n, --limit count   rank the first count keys (default 1000; 0: all)\n"
+                 "  -m, --max-pages count  write at most count key pages, the best ranked\n"
+                 "                      (default 0: a page for every analysed key)\n"
+                 "  -i, --keys file     show who certified whom, from the analysed key list\n"
+                 "  -s, --summary file  show the inputs from korvalinde-keylist --summary\n"
                  "  -N, --names file    show the user ids of a names file beside key ids\n"
                  "  -o, --output file   write the page to file instead\n"
                  "  -t, --title title   the page's title (default \"korvalinde results\")\n"
@@ -23,6 +28,15 @@ void print_usage(FILE* stream, const char* program) {
                  "                      between runs)\n"
                  "  -h, --help          show this help\n",
                  program);
+}
+
+bool take_path(const char* option, const char* text, std::string& path) {
+    if (*text == '\0') {
+        std::fprintf(stderr, "korvalinde-html: the file given with %s is empty\n", option);
+        return false;
+    }
+    path = text;
+    return true;
 }
 
 bool parse_limit(const char* text, size_t& limit) {
@@ -38,9 +52,12 @@ std::optional<int> read_summary_options(int argc, char** argv, summary_settings&
     static const option long_options[] = {
         {"date", no_argument, nullptr, 'd'},
         {"help", no_argument, nullptr, 'h'},
+        {"keys", required_argument, nullptr, 'i'},
         {"limit", required_argument, nullptr, 'n'},
+        {"max-pages", required_argument, nullptr, 'm'},
         {"names", required_argument, nullptr, 'N'},
         {"output", required_argument, nullptr, 'o'},
+        {"summary", required_argument, nullptr, 's'},
         {"title", required_argument, nullptr, 't'},
         {nullptr, 0, nullptr, 0},
     };
@@ -48,7 +65,7 @@ std::optional<int> read_summary_options(int argc, char** argv, summary_settings&
     optind = 1; // parse from the start, also when called again (tests)
     int c;
     // "+" keeps glibc from permuting: parsing stops at the first operand.
-    while ((c = getopt_long(argc, argv, "+dhn:N:o:t:", long_options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "+dhi:m:n:N:o:s:t:", long_options, nullptr)) != -1) {
         switch (c) {
         case 'd':
             settings.show_date = true;
@@ -65,12 +82,23 @@ std::optional<int> read_summary_options(int argc, char** argv, summary_settings&
                 return 1;
             }
             break;
-        case 'N':
-            if (*optarg == '\0') {
-                std::fprintf(stderr, "korvalinde-html: the file given with -N is empty\n");
+        case 'i':
+            if (!take_path("-i", optarg, settings.keys_path)) return 1;
+            break;
+        case 'm':
+            if (!parse_limit(optarg, settings.max_pages)) {
+                std::fprintf(stderr,
+                             "korvalinde-html: -m needs a number of pages from 0 to %zu, not "
+                             "\"%s\"\n",
+                             MAX_RANKING_LIMIT, optarg);
                 return 1;
             }
-            settings.names_path = optarg;
+            break;
+        case 'N':
+            if (!take_path("-N", optarg, settings.names_path)) return 1;
+            break;
+        case 's':
+            if (!take_path("-s", optarg, settings.inputs_path)) return 1;
             break;
         case 'o':
             if (*optarg == '\0') {
