@@ -3,7 +3,8 @@
 // Finds keys in the split index (search_index.h): a key id (8 or 16 hex
 // digits, "0x" allowed, or a 40-digit fingerprint with or without spaces,
 // whose last 16 digits are the key id), or words of a user id. Results are
-// put in with textContent only: a user id is never read as markup.
+// put in with textContent only: a user id is never read as markup. The
+// page's address may carry a search (index.html?q=...), done on opening.
 const char* const SEARCH_SCRIPT = R"js("use strict";
 (function () {
   var section = document.getElementById("find");
@@ -114,15 +115,25 @@ const char* const SEARCH_SCRIPT = R"js("use strict";
     });
   }
 
-  form.addEventListener("submit", function (event) {
-    event.preventDefault();
-    var query = input.value.trim();
+  function find(query) {
+    query = query.trim();
     if (!query) return;
     var id = keyId(query);
     if (id) findId(id);
     else if (hasNames) findName(query);
     else show([], false, "\u201c" + query + "\u201d (a key id has 8, 16 or 40 hex digits)");
+  }
+
+  form.addEventListener("submit", function (event) {
+    event.preventDefault();
+    find(input.value);
   });
   section.hidden = false;
+  // A link to the page with ?q=... opens with that search done.
+  var asked = new URLSearchParams(window.location.search).get("q");
+  if (asked) {
+    input.value = asked;
+    find(asked);
+  }
 })();
 )js";
