@@ -43,11 +43,15 @@ int32_t print_key_list(std::string& out, const key_graph& g, const Keys& keys) {
     return n;
 }
 
-void write_report_header(std::string& out, const key_graph& g, int32_t key) {
+void write_report_header(std::string& out, const key_graph& g, int32_t key,
+                         std::string_view address) {
     const key_record& r = g.key_table[static_cast<size_t>(key)];
     append_format(out, "KeyID %08X %08X\n\n", r.id_high, r.id_low);
     out += "This individual key report was generated as part of the monthly korvalinde\n";
-    append_format(out, "report at %s.\n\n", REPORT_ADDRESS);
+    // Appended as it is: the address may be longer than append_format's buffer.
+    out += "report at ";
+    out += address;
+    out += ".\n\n";
     out += "Note: Key signature counts and lists are from a pruned list that only\n";
     out += "includes keys with signatures other than their own.\n\n";
     out += "Signatures to this key:\n";
@@ -105,13 +109,14 @@ struct report_directories {
 } // namespace
 
 void format_key_report(std::string& out, const key_graph& g, const set_results& s, int32_t key,
-                       const key_stats& stats) {
-    format_key_report(out, g, s, key, stats, stats.farthest_keys);
+                       const key_stats& stats, std::string_view address) {
+    format_key_report(out, g, s, key, stats, stats.farthest_keys, address);
 }
 
 void format_key_report(std::string& out, const key_graph& g, const set_results& s, int32_t key,
-                       const key_stats& stats, const std::vector<int32_t>& farthest) {
-    write_report_header(out, g, key);
+                       const key_stats& stats, const std::vector<int32_t>& farthest,
+                       std::string_view address) {
+    write_report_header(out, g, key, address);
     append_format(out, "This key is %sin the strong set.\n", in_strong_set(s, key) ? "" : "not ");
     append_format(out, "Mean distance to this key from strong set: %8.4f\n\n",
                   static_cast<double>(mean_distance(stats, s.strong_set_size)));
@@ -204,7 +209,8 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
                 // is formatted.
                 for (size_t i = group_start[group]; i < group_start[group + 1]; ++i) {
                     format_key_report(text, g, s, table.keys[order[i]], table.stats[order[i]],
-                                      farthest_keys_of(table, order[i], farthest));
+                                      farthest_keys_of(table, order[i], farthest),
+                                      settings.report_address);
                     farthest_keys_used(table, order[i]);
                 }
                 uint32_t id_low = id_low_of(order[group_start[group]]);

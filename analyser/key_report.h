@@ -7,17 +7,17 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// The address under which the monthly reports are published.
-constexpr const char* REPORT_ADDRESS = "https://nimvara.example.org/korvalinde/";
-
 // Appends the report of one analysed key to out, with the farthest members
-// given (ascending key index) or those in stats.
+// given (ascending key index) or those in stats, naming address as the place
+// where the reports are published.
 void format_key_report(std::string& out, const key_graph& g, const set_results& s, int32_t key,
-                       const key_stats& stats, const std::vector<int32_t>& farthest);
+                       const key_stats& stats, const std::vector<int32_t>& farthest,
+                       std::string_view address = DEFAULT_REPORT_ADDRESS);
 void format_key_report(std::string& out, const key_graph& g, const set_results& s, int32_t key,
-                       const key_stats& stats);
+                       const key_stats& stats, std::string_view address = DEFAULT_REPORT_ADDRESS);
 
 // The directory of a report (output_dir plus the first two digits of the
 // name when use_subdirs is set, otherwise output_dir itself) and its path.

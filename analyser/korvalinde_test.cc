@@ -170,9 +170,13 @@ TEST_F(Korvalinde, CommandLine) {
 
     // -h prints the usage and ends before anything is opened; an unknown
     // option before it is diagnosed first.
+    // The first line is fixed; the extensions follow on lines of their own.
     run_result r = run({"-x", "-h", "-i", "missing"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, std::string("Usage: ") + KORVALINDE_PATH + " [-h1] [-i infile] [-o outdir]\n");
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
+              std::string("Usage: ") + KORVALINDE_PATH + " [-h1] [-i infile] [-o outdir]\n");
+    EXPECT_NE(r.out.find("\n  -j N "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  --report-address URL\n"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("invalid option"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "output"));
 
@@ -213,6 +217,46 @@ TEST_F(Korvalinde, CommandLine) {
         r = run({"-j", bad, "a.keys"});
         EXPECT_EQ(r.status, 1) << bad;
         EXPECT_NE(r.err.find("-j needs a number"), std::string::npos);
+    }
+}
+
+TEST_F(Korvalinde, ReportAddress) {
+    run_result g = run_program(KEYGEN_PATH, {"-n", "300", "-s", "11", "-o", "gen.keys"});
+    ASSERT_EQ(g.status, 0) << g.err;
+    run_result r = run({"-o", "default", "gen.keys"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // An address far longer than a report line's format buffer.
+    const std::string address = "https://reports.example.net/" + std::string(996, 'a');
+    ASSERT_EQ(address.size(), 1024u);
+    r = run({"--report-address", address, "-o", "given", "gen.keys"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    // The address is the only difference: the summary files are the same,
+    // and each report differs in its address line alone.
+    std::map<std::string, std::string> before = tree(dir / "default");
+    std::map<std::string, std::string> after = tree(dir / "given");
+    const std::string old_line = "report at https://nimvara.example.org/korvalinde/.\n\n";
+    const std::string new_line = "report at " + address + ".\n\n";
+    size_t reports = 0;
+    for (auto& [name, text] : before) {
+        size_t at = text.find(old_line);
+        if (at == std::string::npos) continue;
+        text.replace(at, old_line.size(), new_line);
+        ++reports;
+    }
+    EXPECT_GT(reports, 100u);
+    EXPECT_EQ(reports + 4, before.size());
+    EXPECT_TRUE(before == after);
+
+    // Values that do not make one line of a URL are refused before anything
+    // is opened.
+    for (const std::string& bad : {std::string(), std::string("a b"), std::string("x\ny"),
+                                   std::string("x\x7f"), std::string("\xc3\xa9"), address + "a"}) {
+        r = run({"--report-address", bad, "-o", "refused", "gen.keys"});
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_NE(r.err.find("--report-address needs 1 to 1024 printable ASCII"), std::string::npos)
+            << r.err;
+        EXPECT_FALSE(fs::exists(dir / "refused"));
     }
 }
 
@@ -350,7 +394,7 @@ TEST_F(Korvalinde, ReadErrorOnTheKeyList) {
     fs::create_directories(dir / "list.keys");
     run_result r = run({"list.keys"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("error reading list.keys"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("error reading 'list.keys'"), std::string::npos) << r.err;
 }
 
 TEST_F(Korvalinde, ChainBeyondThirtyHops) {

@@ -492,7 +492,7 @@ int32_t run_batches(const search_graph& graph, int32_t lane_members, int threads
     std::vector<std::thread> helpers;
     // Reserved first, so that no allocation can fail while threads run.
     helpers.reserve(static_cast<size_t>(threads));
-    const int running = start_helper_threads(helpers, threads, worker);
+    const int running = start_helper_threads(helpers, threads, worker, refusal_line::unended);
     // Every key is still analysed, by the threads that did start: the places
     // at the barrier of those that did not are given up.
     for (int t = running; t < threads; ++t)

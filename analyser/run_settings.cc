@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <getopt.h>
 #include <unistd.h>
 
 namespace {
@@ -25,16 +26,42 @@ std::optional<int> parse_threads(const char* text) {
     return static_cast<int>(*n);
 }
 
+// An address goes into every report as one line of text: printable ASCII
+// without blanks (a URL, with anything else percent-encoded), never empty.
+bool usable_report_address(const std::string& address) {
+    if (address.empty() || address.size() > REPORT_ADDRESS_MAX) return false;
+    for (char c : address)
+        if (c <= ' ' || c > '~') return false;
+    return true;
+}
+
+// The options beyond those of the first line, on the lines after it: scripts
+// may match the first line alone.
+void print_usage(const char* program) {
+    std::printf("Usage: %s [-h1] [-i infile] [-o outdir]\n", program);
+    std::printf("  -j N     analysis and report threads, 1 to %ld (default: online processors)\n"
+                "  --report-address URL\n"
+                "           where the reports are published, named in each report\n"
+                "           (default: %s)\n",
+                MAX_THREADS, DEFAULT_REPORT_ADDRESS);
+}
+
+enum long_only { OPT_REPORT_ADDRESS = 256 };
+
 } // namespace
 
 std::optional<int> read_options(int argc, char** argv, run_settings& settings) {
     settings.threads = default_threads();
+    static const option long_options[] = {
+        {"report-address", required_argument, nullptr, OPT_REPORT_ADDRESS},
+        {nullptr, 0, nullptr, 0},
+    };
     // "+" keeps glibc from permuting: option parsing stops at the first operand.
     int option;
-    while ((option = getopt(argc, argv, "+hi:o:1j:")) != -1) {
+    while ((option = getopt_long(argc, argv, "+hi:o:1j:", long_options, nullptr)) != -1) {
         switch (option) {
         case 'h':
-            std::printf("Usage: %s [-h1] [-i infile] [-o outdir]\n", argv[0]);
+            print_usage(argv[0]);
             return 0;
         case 'i':
             settings.input_path = optarg;
@@ -65,6 +92,16 @@ std::optional<int> read_options(int argc, char** argv, run_settings& settings) {
             settings.threads = *n;
             break;
         }
+        case OPT_REPORT_ADDRESS:
+            settings.report_address = optarg;
+            if (!usable_report_address(settings.report_address)) {
+                std::fprintf(stderr,
+                             "korvalinde: --report-address needs 1 to %zu printable ASCII "
+                             "characters without blanks\n",
+                             REPORT_ADDRESS_MAX);
+                return 1;
+            }
+            break;
         default:
             // getopt has already reported the unknown option or the missing
             // argument in its own words; the run goes on.

@@ -12,11 +12,15 @@ void exit_out_of_memory() {
 }
 
 void run_on_threads(int threads, const std::function<void()>& work_to_share) {
-    run_work_on_threads(threads, [&work_to_share] {
-        try {
-            work_to_share();
-        } catch (const std::bad_alloc&) {
-            exit_out_of_memory();
-        }
-    });
+    // korvalinde's message about a thread it cannot start has no line end.
+    run_work_on_threads(
+        threads,
+        [&work_to_share] {
+            try {
+                work_to_share();
+            } catch (const std::bad_alloc&) {
+                exit_out_of_memory();
+            }
+        },
+        refusal_line::unended);
 }

@@ -1,5 +1,6 @@
 #include "key_import.h"
 
+#include "program_messages.h"
 #include "progress.h"
 
 #include <cctype>
@@ -116,7 +117,8 @@ __attribute__((format(printf, 2, 3))) void status_line(FILE* status_file, const 
 bool read_failed(FILE* input, const char* input_path) {
     if (!std::ferror(input)) return false;
     int error = errno;
-    std::fprintf(stderr, "korvalinde: error reading %s: %s\n", input_path, std::strerror(error));
+    std::fprintf(stderr, "%s: error reading '%s': %s\n", program_name(), input_path,
+                 std::strerror(error));
     return true;
 }
 
@@ -198,8 +200,8 @@ bool pass_failed(const file_source& source) {
 bool restart(const file_source& source) {
     if (std::fseek(source.input, 0, SEEK_SET) == 0) return true;
     int error = errno;
-    std::fprintf(stderr, "korvalinde: cannot read %s a second time: %s\n", source.input_path,
-                 std::strerror(error));
+    std::fprintf(stderr, "%s: cannot read '%s' a second time: %s\n", program_name(),
+                 source.input_path, std::strerror(error));
     return false;
 }
 
@@ -251,7 +253,7 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
             record_id id;
             if (!read_id(block + RECORD_ID_AT, id)) continue; // counted as malformed
             if (g.key_count == std::numeric_limits<int32_t>::max()) {
-                std::fprintf(stderr, "korvalinde: too many keys in %s\n", input_path);
+                std::fprintf(stderr, "%s: too many keys in '%s'\n", program_name(), input_path);
                 return 1;
             }
             append_key(g, lookup, id);
@@ -261,10 +263,10 @@ int import_passes(const Source& source, const char* input_path, int64_t records,
         // says that the input looks like something else.
         if (malformed > blocks / 2)
             std::fprintf(stderr,
-                         "korvalinde: warning: %" PRId64 " of the %" PRId64
+                         "%s: warning: %" PRId64 " of the %" PRId64
                          " records of %s are malformed (a record is \"p\" or \"s\", 16 "
                          "hexadecimal digits and a line end): is it a key list?\n",
-                         malformed, blocks, input_path);
+                         program_name(), malformed, blocks, input_path);
     }
     status_line(status_file, "done.\n");
     status_line(status_file, "%d keys imported\n", g.key_count);

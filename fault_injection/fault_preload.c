@@ -11,7 +11,9 @@
  *   FAULT_CALL        the function family to fail (names below).
  *   FAULT_NTH         which call of that family fails, counted from 1 in each
  *                     process image (a forked child goes on from its parent's
- *                     count; an executed program starts again at 0).
+ *                     count, and a child cloned with CLONE_VM counts in its
+ *                     parent's memory until it executes a program; an
+ *                     executed program starts again at 0).
  *   FAULT_ERRNO       the error: a name (ENOSPC, EIO, EINTR, ENOMEM, EAGAIN,
  *                     EMFILE, ENOENT, EACCES, E2BIG) or a number.
  *   FAULT_COUNT_FILE  where each affected process appends, when it exits or
@@ -22,7 +24,7 @@
  * Both files are written with raw system calls, which nothing here counts.
  *
  * Families: open (open, open64, openat, openat64), read, write, close, pipe
- * (pipe, pipe2), fork, waitpid (waitpid, wait, wait4), dup2, mkdir (mkdir,
+ * (pipe, pipe2), fork (fork, clone), waitpid (waitpid, wait, wait4), dup2, mkdir (mkdir,
  * mkdirat), fopen (fopen, fopen64, fdopen), fflush, fclose, fread, fwrite,
  * fputs, fputc, fprintf, vfprintf, malloc (malloc, calloc, realloc,
  * aligned_alloc, posix_memalign, memalign), mmap, pthread_create, putenv,
@@ -49,6 +51,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -370,6 +373,25 @@ pid_t fork(void) {
     REAL(fork);
     if (should_fail(F_FORK)) return -1;
     return real_fork();
+}
+
+/* The optional arguments are read only when the flags say they were given. */
+int clone(int (*start)(void*), void* stack, int flags, void* argument, ...) {
+    REAL(clone);
+    pid_t* parent_tid = NULL;
+    void* tls = NULL;
+    pid_t* child_tid = NULL;
+    if ((flags & (CLONE_PARENT_SETTID | CLONE_PIDFD | CLONE_SETTLS | CLONE_CHILD_SETTID |
+                  CLONE_CHILD_CLEARTID)) != 0) {
+        va_list more;
+        va_start(more, argument);
+        parent_tid = va_arg(more, pid_t*);
+        tls = va_arg(more, void*);
+        child_tid = va_arg(more, pid_t*);
+        va_end(more);
+    }
+    if (should_fail(F_FORK)) return -1;
+    return real_clone(start, stack, flags, argument, parent_tid, tls, child_tid);
 }
 
 pid_t waitpid(pid_t pid, int* status, int options) {

@@ -54,7 +54,7 @@ uint64_t plain_id(const char* chars) {
 
 // An id is read when strtol finds a digit in each of its groups of four.
 bool plain_id_read(const char* chars) {
-    for (int g = 0; g < 4; ++g) {
+    for (size_t g = 0; g < 4; ++g) {
         std::string text(chars + 4 * g, 4);
         char* end = nullptr;
         (void)std::strtol(text.c_str(), &end, 16); // only where it stops

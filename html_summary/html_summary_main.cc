@@ -8,6 +8,7 @@
 #include "mean_ranking.h"
 #include "names_file.h"
 #include "page_file.h"
+#include "program_messages.h"
 #include "report_files.h"
 #include "run_figures.h"
 #include "search_index.h"
@@ -146,6 +147,8 @@ void make_page(const summary_settings& settings) {
 } // namespace
 
 int main(int argc, char** argv) {
+    set_program_name("korvalinde-html");
+    end_on_out_of_memory();
     try {
         // The options are inside too: their strings can fail to allocate.
         summary_settings settings;
@@ -158,8 +161,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "korvalinde-html: %s\n", error.what());
         return 1;
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "korvalinde-html: out of memory\n");
-        return 1;
+        return report_out_of_memory();
     }
     return 0;
 }

@@ -11,7 +11,7 @@ void fail_at_line(const std::string& path, int64_t line, const std::string& what
 
 line_reader::line_reader(std::string file_path) : path(std::move(file_path)) {
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw input_error(path + ": cannot open: " + std::strerror(errno));
+    if (fd < 0) throw input_error("'" + path + "': " + std::strerror(errno));
 }
 
 line_reader::~line_reader() {
@@ -36,7 +36,7 @@ bool read_more(line_reader& reader) {
     if (n < 0) {
         int error = errno;
         reader.buffer.resize(old_size);
-        throw input_error(reader.path + ": cannot read: " + std::strerror(error));
+        throw input_error("'" + reader.path + "': " + std::strerror(error));
     }
     reader.buffer.resize(old_size + static_cast<size_t>(n));
     return n > 0;

@@ -42,11 +42,11 @@ TEST(LineReader, LinesAcrossBlocksAndTheLengthLimit) {
 TEST(LineReader, UnreadableFiles) {
     scratch_dir d;
     EXPECT_EQ(input_error_of([&] { line_reader r(d.dir() + "none"); }),
-              d.dir() + "none: cannot open: No such file or directory");
+              "'" + d.dir() + "none': No such file or directory");
     line_reader directory(d.dir()); // opening a directory works; reading it does not
     std::string_view line;
     EXPECT_EQ(input_error_of([&] { next_line(directory, line); }),
-              d.dir() + ": cannot read: Is a directory");
+              "'" + d.dir() + "': Is a directory");
 }
 
 } // namespace

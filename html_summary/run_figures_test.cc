@@ -63,7 +63,7 @@ TEST(ReadSummaryFiles, MalformedOrMissingFilesAreNamed) {
     run_figures f;
     std::vector<char> flags;
     EXPECT_EQ(input_error_of([&] { read_status(dir, f); }),
-              dir + "status.txt: cannot open: No such file or directory");
+              "'" + dir + "status.txt': No such file or directory");
 
     const struct bad_file {
         const char* name;

@@ -21,6 +21,7 @@ struct summary_settings {
 constexpr size_t MAX_RANKING_LIMIT = 100000000;
 
 // Reads the command line. Returns an exit status when the program should end
-// now (0 after --help, 1 after a usage error, reported on standard error).
+// now (0 after --help or --version, 2 after a usage error, reported on
+// standard error).
 // Option parsing stops at the first operand.
 std::optional<int> read_summary_options(int argc, char** argv, summary_settings& settings);

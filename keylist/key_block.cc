@@ -1,15 +1,10 @@
 #include "key_block.h"
 
+#include "openpgp_constants.h"
+
 #include <algorithm>
 
 namespace {
-
-constexpr unsigned CLASS_KEY_REVOCATION = 0x20;
-constexpr unsigned CLASS_CERTIFICATION_REVOCATION = 0x30;
-
-bool is_certification(unsigned sig_class) {
-    return sig_class >= 0x10 && sig_class <= 0x13;
-}
 
 // Settles the current user id: for each signer, a certification counts when
 // it is newer than the signer's latest revocation on this user id (a
@@ -106,10 +101,10 @@ void add_revocation(key_block& block, uint64_t signer, unsigned sig_class, int64
     if (!block.in_user_id) {
         // A revocation on the key itself, made by the key: the key is revoked
         // even where gpg's validity letter does not say so.
-        if (sig_class == CLASS_KEY_REVOCATION && signer == block.id) block.revoked = true;
+        if (sig_class == SIG_KEY_REVOCATION && signer == block.id) block.revoked = true;
         return;
     }
-    if (sig_class != CLASS_CERTIFICATION_REVOCATION || signer == block.id) return;
+    if (sig_class != SIG_CERTIFICATION_REVOCATION || signer == block.id) return;
     // At a reference date, a revocation made after it has not happened yet.
     if (rules.has_as_of && created != NO_TIME && created > rules.as_of) return;
     // A revocation without a date revokes every certification it answers.

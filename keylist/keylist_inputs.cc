@@ -3,6 +3,8 @@
 #include "listing_parser.h"
 #include "names_file.h"
 #include "openpgp_armor.h"
+#include "openpgp_constants.h"
+#include "openpgp_names.h"
 #include "openpgp_packets.h"
 #include "progress.h"
 
@@ -102,23 +104,39 @@ bool stream_rest(open_input& in, std::span<const uint8_t> start, Feed feed, prog
     return true;
 }
 
-void connect_packets(packet_stream& stream, keylist_reading& r) {
+// Skipped bytes and cut-off packets lose key data: they are always reported;
+// the other framing problems at -v. skipped_runs counts the runs of skipped
+// bytes of the input.
+void connect_packets(packet_stream& stream, keylist_reading& r, uint64_t& skipped_runs) {
     openpgp_collection& c = r.openpgp;
     stream.on_packet = [&c](unsigned tag, std::span<const uint8_t> body, uint64_t offset) {
         take_openpgp_packet(c, tag, body, offset);
     };
-    stream.on_error = [&c](uint64_t offset, const std::string& what, bool resync) {
-        openpgp_warning(c, offset, what);
+    stream.on_error = [&c, &skipped_runs](uint64_t offset, const std::string& what,
+                                          framing_problem problem) {
+        if (problem == framing_problem::skipped) ++skipped_runs;
+        if (problem == framing_problem::skipped || problem == framing_problem::cut_off)
+            openpgp_notice(c, offset, what);
+        else
+            openpgp_warning(c, offset, what);
         // The packets before the error stay with their key; what follows up
         // to the next key cannot be told apart from noise.
-        if (resync) end_openpgp_block(c);
+        if (ends_key_block(problem)) end_openpgp_block(c);
     };
 }
 
-void add_stream_counts(keylist_reading& r, const packet_stream& s) {
+// Adds the stream's tallies for one input; a total of the bytes skipped
+// when they were skipped in more than one place.
+void add_stream_counts(keylist_reading& r, packet_stream& s, uint64_t skipped_runs) {
+    if (skipped_runs > 1)
+        openpgp_notice(r.openpgp, NO_OFFSET,
+                       std::to_string(s.junk_bytes) + " bytes skipped in " +
+                           std::to_string(skipped_runs) + " places");
     r.framing_errors += s.errors;
     r.junk_bytes += s.junk_bytes;
     r.oversized_packets += s.oversized;
+    r.cut_off_packets += s.cut_off;
+    s.errors = s.junk_bytes = s.oversized = s.cut_off = 0;
 }
 
 // Binary OpenPGP data: packets straight from the read buffer. A key block
@@ -126,7 +144,11 @@ void add_stream_counts(keylist_reading& r, const packet_stream& s) {
 bool read_binary(open_input& in, std::span<const uint8_t> start, keylist_reading& r,
                  progress_line& p) {
     packet_stream stream;
-    connect_packets(stream, r);
+    uint64_t skipped_runs = 0;
+    connect_packets(stream, r, skipped_runs);
+    // Unless it continues a key block of the input before, the input may
+    // begin anywhere in a packet (a piece of a split file).
+    stream.key_first = r.openpgp.where == openpgp_collection::place::none;
     feed_packets(stream, start.data(), start.size());
     uint64_t bytes = start.size();
     for (;;) {
@@ -143,14 +165,15 @@ bool read_binary(open_input& in, std::span<const uint8_t> start, keylist_reading
     }
     p.bytes_done += bytes;
     finish_packets(stream);
-    add_stream_counts(r, stream);
+    add_stream_counts(r, stream, skipped_runs);
     return true;
 }
 
 bool read_armored(open_input& in, std::span<const uint8_t> start, keylist_reading& r,
                   progress_line& p) {
     packet_stream stream;
-    connect_packets(stream, r);
+    uint64_t skipped_runs = 0;
+    connect_packets(stream, r, skipped_runs);
     armor_decoder armor;
     armor.on_data = [&stream](std::span<const uint8_t> data) {
         feed_packets(stream, data.data(), data.size());
@@ -168,7 +191,7 @@ bool read_armored(open_input& in, std::span<const uint8_t> start, keylist_readin
         p);
     if (!ok) return false;
     finish_armor(armor);
-    add_stream_counts(r, stream);
+    add_stream_counts(r, stream, skipped_runs);
     return true;
 }
 
@@ -272,6 +295,7 @@ bool read_one(const std::string& path, const keylist_settings& settings, keylist
     start.resize(have);
     r.openpgp.input_name = in.name;
     const uint64_t blocks_before = r.openpgp.counts.key_blocks;
+    const uint64_t malformed_before = r.openpgp.counts.malformed_blocks;
     switch (detect_input_kind(start)) {
     case input_kind::empty:
         std::fprintf(stderr, "korvalinde-keylist: %s: empty input: no keys and no listing\n",
@@ -286,8 +310,18 @@ bool read_one(const std::string& path, const keylist_settings& settings, keylist
         if (!read_armored(in, start, r, p)) return false;
         break;
     }
-    if (r.openpgp.counts.key_blocks == blocks_before) {
-        std::fprintf(stderr, "korvalinde-keylist: %s: holds no OpenPGP public key\n",
+    // Without a packet header at its start, nothing says it was key data:
+    // then only a key block that could be read (not one skipped as
+    // malformed, which any binary file may seem to hold) shows that it was.
+    const bool headed =
+        (start[0] & CTB_ALWAYS_SET) != 0 || detect_input_kind(start) == input_kind::openpgp_armored;
+    const uint64_t blocks = r.openpgp.counts.key_blocks - blocks_before;
+    const uint64_t malformed = r.openpgp.counts.malformed_blocks - malformed_before;
+    if (blocks == 0 || (!headed && blocks == malformed)) {
+        std::fprintf(stderr,
+                     headed ? "korvalinde-keylist: %s: holds no OpenPGP public key\n"
+                            : "korvalinde-keylist: %s: neither OpenPGP key data nor a gpg colon "
+                              "listing of keys\n",
                      in.name.c_str());
         return false;
     }
@@ -300,8 +334,13 @@ input_kind detect_input_kind(std::span<const uint8_t> start) {
     if (start.empty()) return input_kind::empty;
     // A packet header has its top bit set; text (a listing, armor) does not
     // start with such a byte.
-    if ((start[0] & 0x80) != 0) return input_kind::openpgp_binary;
+    if ((start[0] & CTB_ALWAYS_SET) != 0) return input_kind::openpgp_binary;
     if (looks_armored(start)) return input_kind::openpgp_armored;
+    // Binary key data that starts inside a packet (a piece of a split file):
+    // gpg escapes control characters in a listing, and every key packet
+    // holds one (its version byte).
+    for (const uint8_t b : start)
+        if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') return input_kind::openpgp_binary;
     return input_kind::listing;
 }
 
@@ -322,7 +361,8 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
     }
     end_openpgp_block(c);
 
-    if (c.verify) {
+    // Unverified, the self-signatures that choose names are still checked.
+    if (c.verify || c.keep_self_signatures) {
         unsigned threads = settings.threads;
         if (threads == 0) {
             const long online = sysconf(_SC_NPROCESSORS_ONLN);
@@ -339,6 +379,7 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
             };
         verify_signatures(c, threads, count);
     }
+    if (!settings.names_path.empty()) choose_user_ids(c);
     add_openpgp_keys(c, r.table, r.counts);
     return true;
 }
@@ -388,15 +429,22 @@ void print_openpgp_summary(const keylist_reading& r) {
     std::fprintf(stderr,
                  "korvalinde-keylist: OpenPGP: %llu key blocks, %llu skipped as malformed, %llu "
                  "secret keys skipped, %llu framing errors, %llu bytes of junk, %llu oversized "
-                 "packets, %llu malformed signatures, %llu armored blocks rejected\n",
+                 "packets, %llu packets cut off, %llu malformed signatures, %llu armored blocks "
+                 "rejected\n"
+                 "korvalinde-keylist: keys over the limits: %llu, with %llu user ids and %llu "
+                 "signatures skipped\n",
                  static_cast<unsigned long long>(c.key_blocks),
                  static_cast<unsigned long long>(c.malformed_blocks),
                  static_cast<unsigned long long>(c.secret_blocks),
                  static_cast<unsigned long long>(r.framing_errors),
                  static_cast<unsigned long long>(r.junk_bytes),
                  static_cast<unsigned long long>(r.oversized_packets),
+                 static_cast<unsigned long long>(r.cut_off_packets),
                  static_cast<unsigned long long>(c.malformed_signatures),
-                 static_cast<unsigned long long>(r.armor_errors));
+                 static_cast<unsigned long long>(r.armor_errors),
+                 static_cast<unsigned long long>(c.keys_over_limits),
+                 static_cast<unsigned long long>(c.skipped_user_ids),
+                 static_cast<unsigned long long>(c.skipped_signatures));
     std::string line = r.openpgp.verify ? "korvalinde-keylist: signatures checked:"
                                         : "korvalinde-keylist: signatures (not verified):";
     bool first = true;

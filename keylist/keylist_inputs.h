@@ -34,6 +34,7 @@ struct keylist_reading {
     uint64_t framing_errors = 0;
     uint64_t junk_bytes = 0;
     uint64_t oversized_packets = 0;
+    uint64_t cut_off_packets = 0; // by the end of an input
 };
 
 // Reads every input, verifies, and fills reading.table, with a progress

@@ -9,6 +9,7 @@
 #include "keylist_inputs.h"
 #include "keylist_options.h"
 #include "keylist_summary.h"
+#include "program_messages.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -146,13 +147,14 @@ int run(const keylist_settings& settings) {
 } // namespace
 
 int main(int argc, char** argv) {
+    set_program_name("korvalinde-keylist");
+    end_on_out_of_memory();
     try {
         // The options are inside too: their strings can fail to allocate.
         keylist_settings settings;
         if (std::optional<int> status = read_keylist_options(argc, argv, settings)) return *status;
         return run(settings);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "korvalinde-keylist: not enough memory\n");
-        return 1;
+        return report_out_of_memory();
     }
 }

@@ -2,6 +2,7 @@
 
 #include "civil_date.h"
 #include "decimal.h"
+#include "program_messages.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -81,34 +82,24 @@ std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings&
         {nullptr, 0, nullptr, 0},
     };
     int option;
+    int word = 1;
+    optind = 0; // a fresh scan, also when called again
+    opterr = 0; // the messages are ours
     // "+" keeps glibc from permuting: option parsing stops at the first operand.
-    while ((option = getopt_long(argc, argv, "+o:j:vhV", long_options, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, "+:o:j:vhV", long_options, nullptr)) != -1) {
         switch (option) {
         case 'o':
-            if (*optarg == '\0') {
-                std::fprintf(stderr,
-                             "korvalinde-keylist: the output file given with -o is empty\n");
-                return 1;
-            }
+            if (*optarg == '\0') return bad_value("-o", optarg, "a file name");
             settings.output_path = optarg;
             break;
         case 'j': {
             const std::optional<uint64_t> n = parse_decimal(optarg, 1, 1024);
-            if (!n) {
-                std::fprintf(stderr,
-                             "korvalinde-keylist: -j needs a number of threads from 1 to 1024, "
-                             "not \"%s\"\n",
-                             optarg);
-                return 1;
-            }
+            if (!n) return bad_value("-j", optarg, "a number of threads from 1 to 1024");
             settings.threads = static_cast<unsigned>(*n);
             break;
         }
         case OPTION_NAMES:
-            if (*optarg == '\0') {
-                std::fprintf(stderr, "korvalinde-keylist: the file given with --names is empty\n");
-                return 1;
-            }
+            if (*optarg == '\0') return bad_value("--names", optarg, "a file name");
             settings.names_path = optarg;
             break;
         case OPTION_SUMMARY:
@@ -124,13 +115,8 @@ std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings&
             break;
         case OPTION_AS_OF: {
             std::optional<int64_t> when = parse_as_of(optarg);
-            if (!when) {
-                std::fprintf(stderr,
-                             "korvalinde-keylist: --as-of needs a date YYYY-MM-DD or seconds "
-                             "since 1970, not \"%s\"\n",
-                             optarg);
-                return 1;
-            }
+            if (!when)
+                return bad_value("--as-of", optarg, "a date YYYY-MM-DD or seconds since 1970");
             settings.rules.has_as_of = true;
             settings.rules.as_of = *when;
             break;
@@ -139,16 +125,13 @@ std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings&
             ++settings.verbose;
             break;
         case 'h':
-            std::fputs(USAGE, stdout);
-            return 0;
+            return print_help(USAGE);
         case 'V':
-            std::printf("korvalinde-keylist %s\n", KEYLIST_VERSION);
-            return 0;
+            return print_version();
         default:
-            // getopt_long has reported the option in its own words.
-            std::fputs("korvalinde-keylist: --help lists the options\n", stderr);
-            return 1;
+            return getopt_error(option, argv, word, long_options);
         }
+        word = optind;
     }
     if (optind < argc) settings.input_paths.assign(argv + optind, argv + argc);
     return std::nullopt;

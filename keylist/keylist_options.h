@@ -25,5 +25,5 @@ std::optional<int64_t> parse_as_of(const char* text);
 
 // Reads the command line with POSIX semantics (option parsing stops at the
 // first operand). Returns an exit status when the process is to end now (0
-// after --help or --version, 1 after a usage error, reported), or nothing.
+// after --help or --version, 2 after a usage error, reported), or nothing.
 std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings& settings);

@@ -131,13 +131,18 @@ TEST(InputKind, RecognisedFromTheFirstBytes) {
     EXPECT_EQ(kind("-----BEGIN PGP PUBLIC KEY BLOCK-----\n"), input_kind::openpgp_armored);
     EXPECT_EQ(kind("Our keys:\n\n-----BEGIN PGP PUBLIC KEY BLOCK-----\n"),
               input_kind::openpgp_armored);
-    // Listings and everything else go to the listing reader, which refuses
-    // what holds no listing record.
-    EXPECT_EQ(kind("tru::1:1:0:3:1:5\npub:-:255:22:"), input_kind::listing);
-    EXPECT_EQ(kind("# README\nsee -----BEGIN PGP PUBLIC KEY BLOCK----- below"),
-              input_kind::listing);
+    // Bytes no listing holds (control characters): key data starting inside
+    // a packet, read from its first key (a program holds none and is
+    // refused there).
     EXPECT_EQ(kind("\x7f"
                    "ELF\x02\x01"),
+              input_kind::openpgp_binary);
+    EXPECT_EQ(kind(std::string("\x01\x07\x40\x99\x00\x33\x04", 7)), input_kind::openpgp_binary);
+    // Listings (UTF-8, tabs and CR LF included) and other text go to the
+    // listing reader, which refuses what holds no listing record.
+    EXPECT_EQ(kind("tru::1:1:0:3:1:5\npub:-:255:22:"), input_kind::listing);
+    EXPECT_EQ(kind("uid:-::::1::H::J\xc3\xbcrgen\t<j@example.org>:\r\n"), input_kind::listing);
+    EXPECT_EQ(kind("# README\nsee -----BEGIN PGP PUBLIC KEY BLOCK----- below"),
               input_kind::listing);
 }
 

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr unsigned CLASS_KEY_REVOCATION = 0x20;
-constexpr unsigned CLASS_CERTIFICATION_REVOCATION = 0x30;
 // SHA-1 certifications by other keys made after this time do not count
 // (2019-01-19 00:00:00 UTC): SHA-1 collisions make them forgeable.
 constexpr int64_t SHA1_CERTIFICATION_CUTOFF = 1547856000;
@@ -22,10 +20,7 @@ constexpr size_t MATERIAL_MAX = 4200;
 // A user id is kept for --names up to this length.
 constexpr size_t USER_ID_KEPT = 1024;
 constexpr uint64_t MESSAGES_MAX = 1000;
-
-bool is_certification(unsigned sig_class) {
-    return sig_class >= 0x10 && sig_class <= 0x13;
-}
+constexpr uint64_t NOTICES_MAX = 100;
 
 void add_verdict(openpgp_counts& counts, verdict v) {
     ++counts.verdicts[static_cast<size_t>(v)];
@@ -47,7 +42,7 @@ void prepare_verification(openpgp_collection& c, const signature_packet& sig, bo
     digest_update(c.digest, kp);
     digest_update(c.digest, c.key_body);
     if (over_user_id) {
-        if (sig.version == 4) {
+        if (sig.version == SIG_VERSION_4) {
             const std::array<uint8_t, 5> up = user_id_prefix(c.user_id_tag, c.user_id.size());
             digest_update(c.digest, up);
         }
@@ -67,7 +62,8 @@ void prepare_verification(openpgp_collection& c, const signature_packet& sig, bo
     const std::span<const uint8_t> digest(d.data(), d.size());
     const std::span<const uint8_t> fpr =
         sig.has_issuer_fpr ? std::span<const uint8_t>(sig.issuer_fpr) : std::span<const uint8_t>();
-    event.blob = arena_put(c.arena, {digest, fpr, sig.fields});
+    const uint8_t algorithm = static_cast<uint8_t>(sig.pub_algorithm);
+    event.blob = arena_put(c.arena, {digest, fpr, sig.fields, std::span(&algorithm, 1)});
     event.digest_size = static_cast<uint8_t>(d.size());
     event.fields_size = static_cast<uint16_t>(sig.fields.size());
     if (sig.has_issuer_fpr) event.flags |= EVENT_ISSUER_FPR;
@@ -90,7 +86,7 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
     event.signer = sig.issuer;
     bool over_user_id = true;
     bool self = sig.issuer == c.key.key_id;
-    if (c.where == place::key && sig.sig_class == CLASS_KEY_REVOCATION) {
+    if (c.where == place::key && sig.sig_class == SIG_KEY_REVOCATION) {
         // Only the key itself revokes it here; without an issuer the
         // signature can only be the key's own (it is checked against it).
         if (sig.issuer == 0) event.signer = c.key.key_id;
@@ -104,16 +100,20 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
             event.expires = sig.key_lifetime;
             if (sig.primary_user_id) event.flags |= EVENT_PRIMARY_USER_ID;
         }
-    } else if (c.where == place::user_id && sig.sig_class == CLASS_CERTIFICATION_REVOCATION) {
-        if (self) return;
+    } else if (c.where == place::user_id && sig.sig_class == SIG_CERTIFICATION_REVOCATION) {
+        // The key's revocation of its own user id only matters to its name.
+        if (self && !c.keep_self_signatures) return;
         event.kind = event_kind::revocation;
     } else {
         return; // on a subkey, directly on the key, or of a class the rules ignore
     }
-    // Unverified: everything counts; self-certifications are never looked at
-    // unless --names or --as-of needs them (they count nowhere).
-    const bool unchecked =
-        !c.verify || (self && event.kind == event_kind::certification && !c.keep_self_signatures);
+    // Self-signatures on user ids are never looked at unless the name or the
+    // key's expiration is needed (they count nowhere else); then they are
+    // verified even without verification of the rest, as an unverified
+    // self-signature says nothing about which user id the key holder wrote.
+    // Unverified, everything else counts.
+    const bool on_own_user_id = self && event.kind != event_kind::key_revocation;
+    const bool unchecked = on_own_user_id ? !c.keep_self_signatures : !c.verify;
     if (unchecked) {
         event.result = verdict::valid;
     } else if (!self && is_certification(sig.sig_class) && sig.hash_algorithm == HASH_SHA1 &&
@@ -121,14 +121,38 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
         event.result = verdict::weak_hash;
     } else if (sig.issuer == 0 && event.kind != event_kind::key_revocation) {
         event.result = verdict::signer_absent;
+    } else if (sig.unknown_critical) {
+        event.result = verdict::unknown_critical;
     } else {
         prepare_verification(c, sig, over_user_id, event);
     }
     if (event.result != verdict::pending && event.result != verdict::valid)
         add_verdict(c.counts, event.result);
-    else if (!c.verify)
+    else if (event.result == verdict::valid && !c.verify)
         add_verdict(c.counts, verdict::valid);
     c.events.push_back(event);
+}
+
+// Adds a user id or subkey event to the key block being read. A user id with
+// nothing after it (no signature) up to the next user id or subkey changes
+// nothing for the key list, nor for --names unless it is the key's first
+// named user id: the new event takes its place, and a subkey right after a
+// subkey is left out the same way. So user id and subkey packets without
+// signatures (a flood of empty ones) take no memory.
+void add_structure_event(openpgp_collection& c, const sig_event& event) {
+    if (c.events.size() > c.blocks.back().first_event) {
+        sig_event& last = c.events.back();
+        if (last.kind == event_kind::subkey && event.kind == event_kind::subkey) return;
+        if (last.kind == event_kind::user_id && c.events.size() - 1 != c.first_named_user_id) {
+            last = event;
+            if (event.blob != byte_arena::NONE && c.first_named_user_id == UINT64_MAX)
+                c.first_named_user_id = c.events.size() - 1;
+            return;
+        }
+    }
+    c.events.push_back(event);
+    if (event.blob != byte_arena::NONE && c.first_named_user_id == UINT64_MAX)
+        c.first_named_user_id = c.events.size() - 1;
 }
 
 void start_block(openpgp_collection& c, std::span<const uint8_t> body, uint64_t offset) {
@@ -156,6 +180,7 @@ void start_block(openpgp_collection& c, std::span<const uint8_t> body, uint64_t 
         k.material_size = static_cast<uint16_t>(c.key.material.size());
         k.material = arena_put(c.arena, {c.key.material});
         k.first_block = block_number;
+        k.created = static_cast<uint32_t>(c.key.created);
         insert_position(c.key_positions, c.key.key_id, static_cast<uint32_t>(c.keys.size()));
         c.keys.push_back(k);
     }
@@ -212,6 +237,16 @@ const char* verdict_name(verdict v) {
         return "malformed";
     case verdict::weak_hash:
         return "SHA-1 after 2019-01-19";
+    case verdict::key_size_refused:
+        return "signer's key size refused";
+    case verdict::hash_too_short:
+        return "hash too short for the signer's key";
+    case verdict::unknown_critical:
+        return "unknown critical subpacket";
+    case verdict::algorithm_mismatch:
+        return "algorithm not the signer's";
+    case verdict::predates_signer:
+        return "made before the signer's key";
     case verdict::count_:
         break;
     }
@@ -224,6 +259,17 @@ void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& 
     if (c.messages > MESSAGES_MAX) return;
     std::string line = c.input_name + ": offset " + std::to_string(offset) + ": " + what;
     if (c.messages == MESSAGES_MAX) line += " (further messages left out)";
+    c.warn(line);
+}
+
+void openpgp_notice(openpgp_collection& c, uint64_t offset, const std::string& what) {
+    if (!c.warn) return;
+    ++c.notices;
+    if (c.notices > NOTICES_MAX) return;
+    std::string line = c.input_name + ": ";
+    if (offset != NO_OFFSET) line += "offset " + std::to_string(offset) + ": ";
+    line += what;
+    if (c.notices == NOTICES_MAX) line += " (further warnings left out; -v counts them)";
     c.warn(line);
 }
 
@@ -251,6 +297,12 @@ void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const ui
     switch (tag) {
     case TAG_USER_ID:
     case TAG_USER_ATTRIBUTE: {
+        if (c.block_user_ids >= USER_IDS_PER_KEY_MAX) {
+            ++c.block_skipped_user_ids;
+            c.where = place::over_limit;
+            break;
+        }
+        ++c.block_user_ids;
         c.user_id.assign(body.begin(), body.end());
         c.user_id_tag = tag;
         c.where = place::user_id;
@@ -261,7 +313,7 @@ void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const ui
             event.blob = arena_put(c.arena, {body.subspan(0, kept)});
             event.signer = kept;
         }
-        c.events.push_back(event);
+        add_structure_event(c, event);
         break;
     }
     case TAG_PUBLIC_SUBKEY:
@@ -269,10 +321,15 @@ void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const ui
         c.where = place::subkey;
         sig_event event;
         event.kind = event_kind::subkey;
-        c.events.push_back(event);
+        add_structure_event(c, event);
         break;
     }
     case TAG_SIGNATURE:
+        if (c.where == place::over_limit || c.block_signatures >= SIGNATURES_PER_KEY_MAX) {
+            ++c.block_skipped_signatures;
+            break;
+        }
+        ++c.block_signatures;
         take_signature(c, body, offset);
         break;
     default:
@@ -282,10 +339,73 @@ void take_openpgp_packet(openpgp_collection& c, unsigned tag, std::span<const ui
 }
 
 void end_openpgp_block(openpgp_collection& c) {
+    if (c.block_skipped_user_ids > 0 || c.block_skipped_signatures > 0) {
+        static const char digits[] = "0123456789ABCDEF";
+        std::string id;
+        for (int i = 0; i < 16; ++i)
+            id.push_back(digits[(c.key.key_id >> (60 - 4 * i)) & 0xF]);
+        openpgp_notice(c, NO_OFFSET,
+                       "key " + id + ": " + std::to_string(c.block_skipped_user_ids) +
+                           " user ids and " + std::to_string(c.block_skipped_signatures) +
+                           " signatures over the limits of " +
+                           std::to_string(USER_IDS_PER_KEY_MAX) + " user ids and " +
+                           std::to_string(SIGNATURES_PER_KEY_MAX) + " signatures skipped");
+        ++c.counts.keys_over_limits;
+        c.counts.skipped_user_ids += c.block_skipped_user_ids;
+        c.counts.skipped_signatures += c.block_skipped_signatures;
+    }
+    c.block_user_ids = 0;
+    c.block_signatures = 0;
+    c.block_skipped_user_ids = 0;
+    c.block_skipped_signatures = 0;
+    c.first_named_user_id = UINT64_MAX;
     c.where = openpgp_collection::place::none;
 }
 
 namespace {
+
+verdict verdict_of(check_result r) {
+    switch (r) {
+    case check_result::valid:
+        return verdict::valid;
+    case check_result::bad_signature:
+        return verdict::bad_signature;
+    case check_result::unsupported_algorithm:
+        return verdict::unsupported_algorithm;
+    case check_result::unsupported_curve:
+        return verdict::unsupported_curve;
+    case check_result::unsupported_hash:
+        return verdict::unsupported_hash;
+    case check_result::key_size_refused:
+        return verdict::key_size_refused;
+    case check_result::hash_too_short:
+        return verdict::hash_too_short;
+    case check_result::malformed:
+        break;
+    }
+    return verdict::malformed;
+}
+
+// The verdict on one event by the stored signer whose key is loaded (with
+// result loaded); stored is null when the signer is absent.
+verdict judge(const openpgp_collection& c, const sig_event& e, const stored_key* stored,
+              const verify_key& key, check_result loaded) {
+    const uint8_t* blob = arena_at(c.arena, e.blob);
+    const std::span<const uint8_t> digest(blob, e.digest_size);
+    const uint8_t* fields = blob + e.digest_size;
+    const bool named_by_fingerprint = (e.flags & EVENT_ISSUER_FPR) != 0;
+    // Absent, or another key with the same key id as the issuer's.
+    if (stored == nullptr ||
+        (named_by_fingerprint && std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0))
+        return verdict::signer_absent;
+    if (loaded != check_result::valid) return verdict_of(loaded);
+    if (named_by_fingerprint) fields += stored->fpr.size();
+    const uint8_t named_algorithm = fields[e.fields_size];
+    if (named_algorithm != stored->algorithm) return verdict::algorithm_mismatch;
+    if (e.created < int64_t{stored->created}) return verdict::predates_signer;
+    return verdict_of(check_signature(key, e.hash_algorithm, digest,
+                                      std::span<const uint8_t>(fields, e.fields_size)));
+}
 
 // Verifies the events listed in order[first, last), all by one signer.
 void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, size_t first,
@@ -304,47 +424,8 @@ void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, siz
     }
     for (size_t i = first; i < last; ++i) {
         sig_event& e = c.events[order[i]];
-        const uint8_t* blob = arena_at(c.arena, e.blob);
-        const std::span<const uint8_t> digest(blob, e.digest_size);
-        const uint8_t* fields = blob + e.digest_size;
-        verdict v;
-        // Absent, or another key with the same key id as the issuer's.
-        const bool absent =
-            stored == nullptr || ((e.flags & EVENT_ISSUER_FPR) != 0 &&
-                                  std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0);
-        if (absent) {
-            v = verdict::signer_absent;
-        } else if (loaded != check_result::valid) {
-            v = loaded == check_result::unsupported_algorithm ? verdict::unsupported_algorithm
-                : loaded == check_result::unsupported_curve   ? verdict::unsupported_curve
-                                                              : verdict::malformed;
-        } else {
-            if ((e.flags & EVENT_ISSUER_FPR) != 0) fields += stored->fpr.size();
-            const check_result r = check_signature(key, e.hash_algorithm, digest,
-                                                   std::span<const uint8_t>(fields, e.fields_size));
-            switch (r) {
-            case check_result::valid:
-                v = verdict::valid;
-                break;
-            case check_result::bad_signature:
-                v = verdict::bad_signature;
-                break;
-            case check_result::unsupported_algorithm:
-                v = verdict::unsupported_algorithm;
-                break;
-            case check_result::unsupported_curve:
-                v = verdict::unsupported_curve;
-                break;
-            case check_result::unsupported_hash:
-                v = verdict::unsupported_hash;
-                break;
-            default:
-                v = verdict::malformed;
-                break;
-            }
-        }
-        e.result = v;
-        ++counts[static_cast<size_t>(v)];
+        e.result = judge(c, e, stored, key, loaded);
+        ++counts[static_cast<size_t>(e.result)];
     }
 }
 
@@ -355,14 +436,18 @@ void verify_signatures(openpgp_collection& c, unsigned threads,
     std::vector<uint64_t> order;
     for (uint64_t i = 0; i < c.events.size(); ++i)
         if (c.events[i].result == verdict::pending) order.push_back(i);
-    // One signer's signatures together: its key is decoded once.
+    // One signer's signatures together: its key is decoded once per piece.
     std::sort(order.begin(), order.end(), [&c](uint64_t a, uint64_t b) {
         const uint64_t sa = c.events[a].signer, sb = c.events[b].signer;
         return sa != sb ? sa < sb : a < b;
     });
+    // One signer's signatures in pieces, so that a signer with many (or a
+    // costly key) keeps every thread busy rather than one.
+    constexpr size_t GROUP_MAX = 64;
     std::vector<size_t> group_starts;
     for (size_t i = 0; i < order.size(); ++i)
-        if (i == 0 || c.events[order[i]].signer != c.events[order[i - 1]].signer)
+        if (i == 0 || c.events[order[i]].signer != c.events[order[i - 1]].signer ||
+            i - group_starts.back() == GROUP_MAX)
             group_starts.push_back(i);
     group_starts.push_back(order.size());
     const size_t groups = group_starts.size() - 1;
@@ -444,49 +529,4 @@ void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylis
         const bool kept = finish_key_block(block, counts);
         add_key_block(table, a.id, kept, block.signers);
     }
-}
-
-bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out) {
-    const uint32_t position = find_position(c.key_positions, id);
-    if (position == key_index::EMPTY) return false;
-    const key_appearance& a = c.blocks[c.keys[position].first_block];
-    const sig_event* first = nullptr;        // the first user id
-    const sig_event* first_signed = nullptr; // the first with a valid self-signature
-    const sig_event* flagged = nullptr;      // primary by its latest self-signature
-    int64_t flagged_time = NO_TIME;
-    const sig_event* current = nullptr;
-    int64_t current_latest = NO_TIME;
-    bool current_flag = false;
-    auto close = [&]() {
-        if (current == nullptr || current_latest == NO_TIME) return;
-        if (first_signed == nullptr) first_signed = current;
-        if (current_flag && (flagged == nullptr || current_latest > flagged_time)) {
-            flagged = current;
-            flagged_time = current_latest;
-        }
-    };
-    for (uint64_t i = a.first_event; i < a.end_event; ++i) {
-        const sig_event& e = c.events[i];
-        if (e.kind == event_kind::user_id || e.kind == event_kind::subkey) {
-            close();
-            current = nullptr;
-            if (e.kind == event_kind::user_id && e.blob != byte_arena::NONE) {
-                current = &e;
-                current_latest = NO_TIME;
-                current_flag = false;
-                if (first == nullptr) first = &e;
-            }
-        } else if (current != nullptr && e.kind == event_kind::certification && e.signer == id &&
-                   e.result == verdict::valid && e.created >= current_latest) {
-            current_latest = e.created;
-            current_flag = (e.flags & EVENT_PRIMARY_USER_ID) != 0;
-        }
-    }
-    close();
-    const sig_event* chosen = flagged != nullptr        ? flagged
-                              : first_signed != nullptr ? first_signed
-                                                        : first;
-    if (chosen == nullptr) return false;
-    out.assign(reinterpret_cast<const char*>(arena_at(c.arena, chosen->blob)), chosen->signer);
-    return true;
 }

@@ -14,9 +14,14 @@
 // (about 120 bytes for Ed25519 over SHA-256, 300 to 600 for RSA). So a dump
 // of 1,000,000 keys with 6,000,000 certifications by Ed25519 keys holds
 // about 1.1 GB at its peak, whatever the size of the dump. Everything is kept
-// in large chunks (no container that doubles and copies at that scale).
-// Self-signatures are verified only when something needs them (--names or
-// --as-of): the primary user id and the key's expiration time.
+// in large chunks (no container that doubles and copies at that scale). One
+// key block keeps at most USER_IDS_PER_KEY_MAX user ids and
+// SIGNATURES_PER_KEY_MAX signatures, and user ids and subkeys without
+// signatures cost nothing, so that packets flooding a key cannot make the
+// run hold much more than the input's size.
+// Self-signatures (and self-revocations of user ids) are kept and verified
+// only when something needs them (--names or --as-of), with or without the
+// verification of the rest: the primary user id and the key's expiration.
 #pragma once
 
 #include "key_block.h"
@@ -57,6 +62,12 @@ enum class verdict : uint8_t {
     unsupported_hash,
     malformed,
     weak_hash, // SHA-1 certification by another key made after 2019-01-19
+    // Refused as gpg refuses them:
+    key_size_refused,   // the signer's key is larger than anyone verifies with
+    hash_too_short,     // DSA or ECDSA over a digest shorter than the key's order
+    unknown_critical,   // a critical subpacket that is not understood
+    algorithm_mismatch, // the signature names another algorithm than the signer's key
+    predates_signer,    // made before the signer's key was
     count_
 };
 
@@ -68,8 +79,9 @@ enum class event_kind : uint8_t { user_id, subkey, certification, revocation, ke
 struct sig_event {
     uint64_t signer = 0; // key id; for a user id, the length of its stored text
     int64_t created = NO_TIME;
-    int64_t expires = NO_TIME;        // a self-certification: the key's lifetime instead
-    uint64_t blob = byte_arena::NONE; // digest, issuer fingerprint, fields; a user id's text
+    int64_t expires = NO_TIME; // a self-certification: the key's lifetime instead
+    uint64_t blob =
+        byte_arena::NONE; // digest, issuer fingerprint, fields, algorithm; a user id's text
     uint16_t fields_size = 0;
     uint8_t digest_size = 0;
     event_kind kind = event_kind::user_id;
@@ -86,7 +98,9 @@ struct stored_key {
     uint8_t algorithm = 0;
     uint16_t material_size = 0;
     uint32_t first_block = 0; // where the key appears first
+    uint32_t created = 0;
     uint64_t material = byte_arena::NONE;
+    uint64_t name_event = byte_arena::NONE; // its primary user id (openpgp_names)
 };
 
 struct key_appearance {
@@ -96,6 +110,14 @@ struct key_appearance {
     uint64_t end_event;
 };
 
+// What one key block may hold: user ids (and user attributes) beyond the
+// first USER_IDS_PER_KEY_MAX, with their signatures, and signature packets
+// beyond the first SIGNATURES_PER_KEY_MAX are counted and skipped. Real keys
+// have at most a few hundred user ids and some tens of thousands of
+// signatures; these bound what a flooded key can make the run hold.
+constexpr uint32_t USER_IDS_PER_KEY_MAX = 4000;
+constexpr uint32_t SIGNATURES_PER_KEY_MAX = 100000;
+
 // Tallies for the -v summary.
 struct openpgp_counts {
     uint64_t key_blocks = 0;
@@ -103,6 +125,9 @@ struct openpgp_counts {
     uint64_t secret_blocks = 0;    // secret keys: skipped
     uint64_t stray_packets = 0;    // packets outside any key block
     uint64_t malformed_signatures = 0;
+    uint64_t keys_over_limits = 0;   // key blocks with user ids or signatures skipped
+    uint64_t skipped_user_ids = 0;   // over USER_IDS_PER_KEY_MAX
+    uint64_t skipped_signatures = 0; // over SIGNATURES_PER_KEY_MAX, or on a skipped user id
     uint64_t verdicts[static_cast<size_t>(verdict::count_)] = {};
 };
 
@@ -120,11 +145,18 @@ struct openpgp_collection {
     std::deque<key_appearance> blocks;
     std::deque<sig_event> events;
     openpgp_counts counts;
-    uint64_t messages = 0;
+    uint64_t messages = 0; // -v warnings
+    uint64_t notices = 0;  // warnings printed without -v
 
-    // The key block being read.
-    enum class place { none, skipping, key, user_id, subkey };
+    // The key block being read. over_limit: after a user id skipped over
+    // USER_IDS_PER_KEY_MAX, whose signatures are skipped with it.
+    enum class place { none, skipping, key, user_id, subkey, over_limit };
     place where = place::none;
+    uint32_t block_user_ids = 0;
+    uint32_t block_signatures = 0;
+    uint64_t block_skipped_user_ids = 0;
+    uint64_t block_skipped_signatures = 0;
+    uint64_t first_named_user_id = UINT64_MAX; // its event, for --names
     std::vector<uint8_t> key_body;
     public_key_packet key;
     std::vector<uint8_t> user_id;
@@ -143,6 +175,11 @@ void end_openpgp_block(openpgp_collection& c);
 // Reports a problem at offset of the current input (at -v; the first 1000).
 void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& what);
 
+// Reports a loss of key data at offset of the current input, or about the
+// whole input at NO_OFFSET, whether -v is given or not (the first 100).
+constexpr uint64_t NO_OFFSET = UINT64_MAX;
+void openpgp_notice(openpgp_collection& c, uint64_t offset, const std::string& what);
+
 // Verifies every pending signature on up to threads threads (at least one);
 // progress, when set, is called now and then with the number done.
 void verify_signatures(openpgp_collection& c, unsigned threads,
@@ -150,7 +187,3 @@ void verify_signatures(openpgp_collection& c, unsigned threads,
 
 // Replays every key block through the rules into the table.
 void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylist_counts& counts);
-
-// The primary user id of a key read (raw bytes), or nothing when the key is
-// not in the collection or has no user id.
-bool primary_user_id(const openpgp_collection& c, uint64_t id, std::string& out);

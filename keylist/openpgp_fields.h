@@ -4,22 +4,16 @@
 #pragma once
 
 #include "key_block.h"
+#include "openpgp_constants.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-constexpr unsigned TAG_SIGNATURE = 2;
-constexpr unsigned TAG_SECRET_KEY = 5;
-constexpr unsigned TAG_PUBLIC_KEY = 6;
-constexpr unsigned TAG_SECRET_SUBKEY = 7;
-constexpr unsigned TAG_USER_ID = 13;
-constexpr unsigned TAG_PUBLIC_SUBKEY = 14;
-constexpr unsigned TAG_USER_ATTRIBUTE = 17;
+using fingerprint = std::array<uint8_t, V4_FINGERPRINT_SIZE>;
 
-using fingerprint = std::array<uint8_t, 20>;
-
+// RFC 4880 5.5.2, RFC 9580 5.5.2: a public-key packet.
 struct public_key_packet {
     unsigned version = 0;
     int64_t created = 0;
@@ -32,6 +26,7 @@ struct public_key_packet {
 // Reads a primary key packet. Returns nullptr, or what makes it unusable.
 const char* parse_public_key(std::span<const uint8_t> body, public_key_packet& key);
 
+// RFC 4880 5.2, RFC 9580 5.2: a signature packet.
 struct signature_packet {
     unsigned version = 0;
     unsigned sig_class = 0;
@@ -41,8 +36,9 @@ struct signature_packet {
     int64_t expires = NO_TIME;      // absolute; NO_TIME: never
     int64_t key_lifetime = NO_TIME; // key expiration subpacket, seconds after creation
     bool primary_user_id = false;
-    uint64_t issuer = 0;         // 0 when no issuer is named
-    bool has_issuer_fpr = false; // issuer fingerprint subpacket (v4 key)
+    bool unknown_critical = false; // a critical subpacket not understood
+    uint64_t issuer = 0;           // 0 when no issuer is named
+    bool has_issuer_fpr = false;   // issuer fingerprint subpacket (v4 key)
     fingerprint issuer_fpr{};
     std::span<const uint8_t> hashed; // what the digest covers after the key and user id
     std::array<uint8_t, 2> left16{}; // the digest's first two bytes
@@ -52,8 +48,9 @@ struct signature_packet {
 // Reads a signature packet. Returns nullptr, or what makes it unusable.
 const char* parse_signature(std::span<const uint8_t> body, signature_packet& sig);
 
-// The bytes hashed after sig.hashed: the v4 trailer (0x04 0xFF and the
-// length of sig.hashed); v3 has none. Returns the number of bytes in out.
+// RFC 4880 5.2.4, RFC 9580 5.2.4: the bytes hashed after sig.hashed: the v4
+// trailer (0x04 0xFF and the length of sig.hashed); v3 has none. Returns the number of bytes in
+// out.
 size_t signature_trailer(const signature_packet& sig, std::array<uint8_t, 6>& out);
 
 // The prefix hashed before a key packet body (0x99 and a two-byte length).

@@ -8,6 +8,7 @@
 #include <openssl/rsa.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -67,6 +68,14 @@ std::span<const uint8_t> strip_leading_zeros(std::span<const uint8_t> number) {
     return number.subspan(skip);
 }
 
+size_t bit_length(std::span<const uint8_t> number) {
+    size_t skip = 0;
+    while (skip < number.size() && number[skip] == 0)
+        ++skip;
+    if (skip == number.size()) return 0;
+    return 8 * (number.size() - skip - 1) + static_cast<size_t>(std::bit_width(number[skip]));
+}
+
 // Reads the two integers of a public key or signature (n and e; r and s)
 // from the front of in, without their leading zero bytes.
 bool read_two_numbers(std::span<const uint8_t>& in, std::span<const uint8_t>& a,
@@ -82,16 +91,17 @@ struct curve_entry {
     uint8_t algorithm; // PK_ECDSA or PK_EDDSA
     std::array<uint8_t, 10> oid;
     uint8_t oid_size;
+    uint16_t order_bits;
     const char* openssl_name;
 };
 constexpr curve_entry curves[] = {
-    {PK_ECDSA, {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}, 8, "prime256v1"},
-    {PK_ECDSA, {0x2B, 0x81, 0x04, 0x00, 0x22}, 5, "secp384r1"},
-    {PK_ECDSA, {0x2B, 0x81, 0x04, 0x00, 0x23}, 5, "secp521r1"},
-    {PK_ECDSA, {0x2B, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x07}, 9, "brainpoolP256r1"},
-    {PK_ECDSA, {0x2B, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0B}, 9, "brainpoolP384r1"},
-    {PK_ECDSA, {0x2B, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0D}, 9, "brainpoolP512r1"},
-    {PK_EDDSA, {0x2B, 0x06, 0x01, 0x04, 0x01, 0xDA, 0x47, 0x0F, 0x01}, 9, "ED25519"},
+    {PK_ECDSA, {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}, 8, 256, "prime256v1"},
+    {PK_ECDSA, {0x2B, 0x81, 0x04, 0x00, 0x22}, 5, 384, "secp384r1"},
+    {PK_ECDSA, {0x2B, 0x81, 0x04, 0x00, 0x23}, 5, 521, "secp521r1"},
+    {PK_ECDSA, {0x2B, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x07}, 9, 256, "brainpoolP256r1"},
+    {PK_ECDSA, {0x2B, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0B}, 9, 384, "brainpoolP384r1"},
+    {PK_ECDSA, {0x2B, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0D}, 9, 512, "brainpoolP512r1"},
+    {PK_EDDSA, {0x2B, 0x06, 0x01, 0x04, 0x01, 0xDA, 0x47, 0x0F, 0x01}, 9, 0, "ED25519"},
 };
 
 const curve_entry* find_curve(uint8_t algorithm, std::span<const uint8_t> oid) {
@@ -152,8 +162,11 @@ check_result load_rsa(std::span<const uint8_t> fields, verify_key& out) {
     std::span<const uint8_t> n;
     std::span<const uint8_t> e;
     if (!read_two_numbers(fields, n, e)) return check_result::malformed;
-    // OpenSSL verifies moduli of up to 16384 bits.
-    if (n.empty() || e.empty() || n.size() > 2048) return check_result::malformed;
+    if (n.empty() || e.empty()) return check_result::malformed;
+    // A huge exponent or modulus makes every verification slow, and needs no
+    // private key to publish.
+    if (bit_length(n) > RSA_MODULUS_BITS_MAX || bit_length(e) > RSA_EXPONENT_BITS_MAX)
+        return check_result::key_size_refused;
     const char* const names[] = {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E};
     const std::span<const uint8_t> values[] = {n, e};
     out.pkey = key_from_integers("RSA", names, values);
@@ -166,9 +179,14 @@ check_result load_dsa(std::span<const uint8_t> fields, verify_key& out) {
     std::span<const uint8_t> values[4];
     for (std::span<const uint8_t>& value : values)
         if (!read_mpi(fields, value)) return check_result::malformed;
+    const size_t p_bits = bit_length(values[0]);
+    const size_t q_bits = bit_length(values[1]);
+    if (p_bits > DSA_P_BITS_MAX || (q_bits != 160 && q_bits != 224 && q_bits != 256))
+        return check_result::key_size_refused;
     const char* const names[] = {OSSL_PKEY_PARAM_FFC_P, OSSL_PKEY_PARAM_FFC_Q,
                                  OSSL_PKEY_PARAM_FFC_G, OSSL_PKEY_PARAM_PUB_KEY};
     out.pkey = key_from_integers("DSA", names, values);
+    out.order_bits = static_cast<uint16_t>(q_bits);
     return out.pkey != nullptr ? check_result::valid : check_result::malformed;
 }
 
@@ -199,6 +217,7 @@ check_result load_curve_key(uint8_t algorithm, std::span<const uint8_t> fields, 
             OSSL_PARAM_construct_end(),
         };
         out.pkey = key_from_params("EC", params);
+        out.order_bits = curve->order_bits;
     }
     if (out.pkey == nullptr) {
         ERR_clear_error();
@@ -353,7 +372,7 @@ verify_key::~verify_key() {
 
 verify_key::verify_key(verify_key&& other) noexcept
     : pkey(std::exchange(other.pkey, nullptr)), algorithm(other.algorithm),
-      rsa_modulus_bytes(other.rsa_modulus_bytes) {}
+      rsa_modulus_bytes(other.rsa_modulus_bytes), order_bits(other.order_bits) {}
 
 verify_key& verify_key::operator=(verify_key&& other) noexcept {
     if (this != &other) {
@@ -361,6 +380,7 @@ verify_key& verify_key::operator=(verify_key&& other) noexcept {
         pkey = std::exchange(other.pkey, nullptr);
         algorithm = other.algorithm;
         rsa_modulus_bytes = other.rsa_modulus_bytes;
+        order_bits = other.order_bits;
     }
     return *this;
 }
@@ -379,6 +399,10 @@ const char* check_result_name(check_result result) {
         return "unsupported hash";
     case check_result::malformed:
         return "malformed";
+    case check_result::key_size_refused:
+        return "key size refused";
+    case check_result::hash_too_short:
+        return "hash too short for the key";
     }
     return "unknown";
 }
@@ -417,6 +441,12 @@ check_result check_signature(const verify_key& key, uint8_t openpgp_hash_algorit
     const EVP_MD* md = hash_md(openpgp_hash_algorithm);
     if (md == nullptr) return check_result::unsupported_hash;
     if (digest.size() != static_cast<size_t>(EVP_MD_get_size(md))) return check_result::malformed;
+    // gpg refuses a digest shorter than DSA's q or the curve's order (P-521
+    // takes the longest there is, SHA-512); OpenSSL would truncate nothing.
+    constexpr size_t longest_digest_bits = 512;
+    if ((key.algorithm == PK_DSA || key.algorithm == PK_ECDSA) &&
+        8 * digest.size() < std::min<size_t>(key.order_bits, longest_digest_bits))
+        return check_result::hash_too_short;
     switch (key.algorithm) {
     case PK_RSA:
     case PK_RSA_SIGN_ONLY:

@@ -7,6 +7,8 @@
 // threads (every check makes its own verification context).
 #pragma once
 
+#include "openpgp_constants.h" // the hash and public-key algorithm ids
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -14,25 +16,6 @@
 
 struct evp_md_ctx_st;
 struct evp_pkey_st;
-
-// OpenPGP hash algorithm ids.
-constexpr uint8_t HASH_MD5 = 1;
-constexpr uint8_t HASH_SHA1 = 2;
-constexpr uint8_t HASH_RIPEMD160 = 3;
-constexpr uint8_t HASH_SHA256 = 8;
-constexpr uint8_t HASH_SHA384 = 9;
-constexpr uint8_t HASH_SHA512 = 10;
-constexpr uint8_t HASH_SHA224 = 11;
-
-// OpenPGP public-key algorithm ids.
-constexpr uint8_t PK_RSA = 1;
-constexpr uint8_t PK_RSA_ENCRYPT_ONLY = 2;
-constexpr uint8_t PK_RSA_SIGN_ONLY = 3;
-constexpr uint8_t PK_ELGAMAL_ENCRYPT_ONLY = 16;
-constexpr uint8_t PK_DSA = 17;
-constexpr uint8_t PK_ECDH = 18;
-constexpr uint8_t PK_ECDSA = 19;
-constexpr uint8_t PK_EDDSA = 22;
 
 // Whether hash_algorithm is one signatures may use (SHA-1, RIPEMD-160, SHA-2).
 bool hash_supported(uint8_t hash_algorithm);
@@ -71,6 +54,7 @@ struct verify_key {
     evp_pkey_st* pkey = nullptr;
     uint8_t algorithm = 0; // OpenPGP public-key algorithm id
     uint16_t rsa_modulus_bytes = 0;
+    uint16_t order_bits = 0; // DSA: of q; ECDSA: of the curve's order
 
     verify_key() = default;
     ~verify_key();
@@ -87,20 +71,31 @@ enum class check_result {
     unsupported_curve,
     unsupported_hash,
     malformed,
+    key_size_refused, // a key larger than gpg and OpenSSL verify with
+    hash_too_short,   // DSA or ECDSA over a digest shorter than the key's order
 };
+
+// The largest keys verified with, as gpg and OpenSSL accept them: anything
+// larger costs far more to verify and no real signer holds one. DSA's q must
+// be one of 160, 224 and 256 bits.
+constexpr size_t RSA_MODULUS_BITS_MAX = 16384;
+constexpr size_t RSA_EXPONENT_BITS_MAX = 64; // OpenSSL's limit for large moduli
+constexpr size_t DSA_P_BITS_MAX = 3072;
 
 // A short lower-case name for a result, for summaries.
 const char* check_result_name(check_result result);
 
 // Decodes the algorithm-specific fields of a v4 or v3 public-key packet
 // (everything after the version, creation time, v3 validity days and the
-// algorithm byte) into out. Anything other than valid leaves out empty.
+// algorithm byte) into out. Anything other than valid leaves out empty;
+// keys beyond the limits above are key_size_refused.
 check_result load_verify_key(uint8_t public_key_algorithm, std::span<const uint8_t> key_fields,
                              verify_key& out);
 
 // Verifies a signature's algorithm-specific fields (the MPIs after the two
 // bytes of the digest's left 16 bits) over digest, which was computed with
-// openpgp_hash_algorithm.
+// openpgp_hash_algorithm. A DSA or ECDSA digest shorter than the key's order
+// (up to 512 bits) is hash_too_short, as gpg refuses it.
 check_result check_signature(const verify_key& key, uint8_t openpgp_hash_algorithm,
                              std::span<const uint8_t> digest,
                              std::span<const uint8_t> signature_fields);

@@ -157,6 +157,49 @@ TEST(SignatureCheck, RefusesWhatCannotBeChecked) {
     EXPECT_EQ(load_verify_key(PK_ECDSA, off_curve, none), check_result::malformed);
 }
 
+// An odd number of exactly bits bits, big-endian.
+std::vector<uint8_t> number_of_bits(size_t bits) {
+    std::vector<uint8_t> n((bits + 7) / 8, 0x5A);
+    n[0] = static_cast<uint8_t>(1u << ((bits - 1) % 8));
+    n.back() |= 1;
+    return n;
+}
+
+std::vector<uint8_t> mpis(std::initializer_list<size_t> bit_lengths) {
+    std::vector<uint8_t> fields;
+    for (const size_t bits : bit_lengths)
+        append_mpi(fields, number_of_bits(bits));
+    return fields;
+}
+
+TEST(SignatureCheck, KeysLargerThanGpgAndOpensslVerifyWithAreRefused) {
+    const struct {
+        const char* name;
+        uint8_t algorithm;
+        std::vector<uint8_t> fields;
+        check_result expected;
+    } cases[] = {
+        {"RSA, 16384-bit modulus", PK_RSA, mpis({16384, 17}), check_result::valid},
+        {"RSA, 16385-bit modulus", PK_RSA, mpis({16385, 17}), check_result::key_size_refused},
+        {"RSA sign-only, 16385-bit modulus", PK_RSA_SIGN_ONLY, mpis({16385, 17}),
+         check_result::key_size_refused},
+        {"RSA, 64-bit exponent", PK_RSA, mpis({2048, 64}), check_result::valid},
+        {"RSA, 65-bit exponent", PK_RSA, mpis({2048, 65}), check_result::key_size_refused},
+        {"RSA, 8000-bit exponent", PK_RSA, mpis({2048, 8000}), check_result::key_size_refused},
+        {"DSA, 3072-bit p, 256-bit q", PK_DSA, mpis({3072, 256, 3071, 3071}), check_result::valid},
+        {"DSA, 2048-bit p, 224-bit q", PK_DSA, mpis({2048, 224, 2047, 2047}), check_result::valid},
+        {"DSA, 1024-bit p, 160-bit q", PK_DSA, mpis({1024, 160, 1023, 1023}), check_result::valid},
+        {"DSA, 3073-bit p", PK_DSA, mpis({3073, 256, 3071, 3071}), check_result::key_size_refused},
+        {"DSA, 8000-bit p", PK_DSA, mpis({8000, 256, 3071, 3071}), check_result::key_size_refused},
+        {"DSA, 192-bit q", PK_DSA, mpis({2048, 192, 2047, 2047}), check_result::key_size_refused},
+        {"DSA, 257-bit q", PK_DSA, mpis({2048, 257, 2047, 2047}), check_result::key_size_refused},
+    };
+    for (const auto& c : cases) {
+        verify_key key;
+        EXPECT_EQ(load_verify_key(c.algorithm, c.fields, key), c.expected) << c.name;
+    }
+}
+
 } // namespace
 
 // Self-signatures made by the real gpg, found with a minimal reader of its

@@ -113,6 +113,8 @@ grep -qx /usr/bin/nimvara "$work/files" || fail "no /usr/bin/nimvara"
 grep -qx /usr/bin/korvalinde "$work/files" || fail "no /usr/bin/korvalinde"
 grep -qx /usr/bin/korvalinde-path "$work/files" || fail "no /usr/bin/korvalinde-path"
 grep -qx "/usr/share/doc/$package/copyright" "$work/files" || fail "no copyright file"
+grep -qx /usr/lib/systemd/system/korvalinde-serve.service "$work/files" ||
+    fail "no korvalinde-serve.service"
 while read -r path; do
     case $path in
     /usr/bin/*) grep -qx "/usr/share/man/man1/${path##*/}.1.gz" "$work/files" ||
@@ -120,6 +122,7 @@ while read -r path; do
     /usr/share/man/man1/*.1.gz) name=${path##*/} && name=${name%.1.gz} &&
         grep -qx "/usr/bin/$name" "$work/files" || echo "FAIL: $path is the page of no program" ;;
     /usr/share/doc/"$package"/*) ;;
+    /usr/lib/systemd/system/korvalinde-serve.service) ;;
     *) echo "FAIL: unexpected file in the package: $path" ;;
     esac
 done <"$work/files" >"$work/unexpected"

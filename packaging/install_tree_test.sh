@@ -25,6 +25,10 @@ for program in "$usr"/bin/*; do
     [ -f "$usr/share/man/man1/$name.1" ] || fail "bin/$name has no page share/man/man1/$name.1"
     check_help "$program"
 done
+# The unit starts the installed server.
+unit=$usr/lib/systemd/system/korvalinde-serve.service
+grep -q '^ExecStart=/usr/bin/korvalinde-serve ' "$unit" 2>/dev/null ||
+    fail "korvalinde-serve.service is missing or does not start /usr/bin/korvalinde-serve"
 for file in README.md copyright examples/sample.keys examples/passphrase.txt; do
     [ -f "$usr/$doc/$file" ] || fail "$doc/$file is not installed"
 done
@@ -37,6 +41,7 @@ done
     usr/share/man/man1/*.1) [ -f "$usr/bin/$(basename "$path" .1)" ] ||
         echo "FAIL: $path is the page of no installed program" ;;
     usr/$doc/*) ;;
+    usr/lib/systemd/system/korvalinde-serve.service) ;;
     *) echo "FAIL: unexpected installed file $path" ;;
     esac
 done >"$work/unexpected"

@@ -26,7 +26,46 @@ std::optional<uint64_t> parse_hex(std::string_view digits) {
     return value;
 }
 
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+bool is_group_of_four(std::string_view word) {
+    return word.size() == 4 && parse_hex(word).has_value();
+}
+
 } // namespace
+
+std::vector<std::string> split_key_names(std::string_view text) {
+    std::vector<std::string_view> words;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && is_blank(text[i]))
+            ++i;
+        size_t start = i;
+        while (i < text.size() && !is_blank(text[i]))
+            ++i;
+        if (i > start) words.push_back(text.substr(start, i - start));
+    }
+    constexpr size_t GROUPS = 10; // a fingerprint as gpg prints it
+    std::vector<std::string> names;
+    for (size_t w = 0; w < words.size();) {
+        size_t run = 0;
+        while (run < GROUPS && w + run < words.size() && is_group_of_four(words[w + run]))
+            ++run;
+        if (run == GROUPS) {
+            std::string joined;
+            for (size_t g = 0; g < GROUPS; ++g)
+                joined += words[w + g];
+            names.push_back(joined);
+            w += GROUPS;
+        } else {
+            names.emplace_back(words[w]);
+            ++w;
+        }
+    }
+    return names;
+}
 
 std::string printed_key_id(uint64_t id) {
     char text[18];
@@ -43,6 +82,12 @@ std::string hex_key_id(uint64_t id) {
 
 key_choice find_named_key(const path_index& ix, std::string_view name) {
     std::string_view digits = name;
+    // One quoted word may hold a fingerprint pasted with its blanks.
+    std::vector<std::string> words;
+    if (name.find_first_of(" \t\r") != std::string_view::npos) {
+        words = split_key_names(name);
+        if (words.size() == 1) digits = words[0];
+    }
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
         digits.remove_prefix(2);
     // The name may be anything a query line holds: shown escaped.

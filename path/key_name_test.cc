@@ -36,6 +36,12 @@ TEST(KeyName, FormsAndErrors) {
         {"01234567-9ABCDEF", -1, "malformed"},
         {"+123456789ABCDEF", -1, "malformed"},
         {"\x1b[31m", -1, "\\x1B[31m"}, // shown escaped
+        // Fingerprints pasted as gpg prints them.
+        {"AAAA BBBB CCCC DDDD EEEE  FFFF 0123 4567 89AB CDEF", 0, ""},
+        {" aaaa bbbb cccc dddd eeee ffff 1111 1111 2222 2222\t", 2, ""},
+        {"AAAA BBBB CCCC DDDD EEEE FFFF 0123 4567 89AB", -1, "malformed"},        // 9 groups
+        {"AAAA BBBB CCCC DDDD EEEE FFFF 0123 4567 89AB CDEF 0", -1, "malformed"}, // and more
+        {"AAAA BBBB CCCC DDDD EEEE FFFF 0123 4567 89ABC DEF", -1, "malformed"},
     };
     for (const name_case& c : cases) {
         key_choice choice = find_named_key(ix, c.name);
@@ -43,6 +49,27 @@ TEST(KeyName, FormsAndErrors) {
         EXPECT_NE(choice.error.find(c.error), std::string::npos) << c.name << ": " << choice.error;
         EXPECT_EQ(choice.error.empty(), c.key >= 0) << c.name;
     }
+}
+
+TEST(KeyName, SplitIntoNames) {
+    const std::string fp = "AAAA BBBB CCCC DDDD EEEE  FFFF 0123 4567 89AB CDEF";
+    const std::string joined = "AAAABBBBCCCCDDDDEEEEFFFF0123456789ABCDEF";
+    struct split_case {
+        std::string line;
+        std::vector<std::string> names;
+    };
+    const split_case cases[] = {
+        {"0123456789ABCDEF\t89abcdef ", {"0123456789ABCDEF", "89abcdef"}},
+        {fp + " " + fp, {joined, joined}},
+        {fp + "\t0123456789ABCDEF\r", {joined, "0123456789ABCDEF"}},
+        {"22222222 " + fp, {"22222222", joined}},
+        // Eleven groups: ten from the left make a name, the last stays alone.
+        {"AAAA " + fp, {"AAAA" + joined.substr(0, 36), "CDEF"}},
+        {"AAAA BBBB", {"AAAA", "BBBB"}},
+        {"", {}},
+    };
+    for (const split_case& c : cases)
+        EXPECT_EQ(split_key_names(c.line), c.names) << c.line;
 }
 
 TEST(KeyName, PrintedForms) {

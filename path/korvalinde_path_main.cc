@@ -5,6 +5,7 @@
 #include "path_index.h"
 #include "path_options.h"
 #include "path_search.h"
+#include "program_messages.h"
 #include "query_runner.h"
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <sys/resource.h>
 
 namespace {
@@ -41,7 +43,7 @@ bool load_index(const path_settings& settings, path_index& ix) {
     auto started = std::chrono::steady_clock::now();
     file_holder input(std::fopen(settings.input.c_str(), "rb"));
     if (!input) {
-        std::fprintf(stderr, "korvalinde-path: cannot open %s: %s\n", settings.input.c_str(),
+        std::fprintf(stderr, "korvalinde-path: '%s': %s\n", settings.input.c_str(),
                      std::strerror(errno));
         return false;
     }
@@ -49,12 +51,12 @@ bool load_index(const path_settings& settings, path_index& ix) {
     key_graph g;
     key_lookup lookup;
     if (import_keys(input.get(), settings.input.c_str(), nullptr, g, &lookup) != 0) {
-        std::fprintf(stderr, "korvalinde-path: cannot import %s\n", settings.input.c_str());
+        std::fprintf(stderr, "korvalinde-path: '%s': cannot import\n", settings.input.c_str());
         return false;
     }
     if (g.key_count > KEY_COUNT_MAX) {
-        std::fprintf(stderr, "korvalinde-path: %s holds more than %d keys\n",
-                     settings.input.c_str(), KEY_COUNT_MAX);
+        std::fprintf(stderr, "korvalinde-path: '%s': more than %d keys\n", settings.input.c_str(),
+                     KEY_COUNT_MAX);
         return false;
     }
     auto imported = std::chrono::steady_clock::now();
@@ -69,9 +71,7 @@ bool load_index(const path_settings& settings, path_index& ix) {
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     path_settings settings;
     if (std::optional<int> status = read_path_options(argc, argv, settings)) return *status;
 
@@ -105,9 +105,20 @@ int main(int argc, char** argv) {
                         ? answer_stream(context, stdin, stdout)
                         : answer_one(context, settings.from, settings.to, "query", stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "korvalinde-path: error writing the answers: %s\n",
-                     std::strerror(errno));
+        std::fprintf(stderr, "korvalinde-path: standard output: %s\n", std::strerror(errno));
         return 1;
     }
     return answered ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    set_program_name("korvalinde-path");
+    end_on_out_of_memory();
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return report_out_of_memory();
+    }
 }

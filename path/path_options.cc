@@ -1,6 +1,7 @@
 #include "path_options.h"
 
 #include "decimal.h"
+#include "program_messages.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -25,11 +26,6 @@ const char* const USAGE =
     "  -h, --help           print this help\n"
     "  -V, --version        print the version\n";
 
-std::optional<int> usage_error() {
-    std::fputs(USAGE, stderr);
-    return 2;
-}
-
 bool parse_count(const char* text, int32_t low, int32_t high, int32_t& value) {
     const std::optional<uint64_t> n =
         parse_decimal(text, static_cast<uint64_t>(low), static_cast<uint64_t>(high));
@@ -52,28 +48,24 @@ std::optional<int> read_path_options(int argc, char** argv, path_settings& setti
     };
     bool json = false;
     bool dot = false;
-    optind = 1;
+    optind = 0; // a fresh scan, also when called again
+    opterr = 0; // the messages are ours
     int c;
-    while ((c = getopt_long(argc, argv, "+i:n:k:N:hV", long_options, nullptr)) != -1) {
+    int word = 1;
+    while ((c = getopt_long(argc, argv, "+:i:n:k:N:hV", long_options, nullptr)) != -1) {
         switch (c) {
         case 'i':
             settings.input = optarg;
             break;
         case 'n':
-            if (!parse_count(optarg, 0, PATH_LIMIT_MAX, settings.path_limit)) {
-                std::fprintf(stderr,
-                             "korvalinde-path: -n needs a number from 0 to %d, not \"%s\"\n",
-                             PATH_LIMIT_MAX, optarg);
-                return usage_error();
-            }
+            if (!parse_count(optarg, 0, PATH_LIMIT_MAX, settings.path_limit))
+                return bad_value("-n", optarg,
+                                 "a number from 0 to " + std::to_string(PATH_LIMIT_MAX));
             break;
         case 'k':
-            if (!parse_count(optarg, 1, DISJOINT_LIMIT_MAX, settings.disjoint_limit)) {
-                std::fprintf(stderr,
-                             "korvalinde-path: -k needs a number from 1 to %d, not \"%s\"\n",
-                             DISJOINT_LIMIT_MAX, optarg);
-                return usage_error();
-            }
+            if (!parse_count(optarg, 1, DISJOINT_LIMIT_MAX, settings.disjoint_limit))
+                return bad_value("-k", optarg,
+                                 "a number from 1 to " + std::to_string(DISJOINT_LIMIT_MAX));
             break;
         case 'N':
             settings.names_path = optarg;
@@ -88,30 +80,23 @@ std::optional<int> read_path_options(int argc, char** argv, path_settings& setti
             settings.stats = true;
             break;
         case 'h':
-            std::fputs(USAGE, stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+            return print_help(USAGE);
         case 'V':
-            std::printf("korvalinde-path %s\n", PATH_VERSION);
-            return std::fflush(stdout) == 0 ? 0 : 1;
+            return print_version();
         default:
-            // getopt_long has named the option.
-            return usage_error();
+            return getopt_error(c, argv, word, long_options);
         }
+        word = optind;
     }
-    if (json && dot) {
-        std::fprintf(stderr, "korvalinde-path: --json and --dot exclude each other\n");
-        return usage_error();
-    }
+    if (json && dot) return usage_error("--json and --dot exclude each other");
     settings.form = json ? output_form::JSON : dot ? output_form::DOT : output_form::TEXT;
     int operands = argc - optind;
     if (operands == 1 && std::string(argv[optind]) == "-") {
         settings.batch = true;
         return std::nullopt;
     }
-    if (operands != 2) {
-        std::fprintf(stderr, "korvalinde-path: give two keys, FROM and TO, or \"-\"\n");
-        return usage_error();
-    }
+    if (operands > 2) return usage_error("extra operand '" + std::string(argv[optind + 2]) + "'");
+    if (operands != 2) return usage_error("give two keys, FROM and TO, or \"-\"");
     settings.from = argv[optind];
     settings.to = argv[optind + 1];
     return std::nullopt;

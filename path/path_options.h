@@ -23,6 +23,6 @@ struct path_settings {
 };
 
 // Fills settings from the command line. Returns the exit status when the
-// program is to end at once: 0 after -h or -V, 2 after a usage error (with
-// its message and the usage on standard error).
+// program is to end at once: 0 after -h or -V, 2 after a usage error (its
+// message and where to find the usage on standard error).
 std::optional<int> read_path_options(int argc, char** argv, path_settings& settings);

@@ -133,12 +133,15 @@ void append_json_error(std::string& out, std::optional<std::string_view> from,
     out += ",\"error\":" + json_string(error) + "}\n";
 }
 
-void append_dot_answer(std::string& out, const query_keys& q, const path_answer& answer) {
-    auto node = [&q](int32_t k) { return '"' + hex_key_id(id_of(q, k)) + '"'; };
-    out += "digraph \"" + hex_key_id(id_of(q, q.from)) + " to " + hex_key_id(id_of(q, q.to)) +
-           "\" {\n  rankdir=LR;\n  node [shape=box, fontname=\"monospace\"];\n";
+namespace {
+
+// The keys, ranks and edges of an answer's digraph, each line behind
+// indent, each node named prefix and the key's 16 digits.
+void append_dot_body(std::string& out, const query_keys& q, const path_answer& answer,
+                     const std::string& prefix, const char* indent) {
+    auto node = [&](int32_t k) { return '"' + prefix + hex_key_id(id_of(q, k)) + '"'; };
     for (int32_t k : keys_shown(q, answer)) {
-        out += "  " + node(k) + " [label=\"" + printed_key_id(id_of(q, k));
+        out += indent + node(k) + " [label=\"" + printed_key_id(id_of(q, k));
         if (const std::string* name = name_of(q, k)) out += "\\n" + dot_escape(*name);
         out += "\"];\n";
     }
@@ -152,7 +155,8 @@ void append_dot_answer(std::string& out, const query_keys& q, const path_answer&
                 keys.push_back(path[place]);
             std::sort(keys.begin(), keys.end());
             keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-            out += "  { rank=same;";
+            out += indent;
+            out += "{ rank=same;";
             for (int32_t k : keys)
                 out += ' ' + node(k) + ';';
             out += " }\n";
@@ -165,6 +169,37 @@ void append_dot_answer(std::string& out, const query_keys& q, const path_answer&
     std::sort(edges.begin(), edges.end());
     edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
     for (const auto& [u, w] : edges)
-        out += "  " + node(u) + " -> " + node(w) + ";\n";
+        out += indent + node(u) + " -> " + node(w) + ";\n";
+}
+
+const char* const DOT_DEFAULTS = "  rankdir=LR;\n  node [shape=box, fontname=\"monospace\"];\n";
+
+std::string query_title(const query_keys& q) {
+    return hex_key_id(id_of(q, q.from)) + " to " + hex_key_id(id_of(q, q.to));
+}
+
+} // namespace
+
+void append_dot_answer(std::string& out, const query_keys& q, const path_answer& answer) {
+    out += "digraph \"" + query_title(q) + "\" {\n";
+    out += DOT_DEFAULTS;
+    append_dot_body(out, q, answer, "", "  ");
+    out += "}\n";
+}
+
+void append_dot_batch_start(std::string& out) {
+    out += "digraph \"korvalinde-path\" {\n";
+    out += DOT_DEFAULTS;
+}
+
+void append_dot_cluster(std::string& out, const query_keys& q, const path_answer& answer,
+                        long number) {
+    const std::string n = std::to_string(number);
+    out += "  subgraph cluster_" + n + " {\n    label=\"" + query_title(q) + "\";\n";
+    append_dot_body(out, q, answer, "q" + n + "_", "    ");
+    out += "  }\n";
+}
+
+void append_dot_batch_end(std::string& out) {
     out += "}\n";
 }

@@ -31,3 +31,11 @@ void append_json_error(std::string& out, std::optional<std::string_view> from,
 
 // A digraph of the union of the listed paths, one rank per hop.
 void append_dot_answer(std::string& out, const query_keys& q, const path_answer& answer);
+
+// A batch of queries as one digraph: its start, one cluster per answered
+// query (its nodes named "qN_" and the key's digits, so that a key can stand
+// in several clusters), and its end.
+void append_dot_batch_start(std::string& out);
+void append_dot_cluster(std::string& out, const query_keys& q, const path_answer& answer,
+                        long number);
+void append_dot_batch_end(std::string& out);

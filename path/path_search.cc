@@ -377,8 +377,15 @@ void count_disjoint_paths(const path_index& ix, search_space& space, int32_t fro
     int64_t cap = std::min<int64_t>(limit, bound);
     flow_ends ends{from, to};
     int32_t flow = 0;
-    while (flow < cap && augment(ix, space, ends))
+    answer.out_of_time = false;
+    while (flow < cap) {
+        if (std::chrono::steady_clock::now() >= space.deadline) {
+            answer.out_of_time = true;
+            break;
+        }
+        if (!augment(ix, space, ends)) break;
         ++flow;
+    }
     for (int32_t k : space.flow_touched) {
         space.flow_prev[at(k)] = -1;
         space.flow_next[at(k)] = -1;

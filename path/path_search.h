@@ -10,6 +10,7 @@
 
 #include "path_index.h"
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct path_answer {
     std::vector<std::vector<int32_t>> paths; // the first shortest paths by key-id order
     int32_t disjoint = 0;           // paths sharing no key but the two ends, up to the limit
     bool disjoint_at_least = false; // the limit was reached and more may exist
+    bool out_of_time = false;       // the deadline passed before the count was done
 };
 
 // Per-key working arrays, reused from query to query.
@@ -41,6 +43,10 @@ struct search_space {
     std::vector<int32_t> parent_from; // per node 2 * key + side; UNSEEN or the node before
     std::vector<int32_t> parent_to;   // the node after, toward the end key
     std::vector<int32_t> node_touched;
+
+    // Counting disjoint paths stops here (a server bounds each query's
+    // work); the count so far is kept and the answer says it is unfinished.
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
 
 search_space make_search_space(int32_t key_count);

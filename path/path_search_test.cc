@@ -241,6 +241,17 @@ TEST(PathSearch, CountSaturates) {
         EXPECT_EQ(ix.ids[static_cast<size_t>(a.paths[0][place])] % 2, 0U) << place;
     EXPECT_EQ(ix.ids[static_cast<size_t>(a.paths[1][66])] % 2, 1U);
     EXPECT_EQ(a.disjoint, 2);
+    EXPECT_FALSE(a.out_of_time);
+
+    // Past the deadline the shortest paths are still found, the disjoint
+    // count stops and says so; the next query without one counts again.
+    space.deadline = std::chrono::steady_clock::now();
+    path_answer late = answer_query(ix, space, 0, ix.key_count - 1, 2, 8);
+    EXPECT_EQ(late.hops, 67);
+    EXPECT_TRUE(late.out_of_time);
+    EXPECT_EQ(late.disjoint, 0);
+    space.deadline = std::chrono::steady_clock::time_point::max();
+    EXPECT_EQ(answer_query(ix, space, 0, ix.key_count - 1, 2, 8).disjoint, 2);
 }
 
 } // namespace

@@ -39,8 +39,9 @@ void report(query_context& context, std::optional<std::string_view> from,
 }
 
 // Answers one query into out; false when it could not be answered.
+// cluster is the query's number in a batch's digraph, 0 for a query alone.
 bool answer_into(query_context& context, std::string_view from, std::string_view to,
-                 std::string_view where, std::string& out) {
+                 std::string_view where, std::string& out, long cluster = 0) {
     key_choice from_key = find_named_key(context.ix, from);
     key_choice to_key = find_named_key(context.ix, to);
     if (from_key.key < 0 || to_key.key < 0) {
@@ -71,28 +72,13 @@ bool answer_into(query_context& context, std::string_view from, std::string_view
         append_json_answer(out, q, answer);
         break;
     case output_form::DOT:
-        append_dot_answer(out, q, answer);
+        if (cluster > 0)
+            append_dot_cluster(out, q, answer, cluster);
+        else
+            append_dot_answer(out, q, answer);
         break;
     }
     return true;
-}
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
-std::vector<std::string_view> split_fields(std::string_view line) {
-    std::vector<std::string_view> fields;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && is_blank(line[i]))
-            ++i;
-        size_t start = i;
-        while (i < line.size() && !is_blank(line[i]))
-            ++i;
-        if (i > start) fields.push_back(line.substr(start, i - start));
-    }
-    return fields;
 }
 
 // Reads one line without its line end; nullopt at the end of input. An
@@ -125,10 +111,17 @@ bool answer_stream(query_context& context, FILE* input, FILE* output) {
     long line_number = 0;
     bool too_long = false;
     std::string out;
+    // With --dot the whole batch is one digraph, which dot reads as one
+    // picture: a cluster per query, named after its line.
+    const bool dot = context.settings.form == output_form::DOT;
+    if (dot) {
+        append_dot_batch_start(out);
+        if (!write_all(output, out)) return false;
+    }
     while (std::optional<std::string> line = read_line(input, too_long)) {
         ++line_number;
         std::string where = "line " + std::to_string(line_number);
-        std::vector<std::string_view> fields = split_fields(*line);
+        std::vector<std::string> fields = split_key_names(*line);
         if (!too_long && (fields.empty() || fields[0][0] == '#')) continue;
         out.clear();
         if (too_long || fields.size() != 2) {
@@ -143,10 +136,15 @@ bool answer_stream(query_context& context, FILE* input, FILE* output) {
                              (fields.size() == 1 ? " word" : " words"),
                    out);
             all_answered = false;
-        } else if (!answer_into(context, fields[0], fields[1], where, out)) {
+        } else if (!answer_into(context, fields[0], fields[1], where, out, line_number)) {
             all_answered = false;
         }
         if (!write_all(output, out) || std::fflush(output) != 0) return false;
+    }
+    if (dot) {
+        out.clear();
+        append_dot_batch_end(out);
+        if (!write_all(output, out)) return false;
     }
     if (std::ferror(input)) {
         std::fprintf(stderr, "korvalinde-path: error reading the queries: %s\n",

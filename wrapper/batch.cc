@@ -100,7 +100,7 @@ void process_command_file(const char* name, const char* passphrase, int len) {
     if (strcmp(name, "-") != 0) {
         // Close-on-exec: the commands must not inherit the command file.
         fd = open(name, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) fatal_errno();
+        if (fd < 0) fatal_errno_file(name);
     }
     set_passphrase_env(passphrase, len);
 
@@ -135,7 +135,7 @@ void process_command_file(const char* name, const char* passphrase, int len) {
             fatal_message("line too long");
         }
     }
-    if (n < 0) fatal_errno();
-    if (close(fd) != 0) fatal_errno();
+    if (n < 0) fatal_errno_file(name);
+    if (close(fd) != 0) fatal_errno_file(name);
     if (buffer.held > 0) fatal_message("last line incomplete");
 }

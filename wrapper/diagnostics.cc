@@ -3,10 +3,15 @@
 #include "settings.h"
 #include "terminal_echo.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
+
+bool fatal_exits_shared_child = false;
+volatile bool shared_child_failed = false;
 
 namespace {
 
@@ -22,6 +27,12 @@ void write_message(const char* format, va_list arguments) {
     // A fatal path taken while the prompt has echo off must not leave the
     // terminal that way.
     abandon_prompt();
+    if (fatal_exits_shared_child) {
+        // The message ended with a newline, so line-buffered standard error
+        // has already written it.
+        shared_child_failed = true;
+        _exit(1);
+    }
     exit(1);
 }
 
@@ -44,6 +55,15 @@ void warning_message(const char* format, ...) {
 
 void fatal_errno() {
     perror(PROGRAM_NAME);
+    end_with_failure();
+}
+
+void fatal_errno_file(const char* name) {
+    const int error = errno;
+    if (strcmp(name, "-") == 0)
+        fprintf(stderr, "%s: standard input: %s\n", PROGRAM_NAME, strerror(error));
+    else
+        fprintf(stderr, "%s: '%s': %s\n", PROGRAM_NAME, name, strerror(error));
     end_with_failure();
 }
 

@@ -102,7 +102,9 @@ void set_passphrase_env(const char* data, int len) {
     size_t previous_size = env_entry_size;
     char* entry = static_cast<char*>(malloc(size));
     if (entry == nullptr) fatal_no_memory();
-    lock_secret(entry, size);
+    // An empty value holds nothing to keep out of swap (it is what every
+    // wrapped command gets); locking would only cost a system call.
+    if (len > 0) lock_secret(entry, size);
     env_entry = entry;
     env_entry_size = size;
     int p = do_snprintf(entry, size, "%s=", PASSPHRASE_VARIABLE);

@@ -18,9 +18,18 @@ namespace {
 // allocation.
 char stderr_buffer[BUFSIZ];
 
-// Wiped by their destructors when the process exits, on every path.
-passphrase_buffer passphrase;
-passphrase_buffer mangled;
+// Locked when first used and wiped by their destructors when the process
+// exits, on every path. Wrap mode uses neither (it has its own buffer), so it
+// neither faults in nor locks them.
+passphrase_buffer& passphrase() {
+    static passphrase_buffer buffer;
+    return buffer;
+}
+
+passphrase_buffer& mangled() {
+    static passphrase_buffer buffer;
+    return buffer;
+}
 
 } // namespace
 
@@ -37,18 +46,18 @@ int main(int, char** argv) {
         printf("%s\n", VERSION_BANNER);
         break;
     case MODE_FILE: {
-        int len = get_passphrase(passphrase.bytes, PASSPHRASE_MAX);
+        int len = get_passphrase(passphrase().bytes, PASSPHRASE_MAX);
         for (int i = 0; i < settings.file_count; ++i)
-            process_command_file(settings.files[i], passphrase.bytes, len);
-        passphrase.wipe();
+            process_command_file(settings.files[i], passphrase().bytes, len);
+        passphrase().wipe();
         break;
     }
     case MODE_PRINT: {
-        int len = get_passphrase(passphrase.bytes, PASSPHRASE_MAX);
-        mangle_passphrase(passphrase.bytes, len, mangled.bytes, PASSPHRASE_MAX);
-        passphrase.wipe();
-        printf("%s\n", mangled.bytes);
-        mangled.wipe();
+        int len = get_passphrase(passphrase().bytes, PASSPHRASE_MAX);
+        mangle_passphrase(passphrase().bytes, len, mangled().bytes, PASSPHRASE_MAX);
+        passphrase().wipe();
+        printf("%s\n", mangled().bytes);
+        mangled().wipe();
         break;
     }
     default:

@@ -75,19 +75,19 @@ int passphrase_from_file(char* buffer, int size) {
     int fd = 0;
     if (strcmp(settings.passphrase_file, "-") != 0) {
         fd = open(settings.passphrase_file, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) fatal_errno();
+        if (fd < 0) fatal_errno_file(settings.passphrase_file);
     }
     int total = 0;
     int space = size;
     for (;;) {
         ssize_t n = read_retrying(fd, buffer + total, static_cast<size_t>(space));
-        if (n < 0) fatal_errno();
+        if (n < 0) fatal_errno_file(settings.passphrase_file);
         if (n == 0) break;
         total += static_cast<int>(n);
         space -= static_cast<int>(n);
         if (space == 0) fatal_too_long();
     }
-    if (close(fd) != 0) fatal_errno();
+    if (close(fd) != 0) fatal_errno_file(settings.passphrase_file);
     return total;
 }
 

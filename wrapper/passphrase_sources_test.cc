@@ -71,7 +71,7 @@ TEST_F(PassphraseSources, FileLimit) {
                 "^nimvara: passphrase too long\n$");
     settings.passphrase_file = "/nonexistent/pass";
     EXPECT_EXIT(passphrase_from_file(buffer.bytes, PASSPHRASE_MAX), testing::ExitedWithCode(1),
-                "^nimvara: No such file or directory\n$");
+                "^nimvara: '/nonexistent/pass': No such file or directory\n$");
 }
 
 TEST(SecretMemory, WipeLeavesOnlyZeros) {

@@ -6,13 +6,15 @@
 // parent after the command ended with status 0.
 void wrap_command();
 
-// The descriptor gpg is to read: an opened passphrase file, or the read end of
-// a pipe (in the child). -1 in the feeding parent once the command ended.
+// The descriptor gpg is to read when it reads the passphrase file itself; -1
+// once the passphrase was fed through a pipe and the command ended.
 int passphrase_descriptor();
 
-// Forks; the child gets the pipe's read end back, the parent writes the
-// passphrase, closes the pipe, waits for the child and gets -1.
-int feed_passphrase(char* data, int len);
+// Starts the command with the read end of a pipe as its passphrase
+// descriptor, writes the passphrase into the pipe, wipes it, closes the pipe
+// and waits for the command. The command's process shares our memory until
+// it executes gpg; no copy of the passphrase is ever made for it.
+void feed_passphrase(char* data, int len);
 
 // Makes a descriptor survive exec (gpg's passphrase descriptor, a batch
 // command's standard input); ends the process on failure.

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Real keyrings read directly against gpg's own listing of them through the
 # listing path: the verified reading against gpg --check-sigs, --no-verify
-# against gpg --list-sigs; the key lists must be byte-identical, whatever -j.
+# against gpg --list-sigs; the key lists must be byte-identical, whatever -j;
+# and the names of --names are gpg's primary user ids.
 # gpg reports a certification by a key it has not listed yet in the same run
 # as "no public key", so every key is listed once first: a copy of the keys
 # with their self-signatures only, in front of the real keyring.
@@ -58,5 +59,31 @@ for keyring in /usr/share/keyrings/debian-archive-keyring.gpg \
     tested=$((tested + 1))
     echo "$keyring: $(grep -c '^p' "$name.direct") keys, $(grep -c '^s' "$name.direct") signers: same as gpg"
 done
+# Names: the primary user id gpg shows first for each key, against --names,
+# on Debian's developer keyring (many keys with several user ids, some with
+# a primary flag, some without). Both sides decoded to raw bytes.
+ring=/usr/share/keyrings/debian-keyring.gpg
+if [ -f "$ring" ] && command -v python3 >/dev/null; then
+    gpg -q --no-default-keyring --keyring "$ring" --with-colons --fixed-list-mode --list-keys \
+        2>/dev/null | awk -F: '$1 == "pub" { id = $5; first = 1 }
+            $1 == "uid" && first { print id "\t" $10; first = 0 }' >"$work/gpg.names"
+    "$KEYLIST" -o /dev/null --names "$work/direct.names" "$ring" || fail "$ring: --names"
+    python3 - "$work/gpg.names" "$work/direct.names" <<'PYTHON' || fail "$ring: names differ from gpg's primary user ids"
+import re, sys
+def names(path):
+    table = {}
+    for line in open(path, "rb"):
+        key, text = line.rstrip(b"\n").split(b"\t", 1)
+        table[key] = re.sub(rb"\\(x([0-9a-fA-F]{2})|.)", lambda m: bytes([int(m.group(2), 16)])
+                            if m.group(2) else {b"n": b"\n", b"r": b"\r"}.get(m.group(1), m.group(1)), text)
+    return table
+gpg, ours = names(sys.argv[1]), names(sys.argv[2])
+differ = [k for k in ours if k in gpg and gpg[k] != ours[k]]
+print(f"{len(ours)} names, {len(ours) - len(differ)} the same as gpg's primary user id")
+for k in differ[:5]:
+    print(k.decode(), ours[k], "gpg:", gpg[k])
+sys.exit(1 if differ or not ours else 0)
+PYTHON
+fi
 [ "$tested" -gt 0 ] || { echo "no keyring to compare: skipped"; exit 77; }
 [ "$failures" -eq 0 ] && echo "all passed" || { echo "$failures failure(s)"; exit 1; }

@@ -57,6 +57,21 @@ grep -q '^{"from":"'"$a"'","to":null,"error":"expected two keys, FROM and TO, fo
 printf '%s %s\n%s %s\n' "$a" "$b" "$b" "$a" >"$work/in"
 expect 0 "$prog" -i "$sample" -n 1 -k 2 --json -
 
+# Fingerprints pasted with gpg's blanks, as one quoted word and on query
+# lines, alone or beside another key.
+spaced() { # the key id $1 as the last 16 digits of a spaced fingerprint
+    echo "0000 1111 2222 3333 4444  5555 $1" | sed 's/\(....\)\(....\)\(....\)\(....\)$/\1 \2 \3 \4/'
+}
+fa=$(spaced "$a")
+fb=$(spaced "$b")
+: >"$work/in"
+expect 0 "$prog" -i "$sample" --json "$fa" "$b"
+grep -q '^{"from":"'"$a"'","to":"'"$b"'",' "$work/out" || fail "spaced argument: $(cat "$work/out")"
+printf '%s %s\n%s\t%s\n%s %s\n' "$fa" "$fb" "$a" "$fb" "$fa" "$b" >"$work/in"
+expect 0 "$prog" -i "$sample" --json -
+[ "$(grep -c '^{"from":"'"$a"'","to":"'"$b"'",' "$work/out")" -eq 3 ] ||
+    fail "spaced batch lines: $(cat "$work/out")"
+
 # The names file: user ids beside the ids, escaped for JSON.
 printf '%s\tAlice "the first" <a@example.org>\n' "$a" >"$work/names"
 : >"$work/in"
@@ -108,6 +123,20 @@ if command -v dot >/dev/null; then
     "$prog" -i "$sample" --dot "$a" "$b" | dot -Tsvg >"$work/svg" 2>"$work/err" ||
         fail "dot rejected the digraph: $(cat "$work/err")"
     grep -q '<svg' "$work/svg" || fail "dot made no picture"
+fi
+# A batch with --dot is one digraph, a cluster per answered query, that dot
+# turns into one valid SVG; a key in several queries is a node of each.
+printf '%s %s\n%s %s\n%s %s\n' "$a" "$b" "$b" "$a" "$a" "$a" >"$work/in"
+expect 0 "$prog" -i "$sample" --dot -n 2 -
+[ "$(grep -c '^digraph ' "$work/out")" -eq 1 ] && [ "$(grep -c 'subgraph cluster_' "$work/out")" -eq 3 ] &&
+    grep -q '"q3_'"$a"'"' "$work/out" && grep -q '"q1_'"$a"'"' "$work/out" ||
+    fail "--dot batch: $(cat "$work/out")"
+if command -v dot >/dev/null; then
+    dot -Tsvg <"$work/out" >"$work/svg" 2>"$work/err" || fail "dot rejected the batch: $(cat "$work/err")"
+    [ "$(grep -c '<svg' "$work/svg")" -eq 1 ] || fail "--dot batch: not one picture"
+    if command -v xmllint >/dev/null; then
+        xmllint --noout "$work/svg" || fail "--dot batch: the SVG is not well-formed"
+    fi
 fi
 
 if [ "$failures" -ne 0 ]; then

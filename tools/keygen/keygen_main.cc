@@ -7,6 +7,7 @@
 // the same bytes on every machine.
 #include "key_list_writer.h"
 #include "keygen_settings.h"
+#include "program_messages.h"
 #include "signature_graph.h"
 
 #include <cerrno>
@@ -14,17 +15,14 @@
 #include <cstring>
 #include <new>
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     keygen_settings settings;
     std::string error;
-    if (!parse_keygen_options(argc, argv, settings, error)) {
-        std::fprintf(stderr, "keygen: %s\nkeygen -h lists the options\n", error.c_str());
-        return 1;
-    }
-    if (settings.help) {
-        std::fputs(keygen_usage(), stdout);
-        return 0;
-    }
+    if (!parse_keygen_options(argc, argv, settings, error)) return usage_error(error);
+    if (settings.help) return print_help(keygen_usage());
+    if (settings.version) return print_version();
 
     std::FILE* out = stdout;
     const char* out_name = "standard output";
@@ -32,21 +30,13 @@ int main(int argc, char** argv) {
         out_name = settings.output_path.c_str();
         out = std::fopen(out_name, "wb");
         if (out == nullptr) {
-            std::fprintf(stderr, "keygen: %s: %s\n", out_name, std::strerror(errno));
+            std::fprintf(stderr, "keygen: '%s': %s\n", out_name, std::strerror(errno));
             return 1;
         }
     }
 
-    bool ok;
-    try {
-        const signature_graph graph = build_signature_graph(settings);
-        ok = write_key_list(settings, graph, out);
-    } catch (const std::bad_alloc&) {
-        // Millions of keys fit easily; this is for sizes far beyond that.
-        std::fprintf(stderr, "keygen: not enough memory for %llu keys\n",
-                     static_cast<unsigned long long>(settings.key_count));
-        return 1;
-    }
+    const signature_graph graph = build_signature_graph(settings);
+    bool ok = write_key_list(settings, graph, out);
     if (ok && std::fflush(out) != 0) ok = false;
     const int saved_errno = errno;
     // A failed close loses buffered data, so it counts as a write error.
@@ -54,9 +44,23 @@ int main(int argc, char** argv) {
         ok = false;
     }
     if (!ok) {
-        std::fprintf(stderr, "keygen: writing %s: %s\n", out_name,
+        const char* quote = settings.output_path.empty() ? "" : "'";
+        std::fprintf(stderr, "keygen: %s%s%s: %s\n", quote, out_name, quote,
                      std::strerror(saved_errno != 0 ? saved_errno : errno));
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    set_program_name("keygen");
+    end_on_out_of_memory();
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Millions of keys fit easily; this is for sizes far beyond that.
+        return report_out_of_memory();
+    }
 }

@@ -92,10 +92,12 @@ TEST(KeygenOptions, RejectsBadValuesWithAReason) {
     };
     const bad_case cases[] = {
         {{"-n", "12x"}, "-n"},
-        {{"-n", "-5"}, "-n"},
+        {{"-n", "-5"}, "invalid value '-5' for -n (a whole number from 0 to 2147483647)"},
         {{"-n", "4294967296"}, "-n"},
         {{"-s", " 1"}, "-s"},
-        {{"-m", "abc"}, "-m"},
+        {{"-m", "abc"}, "invalid value 'abc' for -m (a number from 0 to 1000000)"},
+        {{"--mean=1e7"}, "invalid value '1e7' for --mean"},
+        {{"--dup-keys", "0x0.8"}, "invalid value '0x0.8' for --dup-keys (a probability"},
         {{"-m", "-1"}, "-m"},
         {{"--reciprocal", "1.5"}, "--reciprocal"},
         {{"--dup-sigs", "nan"}, "--dup-sigs"},
@@ -107,7 +109,7 @@ TEST(KeygenOptions, RejectsBadValuesWithAReason) {
         {{"-n"}, "-n"},
         {{"--mean"}, "--mean"},
         // An operand ends the options, as with POSIX getopt; it is not ours.
-        {{"extra", "-n", "5"}, "extra"},
+        {{"extra", "-n", "5"}, "extra operand 'extra'"},
     };
     for (const auto& c : cases) {
         auto r = parse(c.words);

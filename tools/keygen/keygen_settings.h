@@ -11,7 +11,7 @@ struct keygen_settings {
     double reciprocal = 0.5;       // chance that a signature is returned
     double tail_fraction = 0.40;   // keys hanging off the strong set
     double island_fraction = 0.25; // keys that the strong set cannot reach
-    std::uint32_t max_chain = 12;  // longest chain of single signatures
+    std::uint64_t max_chain = 12;  // longest chain of single signatures
 
     // Noise for parser tests; each is a probability per key or per record.
     double dup_keys = 0;        // a key's "p" record appears twice
@@ -24,6 +24,7 @@ struct keygen_settings {
 
     std::string output_path; // empty: standard output
     bool help = false;
+    bool version = false;
 };
 
 // Fills settings from argv. On a bad command line returns false and puts a

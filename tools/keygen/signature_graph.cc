@@ -114,7 +114,8 @@ void build_tails(graph_builder& b) {
     const std::uint32_t first = b.graph.core_count;
     const std::uint32_t end = first + b.graph.tail_count;
     if (b.graph.core_count == 0) return;
-    const std::uint32_t max_chain = b.settings.max_chain;
+    // At most 2^31 - 1 (graph_shape_options.cc).
+    const auto max_chain = static_cast<std::uint32_t>(b.settings.max_chain);
     bool long_chain_made = false;
     std::uint32_t k = first;
     while (k < end) {

@@ -95,7 +95,7 @@ struct pool_keys {
 bool load_key_pool(const std::string& path, pool_keys& pool, std::string& error) {
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (file == nullptr) {
-        error = path + ": " + std::strerror(errno);
+        error = "'" + path + "': " + std::strerror(errno);
         return false;
     }
     while (EVP_PKEY* pkey = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr)) {
@@ -200,7 +200,7 @@ bool make_dump_keys(const pgpgen_settings& settings, dump_keys*& out, std::strin
                                  settings.ecdsa};
         for (int kind = KIND_RSA2048; kind < KIND_UNKNOWN; ++kind)
             if (shares[kind] > 0 && all->pool.by_kind[kind].empty()) {
-                error = settings.key_pool_path + ": no " + names[kind] + " key";
+                error = "'" + settings.key_pool_path + "': no " + names[kind] + " key";
                 return false;
             }
     }
@@ -558,13 +558,13 @@ bool write_key_pool(const std::string& path, std::string& error) {
     }
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (file == nullptr) {
-        error = path + ": " + std::strerror(errno);
+        error = "'" + path + "': " + std::strerror(errno);
         return false;
     }
     for (const signing_key& key : keys)
         ok = ok && PEM_write_PrivateKey(file, key.pkey, nullptr, nullptr, 0, nullptr, nullptr) == 1;
     if (std::fclose(file) != 0 || !ok) {
-        error = path + ": write failed";
+        error = "'" + path + "': write failed";
         return false;
     }
     return true;

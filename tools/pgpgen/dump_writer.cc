@@ -27,7 +27,7 @@ bool open_dump_file(dump_file& out, const std::string& path, bool armor, std::st
     out.name = path.empty() ? "standard output" : path;
     out.file = path.empty() ? stdout : std::fopen(path.c_str(), "wb");
     if (out.file == nullptr) {
-        error = path + ": " + std::strerror(errno);
+        error = "'" + path + "': " + std::strerror(errno);
         return false;
     }
     if (armor)
@@ -78,6 +78,6 @@ bool close_dump_file(dump_file& out, std::string& error) {
     const int saved = errno;
     if (out.file != stdout && std::fclose(out.file) != 0) ok = false;
     out.file = nullptr;
-    if (!ok) error = "writing " + out.name + ": " + std::strerror(saved != 0 ? saved : errno);
+    if (!ok) error = "'" + out.name + "': " + std::strerror(saved != 0 ? saved : errno);
     return ok;
 }

@@ -45,12 +45,14 @@ void signature_head(uint8_t algorithm, const signature_spec& spec, bytes& head, 
         const uint8_t yes = 1;
         append_subpacket(hashed, 25, std::span(&yes, 1));
     }
+    hashed.insert(hashed.end(), spec.extra_hashed.begin(), spec.extra_hashed.end());
     bytes fingerprint = {4};
     fingerprint.insert(fingerprint.end(), spec.issuer_fingerprint.begin(),
                        spec.issuer_fingerprint.end());
     append_subpacket(hashed, 33, fingerprint);
     if (spec.issuer_key_id)
         append_subpacket(unhashed, 16, std::span(spec.issuer_fingerprint).subspan(12));
+    if (spec.named_algorithm != 0) algorithm = spec.named_algorithm;
     head = {4, spec.sig_class, algorithm, spec.hash_algorithm};
     put16(head, hashed.size());
     head.insert(head.end(), hashed.begin(), hashed.end());
@@ -175,5 +177,16 @@ bytes unverifiable_signature_body(uint8_t algorithm, const signature_spec& spec,
     // One 256-bit MPI taken from the digest itself.
     bytes fields;
     append_mpi(fields, std::span(digest.data(), 32));
+    return finish_signature(std::move(head), unhashed, digest, fields);
+}
+
+bytes signature_body_with_fields(uint8_t algorithm, const signature_spec& spec,
+                                 const signed_material& material, std::span<const uint8_t> fields) {
+    bytes head;
+    bytes unhashed;
+    signature_head(algorithm, spec, head, unhashed);
+    std::array<uint8_t, 64> digest{};
+    unsigned size = 0;
+    if (!signature_digest(spec.hash_algorithm, material, head, digest, size)) return {};
     return finish_signature(std::move(head), unhashed, digest, fields);
 }

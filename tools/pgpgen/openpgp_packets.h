@@ -48,6 +48,11 @@ struct signature_spec {
     bool primary_user_id = false;
     bool issuer_key_id = true; // the unhashed issuer key id subpacket
     std::array<uint8_t, 20> issuer_fingerprint{};
+    // For tests of what readers refuse: subpackets added as they are after
+    // the others in the hashed area, and a public-key algorithm named in
+    // place of the signing key's (0: the key's).
+    std::vector<uint8_t> extra_hashed;
+    uint8_t named_algorithm = 0;
 };
 
 // The body of a v4 signature packet by key (whose algorithm it names) over
@@ -60,3 +65,8 @@ bytes signature_body(const signing_key& key, const signature_spec& spec,
 // right shape with random-looking values.
 bytes unverifiable_signature_body(uint8_t algorithm, const signature_spec& spec,
                                   const signed_material& material);
+
+// A signature body with the given algorithm-specific fields and the true
+// first two bytes of its digest (what a forger without the key can make).
+bytes signature_body_with_fields(uint8_t algorithm, const signature_spec& spec,
+                                 const signed_material& material, std::span<const uint8_t> fields);

@@ -175,6 +175,21 @@ bool generate_rsa_key(unsigned bits, signing_key& out) {
         EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)), out);
 }
 
+bool generate_rsa_key_with_exponent(unsigned bits, std::span<const uint8_t> exponent,
+                                    signing_key& out) {
+    out = signing_key();
+    const std::unique_ptr<BIGNUM, bn_free_t> e(
+        BN_bin2bn(exponent.data(), static_cast<int>(exponent.size()), nullptr));
+    const pkey_ctx_holder ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    EVP_PKEY* pkey = nullptr;
+    if (!e || !ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), static_cast<int>(bits)) != 1 ||
+        EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), e.get()) != 1 ||
+        EVP_PKEY_keygen(ctx.get(), &pkey) != 1)
+        return false;
+    return signing_key_from_private(pkey, out);
+}
+
 bool generate_ecdsa_key(std::string_view curve_name, signing_key& out) {
     out = signing_key();
     const curve_oid* curve = find_curve(curve_name);

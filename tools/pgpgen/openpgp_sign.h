@@ -41,6 +41,10 @@ bool ed25519_key_from_seed(std::span<const uint8_t, 32> seed, signing_key& out);
 // "P-256", "P-384", "P-521", "brainpoolP256r1", "brainpoolP384r1" or
 // "brainpoolP512r1"; Ed25519.
 bool generate_rsa_key(unsigned bits, signing_key& out);
+// RSA with the given public exponent (big-endian), for tests of readers'
+// limits on it.
+bool generate_rsa_key_with_exponent(unsigned bits, std::span<const uint8_t> exponent,
+                                    signing_key& out);
 bool generate_ecdsa_key(std::string_view curve, signing_key& out);
 bool generate_ed25519_key(signing_key& out);
 

@@ -9,6 +9,7 @@
 // signatures are randomized by libcrypto.
 #include "dump_builder.h"
 #include "dump_writer.h"
+#include "program_messages.h"
 #include "start_threads.h"
 
 #include <algorithm>
@@ -47,7 +48,7 @@ std::string dump_file_name(const pgpgen_settings& settings, unsigned index) {
 std::FILE* open_text(const std::string& path, std::string& error) {
     if (path.empty()) return nullptr;
     std::FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) error = path + ": " + std::strerror(errno);
+    if (file == nullptr) error = "'" + path + "': " + std::strerror(errno);
     return file;
 }
 
@@ -55,7 +56,7 @@ bool close_text(std::FILE* file, const std::string& path, std::string& error) {
     if (file == nullptr) return true;
     const bool ok = std::ferror(file) == 0;
     if (std::fclose(file) != 0 || !ok) {
-        error = "writing " + path + ": " + std::strerror(errno);
+        error = "'" + path + "': " + std::strerror(errno);
         return false;
     }
     return true;
@@ -71,7 +72,7 @@ std::string key_record(char kind, uint64_t id) {
 bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::string& error) {
     if (settings.output_is_directory && mkdir(settings.output_path.c_str(), 0777) != 0 &&
         errno != EEXIST) {
-        error = settings.output_path + ": " + std::strerror(errno);
+        error = "'" + settings.output_path + "': " + std::strerror(errno);
         return false;
     }
     std::FILE* expect = open_text(settings.expect_path, error);
@@ -166,18 +167,15 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
 } // namespace
 
 int main(int argc, char** argv) {
+    set_program_name("pgpgen");
+    end_on_out_of_memory();
     pgpgen_settings settings;
     settings.key_pool_path = PGPGEN_KEY_POOL;
-    std::string error;
-    if (!parse_pgpgen_options(argc, argv, settings, error)) {
-        std::fprintf(stderr, "pgpgen: %s\npgpgen -h lists the options\n", error.c_str());
-        return 1;
-    }
-    if (settings.help) {
-        std::fputs(pgpgen_usage(), stdout);
-        return 0;
-    }
     try {
+        std::string error;
+        if (!parse_pgpgen_options(argc, argv, settings, error)) return usage_error(error);
+        if (settings.help) return print_help(pgpgen_usage());
+        if (settings.version) return print_version();
         if (!settings.make_key_pool.empty()) {
             if (!write_key_pool(settings.make_key_pool, error)) {
                 std::fprintf(stderr, "pgpgen: %s\n", error.c_str());
@@ -193,9 +191,7 @@ int main(int argc, char** argv) {
         }
         free_dump_keys(keys);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "pgpgen: not enough memory for %llu keys\n",
-                     static_cast<unsigned long long>(settings.graph.key_count));
-        return 1;
+        return report_out_of_memory();
     }
     return 0;
 }

@@ -1,9 +1,9 @@
 #include "pgpgen_settings.h"
 
 #include "decimal.h"
+#include "graph_shape_options.h"
+#include "program_messages.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <getopt.h>
 #include <sys/stat.h>
@@ -50,32 +50,101 @@ enum long_only_option {
     OPT_FILES,
     OPT_NO_NOISE,
     OPT_ED25519_ONLY,
-    OPT_RECIPROCAL,
-    OPT_TAIL_FRACTION,
-    OPT_ISLAND_FRACTION,
-    OPT_MAX_CHAIN,
 };
 
-bool parse_unsigned(const char* text, uint64_t low, uint64_t high, uint64_t& value) {
+// A whole-number option of pgpgen's own.
+bool parse_count(const std::string& written, const char* text, uint64_t low, uint64_t high,
+                 unsigned& value, std::string& error) {
     const std::optional<uint64_t> v = parse_decimal(text, low, high);
-    if (!v) return false;
-    value = *v;
+    if (v) {
+        value = static_cast<unsigned>(*v);
+        return true;
+    }
+    error = invalid_value_text(written, text,
+                               "a whole number from " + std::to_string(low) + " to " +
+                                   std::to_string(high));
+    return false;
+}
+
+// The options of pgpgen's own, after the shared ones; false with error set
+// for a bad value.
+bool apply_pgpgen_option(int c, const std::string& written, pgpgen_settings& settings,
+                         std::string& error) {
+    switch (c) {
+    case 'h':
+        settings.help = true;
+        break;
+    case 'V':
+        settings.version = true;
+        break;
+    case 'o':
+        settings.output_path = optarg;
+        settings.output_is_directory =
+            !settings.output_path.empty() && settings.output_path.back() == '/';
+        break;
+    case 'j':
+        return parse_count(written, optarg, 1, 256, settings.threads, error);
+    case OPT_FILES:
+        return parse_count(written, optarg, 1, 100000, settings.files, error);
+    case OPT_ARMOR:
+        settings.armor = true;
+        break;
+    case OPT_EXPECT:
+        settings.expect_path = optarg;
+        break;
+    case OPT_EXPECT_NAMES:
+        settings.expect_names_path = optarg;
+        break;
+    case OPT_MANIFEST:
+        settings.manifest_path = optarg;
+        break;
+    case OPT_KEY_POOL:
+        settings.key_pool_path = optarg;
+        break;
+    case OPT_MAKE_KEY_POOL:
+        settings.make_key_pool = optarg;
+        break;
+    case OPT_NO_NOISE:
+        for (size_t i = 4; i < std::size(rate_options); ++i)
+            settings.*rate_options[i].field = 0;
+        break;
+    case OPT_ED25519_ONLY:
+        for (size_t i = 0; i < 4; ++i)
+            settings.*rate_options[i].field = 0;
+        break;
+    default:
+        return parse_probability(written, optarg, settings.*rate_options[c - rate_base].field,
+                                 error);
+    }
     return true;
 }
 
-bool parse_number(const char* text, double low, double high, double& value) {
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (errno != 0 || end == text || *end != '\0' || !(v >= low && v <= high)) return false;
-    value = v;
+// What is decided once every option is read.
+bool finish_pgpgen_options(pgpgen_settings& settings, std::string& error) {
+    if (!check_graph_shape(settings.graph, error)) return false;
+    if (settings.rsa2048 + settings.rsa4096 + settings.dsa + settings.ecdsa > 1) {
+        error = "the algorithm shares add up to more than 1";
+        return false;
+    }
+    // An existing directory is one without the trailing slash too.
+    struct stat status {};
+    if (!settings.output_is_directory && !settings.output_path.empty() &&
+        stat(settings.output_path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        settings.output_is_directory = true;
+        settings.output_path += '/';
+    }
+    if (!settings.output_is_directory) settings.files = 1;
+    if (settings.threads == 0) {
+        const unsigned online = std::thread::hardware_concurrency();
+        settings.threads = online == 0 ? 1 : online;
+    }
     return true;
 }
 
 } // namespace
 
 const char* pgpgen_usage() {
-    return "usage: pgpgen [options]\n"
+    return "usage: pgpgen [-hV] [options]\n"
            "Writes a keyserver-like dump of real OpenPGP keys and signatures, and the\n"
            "key list korvalinde-keylist should make of it.\n"
            "  -n, --keys N        keys in the dump (default 1000)\n"
@@ -94,6 +163,8 @@ const char* pgpgen_usage() {
            "  --ed25519-only      every key Ed25519 (the whole dump is then byte-identical per "
            "seed)\n"
            "  --no-noise          every noise rate 0\n"
+           "  -h, --help          print this help\n"
+           "  -V, --version       print the version\n"
            "  --reciprocal X, --tail-fraction X, --island-fraction X, --max-chain N:\n"
            "                      the graph's shape, as in keygen\n"
            "Shares and noise rates (probability per key, 0 to 1):\n"
@@ -106,9 +177,7 @@ const char* pgpgen_usage() {
 bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std::string& error) {
     std::vector<option> options = {
         {"help", no_argument, nullptr, 'h'},
-        {"keys", required_argument, nullptr, 'n'},
-        {"mean", required_argument, nullptr, 'm'},
-        {"seed", required_argument, nullptr, 's'},
+        {"version", no_argument, nullptr, 'V'},
         {"output", required_argument, nullptr, 'o'},
         {"threads", required_argument, nullptr, 'j'},
         {"files", required_argument, nullptr, OPT_FILES},
@@ -120,125 +189,35 @@ bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std:
         {"make-key-pool", required_argument, nullptr, OPT_MAKE_KEY_POOL},
         {"no-noise", no_argument, nullptr, OPT_NO_NOISE},
         {"ed25519-only", no_argument, nullptr, OPT_ED25519_ONLY},
-        {"reciprocal", required_argument, nullptr, OPT_RECIPROCAL},
-        {"tail-fraction", required_argument, nullptr, OPT_TAIL_FRACTION},
-        {"island-fraction", required_argument, nullptr, OPT_ISLAND_FRACTION},
-        {"max-chain", required_argument, nullptr, OPT_MAX_CHAIN},
     };
+    std::string short_options = "+:hVo:j:";
+    add_graph_shape_options(options, short_options);
     for (size_t i = 0; i < std::size(rate_options); ++i)
         options.push_back(
             {rate_options[i].name, required_argument, nullptr, rate_base + static_cast<int>(i)});
     options.push_back({nullptr, 0, nullptr, 0});
 
-    optind = 1;
+    optind = 0; // a fresh scan, also when called again
     opterr = 0;
+    int word = 1;
     int c;
-    uint64_t value = 0;
-    while ((c = getopt_long(argc, argv, ":hn:m:s:o:j:", options.data(), nullptr)) != -1) {
-        const std::string name = optopt != 0 && c == '?'
-                                     ? std::string("-") + static_cast<char>(optopt)
-                                     : argv[optind - 1];
-        bool ok = true;
-        switch (c) {
-        case 'h':
-            settings.help = true;
-            break;
-        case 'n':
-            ok = parse_unsigned(optarg, 1, 1ULL << 28, value);
-            settings.graph.key_count = value;
-            break;
-        case 'm':
-            ok = parse_number(optarg, 0, 1000, settings.graph.mean_signatures);
-            break;
-        case 's':
-            ok = parse_unsigned(optarg, 0, UINT64_MAX, settings.graph.seed);
-            break;
-        case 'o':
-            settings.output_path = optarg;
-            settings.output_is_directory =
-                !settings.output_path.empty() && settings.output_path.back() == '/';
-            break;
-        case 'j':
-            ok = parse_unsigned(optarg, 1, 256, value);
-            settings.threads = static_cast<unsigned>(value);
-            break;
-        case OPT_FILES:
-            ok = parse_unsigned(optarg, 1, 100000, value);
-            settings.files = static_cast<unsigned>(value);
-            break;
-        case OPT_ARMOR:
-            settings.armor = true;
-            break;
-        case OPT_EXPECT:
-            settings.expect_path = optarg;
-            break;
-        case OPT_EXPECT_NAMES:
-            settings.expect_names_path = optarg;
-            break;
-        case OPT_MANIFEST:
-            settings.manifest_path = optarg;
-            break;
-        case OPT_KEY_POOL:
-            settings.key_pool_path = optarg;
-            break;
-        case OPT_MAKE_KEY_POOL:
-            settings.make_key_pool = optarg;
-            break;
-        case OPT_NO_NOISE:
-            for (size_t i = 4; i < std::size(rate_options); ++i)
-                settings.*rate_options[i].field = 0;
-            break;
-        case OPT_ED25519_ONLY:
-            for (size_t i = 0; i < 4; ++i)
-                settings.*rate_options[i].field = 0;
-            break;
-        case OPT_RECIPROCAL:
-            ok = parse_number(optarg, 0, 1, settings.graph.reciprocal);
-            break;
-        case OPT_TAIL_FRACTION:
-            ok = parse_number(optarg, 0, 1, settings.graph.tail_fraction);
-            break;
-        case OPT_ISLAND_FRACTION:
-            ok = parse_number(optarg, 0, 1, settings.graph.island_fraction);
-            break;
-        case OPT_MAX_CHAIN:
-            ok = parse_unsigned(optarg, 1, 1000000, value);
-            settings.graph.max_chain = static_cast<uint32_t>(value);
-            break;
-        case ':':
-            error = name + " needs a value";
-            return false;
-        case '?':
-            error = "unknown option " + name;
-            return false;
-        default:
-            ok = parse_number(optarg, 0, 1, settings.*rate_options[c - rate_base].field);
-            break;
-        }
-        if (!ok) {
-            error = "invalid value for " + name + ": " + optarg;
+    while ((c = getopt_long(argc, argv, short_options.c_str(), options.data(), nullptr)) != -1) {
+        if (c == '?' || c == ':') {
+            error = getopt_error_text(c, argv, word, options.data());
             return false;
         }
+        const std::string written = option_as_written(argv, word, c);
+        const option_outcome shared =
+            apply_graph_shape_option(c, optarg, written, settings.graph, error);
+        if (shared == option_outcome::bad_value) return false;
+        if (shared == option_outcome::not_shared &&
+            !apply_pgpgen_option(c, written, settings, error))
+            return false;
+        word = optind;
     }
     if (optind < argc) {
-        error = std::string("unexpected argument ") + argv[optind];
+        error = "extra operand '" + std::string(argv[optind]) + "'";
         return false;
     }
-    if (settings.rsa2048 + settings.rsa4096 + settings.dsa + settings.ecdsa > 1) {
-        error = "the algorithm shares add up to more than 1";
-        return false;
-    }
-    // An existing directory is one without the trailing slash too.
-    struct stat status {};
-    if (!settings.output_is_directory && !settings.output_path.empty() &&
-        stat(settings.output_path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        settings.output_is_directory = true;
-        settings.output_path += '/';
-    }
-    if (!settings.output_is_directory) settings.files = 1;
-    if (settings.threads == 0) {
-        const unsigned online = std::thread::hardware_concurrency();
-        settings.threads = online == 0 ? 1 : online;
-    }
-    return true;
+    return finish_pgpgen_options(settings, error);
 }

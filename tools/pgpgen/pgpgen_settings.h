@@ -46,6 +46,7 @@ struct pgpgen_settings {
     double split = 0.001;              // part of the key repeated later, in another file
 
     bool help = false;
+    bool version = false;
 };
 
 bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std::string& error);

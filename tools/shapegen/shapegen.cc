@@ -16,16 +16,41 @@
 // same arguments give the same bytes.
 #include "decimal.h"
 #include "key_list_format.h"
+#include "program_messages.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
+#include <new>
 #include <string>
 #include <vector>
 
 namespace {
+
+const char USAGE[] = "usage: shapegen [-hV] ring N | chain N | grid W H | tail CORE N | star K L\n"
+                     "Writes a key list of an extreme shape on standard output:\n"
+                     "  ring N       key i signed by key i - 1 (and key 0 by N - 1)\n"
+                     "  chain N      keys i and i + 1 sign each other\n"
+                     "  grid W H     a W x H grid, neighbours sign each other\n"
+                     "  tail CORE N  CORE keys that all sign each other, and a chain of N\n"
+                     "               keys off one of them\n"
+                     "  star K L     a hub and K keys that sign each other with it, and L\n"
+                     "               keys signed by the hub only\n"
+                     "  -h, --help     print this help\n"
+                     "  -V, --version  print the version\n";
+
+constexpr uint32_t MAX_SHAPE_KEYS = 50'000'000;
+
+struct shape_kind {
+    const char* name;
+    size_t numbers;
+};
+constexpr shape_kind shape_kinds[] = {
+    {"ring", 1}, {"chain", 1}, {"grid", 2}, {"tail", 2}, {"star", 2},
+};
 
 struct shape {
     // signers[k]: the keys that signed key k.
@@ -47,7 +72,7 @@ uint64_t key_id(uint64_t k) {
 
 bool build(const std::string& kind, const std::vector<uint32_t>& n, shape& s) {
     auto keys = [&](uint64_t count) {
-        if (count == 0 || count > 50'000'000) return false;
+        if (count == 0 || count > MAX_SHAPE_KEYS) return false;
         s.signers.resize(count);
         return true;
     };
@@ -92,20 +117,52 @@ void put_record(std::string& out, char type, uint64_t id) {
     out.append(record, RECORD_SIZE);
 }
 
-} // namespace
+// Reads the command line into kind and numbers; the exit status when the
+// program is to end now.
+std::optional<int> read_shape_options(int argc, char** argv, std::string& kind,
+                                      std::vector<uint32_t>& numbers) {
+    static const option long_options[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0; // the messages are ours
+    int word = 1;
+    int c;
+    while ((c = getopt_long(argc, argv, "+:hV", long_options, nullptr)) != -1) {
+        if (c == 'h') return print_help(USAGE);
+        if (c == 'V') return print_version();
+        return getopt_error(c, argv, word, long_options);
+    }
+    if (optind >= argc) return usage_error("no shape given");
+    kind = argv[optind];
+    const shape_kind* found = nullptr;
+    for (const shape_kind& k : shape_kinds)
+        if (kind == k.name) found = &k;
+    if (found == nullptr) return usage_error("unknown shape '" + kind + "'");
+    const int first = optind + 1;
+    if (static_cast<size_t>(argc - first) < found->numbers)
+        return usage_error(kind + " needs " + std::to_string(found->numbers) + " numbers");
+    if (static_cast<size_t>(argc - first) > found->numbers)
+        return usage_error("extra operand '" + std::string(argv[first + found->numbers]) + "'");
+    for (int i = first; i < argc; ++i) {
+        const std::optional<uint64_t> n = parse_decimal(argv[i], 0, MAX_SHAPE_KEYS);
+        if (!n)
+            return bad_value(kind, argv[i],
+                             "a whole number from 0 to " + std::to_string(MAX_SHAPE_KEYS));
+        numbers.push_back(static_cast<uint32_t>(*n));
+    }
+    return std::nullopt;
+}
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
+    std::string kind;
     std::vector<uint32_t> n;
-    for (int i = 2; i < argc; ++i) {
-        // A malformed size becomes 0, which every shape refuses.
-        n.push_back(static_cast<uint32_t>(parse_decimal(argv[i], 0, 50'000'000).value_or(0)));
-    }
+    if (std::optional<int> status = read_shape_options(argc, argv, kind, n)) return *status;
     shape s;
-    if (argc < 3 || !build(argv[1], n, s)) {
-        std::fprintf(stderr, "usage: shapegen ring N | chain N | grid W H | tail CORE N | "
-                             "star K L\n");
-        return 2;
-    }
+    if (!build(kind, n, s))
+        return usage_error("a " + kind + " of 1 to " + std::to_string(MAX_SHAPE_KEYS) +
+                           " keys only" + (kind == "tail" ? ", with a core of 1 or more" : ""));
     std::string out;
     for (size_t k = 0; k < s.signers.size(); ++k) {
         put_record(out, 'p', key_id(k));
@@ -122,4 +179,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    set_program_name("shapegen");
+    end_on_out_of_memory();
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return report_out_of_memory();
+    }
 }

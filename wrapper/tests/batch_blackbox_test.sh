@@ -31,7 +31,7 @@ printf 'gpg a\n' >f1
 printf 'gpg b\n' >f2
 run "$NIMVARA" -F f1 -p pass -- f2 -c
 expect_status 1
-expect_err "nimvara: No such file or directory"
+expect_err "nimvara: '-c': No such file or directory"
 expect_runs "gpg|--passphrase-fd|3|a
 gpg|--passphrase-fd|3|b"
 

@@ -79,7 +79,7 @@ expect_status 0
 expect_record_line "argv[3] -h"
 run "$NIMVARA" -p -h gpg
 expect_status 1
-expect_err "nimvara: No such file or directory"
+expect_err "nimvara: '-h': No such file or directory"
 expect_out ""
 
 case_name "-- makes -V the first word of the command"

@@ -229,7 +229,7 @@ expect_status 1
 case_name "unreadable passphrase file"
 run "$NIMVARA" -p missing gpg
 expect_status 1
-expect_err "nimvara: No such file or directory"
+expect_err "nimvara: 'missing': No such file or directory"
 
 case_name "no terminal and no other source: the open of /dev/tty fails"
 if command -v setsid >/dev/null; then

@@ -41,7 +41,8 @@ sed -n 's/^[ps]//p' "$work/c1.keys" | sort -u >"$work/listed"
 cut -f1 "$work/c1.names" >"$work/named"
 cmp "$work/listed" "$work/named" || fail "the names file does not match the key list"
 # Wrong options fail with a message and write nothing.
-for options in "--bogus" "-n 0" "-n x" "--forged 2" "--rsa2048 0.7 --dsa 0.5" "-s"; do
+for options in "--bogus" "-n -1" "-n x" "--forged 2" "--rsa2048 0.7 --dsa 0.5" "-s" \
+    "--tail-fraction 0.7 --island-fraction 0.5"; do
     # shellcheck disable=SC2086 # the options are split on purpose
     if "$pgpgen" $options -o "$work/bad.pgp" 2>"$work/bad.err"; then fail "pgpgen $options succeeded"; fi
     [ -s "$work/bad.err" ] || fail "pgpgen $options gave no message"
