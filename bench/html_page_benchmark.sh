@@ -1,6 +1,7 @@
 #!/bin/sh
 # Measures korvalinde-html on a large analyser output: run time, peak memory
-# and page size, for the default ranking limit and for -n 0.
+# and page size, for the default ranking limit and for -n 0, each with a
+# page per analysed key; and with the key pages bounded to 1,000 (-m 1000).
 # Usage: bench/html_page_benchmark.sh BUILD-DIR [KEYS] [OUTPUT-DIR]
 # Without OUTPUT-DIR it generates KEYS keys (default 200000, 6 signatures a
 # key, seed 1), analyses them into a scratch directory and removes it after;
@@ -21,9 +22,11 @@ fi
 page=$(mktemp)
 trap 'rm -f "$page"; [ -z "${work:-}" ] || rm -rf "$work"' EXIT
 printf 'korvalinde-html: %s keys in msd.txt\n' "$(wc -l <"$out/msd.txt")"
-for limit in 1000 0; do
+for args in "-n 1000 -m 1000" "-n 1000" "-n 0"; do
     # /usr/bin/time (Debian package "time") reports the peak resident size.
-    /usr/bin/time -f "korvalinde-html -n $limit: %e s elapsed, %M KB peak memory" \
-        "$html" -n "$limit" -o "$page" "$out"
-    printf 'korvalinde-html -n %s: page of %s bytes\n' "$limit" "$(wc -c <"$page")"
+    # shellcheck disable=SC2086 # the options split on purpose
+    /usr/bin/time -f "korvalinde-html $args: %e s elapsed, %M KB peak memory" \
+        "$html" $args -o "$page" "$out"
+    printf 'korvalinde-html %s: page of %s bytes, %s key pages\n' "$args" "$(wc -c <"$page")" \
+        "$(ls "$(dirname "$page")/keys" | wc -l)"
 done

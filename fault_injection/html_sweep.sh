@@ -30,7 +30,9 @@ job_prepare() {
     cp -R "$SWEEP_WORK/analysed" out
     [ -z "$OLD_PAGE" ] || cp "$SWEEP_WORK/old-page" "$OLD_PAGE"
 }
-job_outputs() { cat "$PAGE" keys/*.html out/keys/*.html 2>/dev/null; }
+job_outputs() {
+    cat "$PAGE" keys/*.html out/keys/*.html search.js out/search.js index/*/*.js out/index/*/*.js 2>/dev/null
+}
 job_failed() {
     if [ -n "$OLD_PAGE" ]; then
         if ! cmp -s "$PAGE" "$SWEEP_WORK/old-page"; then
@@ -47,6 +49,11 @@ job_failed() {
         [ -d "$keys" ] || continue
         (cd "$keys" && rm -f -- [0-9A-F]*.html)
         rmdir "$keys" 2>/dev/null
+    done
+    # So are the search script and index files, each whole.
+    for dir in out .; do
+        rm -f "$dir"/search.js "$dir"/index/ids/[0-9A-F][0-9A-F].js "$dir"/index/names/[0-9a-f]*.js
+        rmdir "$dir"/index/ids "$dir"/index/names "$dir"/index 2>/dev/null
     done
     # Nothing else may have appeared, in the directory or beside it.
     rm -f out/index.html
@@ -70,15 +77,15 @@ for job in "${@:-inplace elsewhere}"; do
     for one in $job; do
         case $one in
         inplace)
-            # -n 3: each ranked key adds a page whose calls repeat the first ones.
-            JOB_CMD=("$HTML" -n 3 out)
+            # -m 3: each key page's calls repeat the first ones.
+            JOB_CMD=("$HTML" -n 3 -m 3 out)
             PAGE=out/index.html OLD_PAGE=out/index.html
             # Past the first hundred, the allocations are the page's text
             # growing as it is written, every one on the same path.
             SWEEP_STRIDE=malloc=4
             ;;
         elsewhere)
-            JOB_CMD=("$HTML" -n 2 -t "Sweep <keys> & more" -o page.html out)
+            JOB_CMD=("$HTML" -n 2 -m 2 -t "Sweep <keys> & more" -o page.html out)
             PAGE=page.html OLD_PAGE=
             # Only the page's path and length differ from inplace.
             SWEEP_ONLY="open|read|write|close"

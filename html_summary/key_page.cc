@@ -20,18 +20,6 @@ void put_key_figure(page_output& out, const char* name, const std::string& value
     put(out, "</dt><dd>" + html_escape(value) + "</dd></div>\n");
 }
 
-// The folder for the key pages: created when missing; refused when a link
-// or anything but a directory stands in its place, since the pages would
-// then go wherever the link points.
-void make_keys_folder(const std::string& folder) {
-    if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
-        throw page_error(folder + ": cannot create the folder: " + std::strerror(errno));
-    struct stat st;
-    if (lstat(folder.c_str(), &st) != 0) throw page_error(folder + ": " + std::strerror(errno));
-    if (!S_ISDIR(st.st_mode))
-        throw page_error(folder + ": not a directory (a link there is not followed)");
-}
-
 } // namespace
 
 void write_key_page(page_output& out, const key_page_content& c) {
@@ -54,23 +42,24 @@ void write_key_page(page_output& out, const key_page_content& c) {
                                  c.name,
                                  ", from its report; the row for 30 hops counts the members 30 "
                                  "hops or more away."));
-    put(out, "</section>\n<section id=\"report\">\n<h2>The report</h2>\n<pre class=\"report\">");
+    put(out, "</section>\n");
+    if (c.links) put_certifications(out, *c.links, c.names, c.key.id);
+    put(out, "<section id=\"report\">\n<h2>The report</h2>\n<pre class=\"report\">");
     put(out, html_escape(c.report.text));
-    put(out, "</pre>\n<p class=\"note\">The same as plain text: <a href=\"" +
-                 html_escape(c.report_href) + "\">" + html_escape(c.report_href) +
-                 "</a></p>\n</section>\n");
+    put(out, "</pre>\n</section>\n");
     put_page_end(out, "Made by korvalinde-html from the key's report.");
 }
 
-void write_key_pages(const page_content& c, const std::string& dir, const std::string& page_path) {
-    if (c.ranking.empty()) return;
+void write_key_pages(const page_content& c, const std::string& dir, const std::string& page_path,
+                     const key_links* links) {
+    if (c.page_count == 0) return;
     fs::path page(page_path);
     fs::path page_dir = page.parent_path();
     std::string folder = ((page_dir.empty() ? fs::path(".") : page_dir) / "keys").string();
-    make_keys_folder(folder);
+    make_page_folder(folder);
     std::string summary_href = "../" + url_path_escape(page.filename().string());
     page_output out;
-    for (size_t i = 0; i < c.ranking.size(); ++i) {
+    for (size_t i = 0; i < c.page_count; ++i) {
         key_page_content k;
         k.site_title = c.title;
         k.key = c.ranking[i];
@@ -80,8 +69,8 @@ void write_key_pages(const page_content& c, const std::string& dir, const std::s
         k.name = name_of(c.names, k.key.id);
         k.report = read_key_report(dir, c.layout, k.key.id);
         k.summary_href = summary_href;
-        k.report_href =
-            "../" + url_path_escape(c.report_prefix + report_name(c.layout, k.key.id.id_low));
+        k.links = links;
+        k.names = c.names;
         atomic_file file;
         std::string path = (page_dir / key_page_name(k.key.id)).string();
         open_page_file(file, path);
@@ -94,10 +83,5 @@ void write_key_pages(const page_content& c, const std::string& dir, const std::s
         commit_page_file(file, false);
     }
     // Before the summary page that links them replaces the old one.
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) throw page_error(folder + ": " + std::strerror(errno));
-    int synced = syncfs(fd);
-    int error = errno;
-    (void)close(fd); // a read-only directory descriptor: nothing to lose
-    if (synced != 0) throw page_error(folder + ": cannot write: " + std::strerror(error));
+    sync_page_folder(folder);
 }

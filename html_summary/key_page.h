@@ -1,9 +1,11 @@
-// A page per ranked key, in a "keys" folder beside the summary page: the
-// key's report as text, its hop chart and its name, so that every key the
-// ranking links opens in a browser from any static server (the analyser's
-// report files have no extension and are served as downloads).
+// A page per analysed key, in a "keys" folder beside the summary page: the
+// key's report as text, its hop chart, its name and, with the key list, who
+// certified it and whom it certified, so that every key opens in a browser
+// from any static server (the analyser's report files have no extension and
+// are served as downloads: the pages show the report itself, not a link).
 #pragma once
 
+#include "key_links.h"
 #include "report_files.h"
 #include "summary_page.h"
 
@@ -17,15 +19,17 @@ struct key_page_content {
     bool in_strong_set = false;
     const std::string* name = nullptr; // escaped user id, or none
     key_report report;
-    std::string summary_href; // from the key page to the summary page
-    std::string report_href;  // from the key page to the plain report
+    std::string summary_href;         // from the key page to the summary page
+    const key_links* links = nullptr; // -i: who certified whom
+    const key_names* names = nullptr; // for the names in those lists
 };
 
 void write_key_page(page_output& out, const key_page_content& content);
 
-// Writes the page of every key of content.ranking into the "keys" folder
+// Writes the page of each of the first content.page_count keys of
+// content.ranking into the "keys" folder
 // beside page_path (made when missing; a link or a file in its place is
 // refused), each page whole or not at all. The reports are read from dir.
 // Throws input_error or page_error.
 void write_key_pages(const page_content& content, const std::string& dir,
-                     const std::string& page_path);
+                     const std::string& page_path, const key_links* links);

@@ -1,7 +1,13 @@
 #include "page_file.h"
 
+#include "file_io.h"
+
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -45,4 +51,35 @@ std::string href_prefix(const std::string& page_path, const std::string& dir) {
     if (text == "." || text.empty()) return "";
     if (text.back() != '/') text += '/';
     return text;
+}
+
+void make_page_folder(const std::string& folder) {
+    if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
+        fail(folder, "cannot create the folder", errno);
+    struct stat st;
+    if (lstat(folder.c_str(), &st) != 0) throw page_error(folder + ": " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        throw page_error(folder + ": not a directory (a link there is not followed)");
+}
+
+void write_page_text(const std::string& path, const std::string& text) {
+    atomic_file file;
+    open_page_file(file, path);
+    if (!write_all(file.fd, text.data(), text.size()))
+        fail(written_path(file), "cannot write", errno);
+    commit_page_file(file, false);
+}
+
+void sync_page_folder(const std::string& folder) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw page_error(folder + ": " + std::strerror(errno));
+    int synced = syncfs(fd);
+    int error = errno;
+    (void)close(fd); // a read-only directory descriptor: nothing to lose
+    if (synced != 0) fail(folder, "cannot write", error);
+}
+
+std::string sibling_path(const std::string& page_path, const std::string& name) {
+    fs::path dir = fs::path(page_path).parent_path();
+    return ((dir.empty() ? fs::path(".") : dir) / name).string();
 }

@@ -24,3 +24,18 @@ void commit_page_file(atomic_file& file, bool sync = true);
 // The relative URL prefix from the directory of page_path to dir: "" when
 // they are the same directory, otherwise a path ending in "/".
 std::string href_prefix(const std::string& page_path, const std::string& dir);
+
+// A folder the program writes into: created when missing; refused when a
+// link or anything but a directory stands in its place, since the files
+// would then go wherever the link points. Throws page_error.
+void make_page_folder(const std::string& folder);
+
+// Writes text as the whole of path (atomically, without a sync: the caller
+// syncs the folder once, sync_page_folder). Throws page_error.
+void write_page_text(const std::string& path, const std::string& text);
+
+// Flushes everything written on the file system of folder. Throws page_error.
+void sync_page_folder(const std::string& folder);
+
+// The path of name in the directory of page_path.
+std::string sibling_path(const std::string& page_path, const std::string& name);

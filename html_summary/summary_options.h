@@ -12,6 +12,9 @@ struct summary_settings {
     size_t ranking_limit = 1000; // -n; 0 means every key
     bool show_date = false;      // -d
     std::string names_path;      // -N: key id to user id; empty: no names
+    size_t max_pages = 0;        // -m: key pages at most; 0 means a page for every key
+    std::string keys_path;       // -i: the key list, for who certified whom; empty: none
+    std::string inputs_path;     // -s: korvalinde-keylist's summary file; empty: none
 };
 
 // The largest -n other than 0: beyond it the page is no longer usable.

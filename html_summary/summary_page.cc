@@ -2,11 +2,14 @@
 
 #include "file_io.h"
 #include "html_text.h"
+#include "summary_sections.h"
 #include "svg_charts.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
+
+const char* const PROGRAM_VERSION = KORVALINDE_VERSION;
 
 namespace {
 
@@ -61,6 +64,16 @@ pre.report { background: var(--card); border: 1px solid var(--line); border-radi
              padding: 0.75rem; white-space: pre-wrap; overflow-wrap: anywhere;
              font: 0.85rem/1.4 ui-monospace, "DejaVu Sans Mono", Menlo, Consolas, monospace; }
 nav { font-size: 0.9rem; }
+#find form { display: flex; flex-wrap: wrap; gap: 0.5rem; }
+#find input { flex: 1 1 12rem; min-width: 0; font: inherit; padding: 0.4rem 0.5rem;
+              border: 1px solid var(--line); border-radius: 6px; background: var(--page);
+              color: var(--ink); }
+#find button { font: inherit; padding: 0.4rem 0.9rem; }
+ol.found, ul.keys { padding-left: 1.5rem; }
+ol.found li, ul.keys li { margin: 0.25rem 0; overflow-wrap: anywhere; }
+dl.inputs { display: grid; grid-template-columns: max-content 1fr; gap: 0.25rem 1rem; }
+dl.inputs dt { font-size: 0.9rem; }
+dl.inputs dd { font-size: 0.9rem; overflow-wrap: anywhere; }
 @media (max-width: 40rem) {
   /* The ranking fits a phone: headers and the two halves of a key id wrap. */
   th, td { padding: 0.3rem 0.4rem; white-space: normal; }
@@ -75,6 +88,7 @@ footer { margin: 2rem 0 1rem; border-top: 1px solid var(--line); padding-top: 0.
   h2 { break-after: avoid; page-break-after: avoid; }
   figure, dl.figures div { break-inside: avoid; page-break-inside: avoid; }
   #ranking { break-before: page; page-break-before: always; }
+  #find { display: none; }
   .table-wrap { overflow: visible; }
   th { position: static; }
   tr { break-inside: avoid; page-break-inside: avoid; }
@@ -169,16 +183,19 @@ void put_best_hop_chart(page_output& out, const page_content& c) {
 
 void put_ranking(page_output& out, const page_content& c) {
     put(out, "<section id=\"ranking\">\n<h2>Keys by mean distance</h2>\n<p class=\"note\">");
-    int64_t shown = static_cast<int64_t>(c.ranking.size());
+    int64_t shown = static_cast<int64_t>(c.ranking_shown);
     std::string text = shown == c.analysed_keys
                            ? "All " + plural(c.analysed_keys, "analysed key", "analysed keys")
                            : "The first " + group_digits(shown) + " of " +
                                  plural(c.analysed_keys, "analysed key", "analysed keys");
     text += ", lowest mean distance first; keys with equal means in order of their key ids. "
             "Each key id links to the key's page with its report.";
+    if (c.page_count < c.ranking_shown)
+        text += " Only the first " + group_digits(static_cast<int64_t>(c.page_count)) +
+                " keys have a page.";
     put(out, html_escape(text));
     put(out, "</p>\n");
-    if (c.ranking.empty()) {
+    if (c.ranking_shown == 0) {
         put(out, "</section>\n");
         return;
     }
@@ -186,12 +203,14 @@ void put_ranking(page_output& out, const page_content& c) {
              "class=\"num\">Rank</th><th scope=\"col\">Key ID</th><th scope=\"col\" "
              "class=\"num\">Mean distance</th><th scope=\"col\">Strong set</th></tr>"
              "</thead>\n<tbody>\n");
-    for (size_t i = 0; i < c.ranking.size(); ++i) {
+    for (size_t i = 0; i < c.ranking_shown; ++i) {
         const ranked_key& key = c.ranking[i];
         const std::string* name = name_of(c.names, key.id);
+        std::string id = i < c.page_count ? "<a class=\"id\" href=\"" + key_page_name(key.id) +
+                                                "\">" + key_text(key.id) + "</a>"
+                                          : "<span class=\"id\">" + key_text(key.id) + "</span>";
         put(out, "<tr><td class=\"num\">" + group_digits(static_cast<int64_t>(i + 1)) +
-                     "</td><td><a class=\"id\" href=\"" + key_page_name(key.id) + "\">" +
-                     key_text(key.id) + "</a>" +
+                     "</td><td>" + id +
                      (name ? "<span class=\"name\" dir=\"auto\">" + html_escape(*name) + "</span>"
                            : "") +
                      "</td><td class=\"num\">" + format_mean(key.mean) + "</td><td>" +
@@ -226,14 +245,17 @@ void write_summary_page(page_output& out, const page_content& c) {
     put(out, title);
     put(out, "</h1>\n");
     if (!c.made_on.empty()) put(out, "<p class=\"made\">Made " + html_escape(c.made_on) + "</p>\n");
+    put_find_section(out, c);
     put_figures(out, c);
+    put_meaning_section(out);
+    put_inputs_section(out, c);
     put(out, "<section id=\"charts\">\n<h2>Distances from the strong set</h2>\n");
     put_histogram(out, c);
     put_best_hop_chart(out, c);
     put(out, "</section>\n");
     put_ranking(out, c);
-    put_page_end(out, "Made by korvalinde-html from the analyser's summary files and the "
-                      "ranked keys' reports.");
+    put_page_end(out, std::string("Made by korvalinde-html ") + PROGRAM_VERSION +
+                          " from the analyser's summary files and the keys' reports.");
 }
 
 void put_page_head(page_output& out, const std::string& title) {

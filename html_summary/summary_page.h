@@ -17,14 +17,22 @@ struct page_content {
     std::string made_on; // shown when not empty
     run_figures figures;
     int64_t analysed_keys = 0;          // lines of msd.txt
-    std::vector<ranked_key> ranking;    // best first, at most the ranking limit
+    std::vector<ranked_key> ranking;    // best first, every key with a page or a row
+    size_t ranking_shown = 0;           // rows of the ranking table
+    size_t page_count = 0;              // the first page_count keys have a page
     std::vector<char> ranked_in_strong; // one flag per ranking entry
     std::string report_prefix; // from the page to the output directory, "" or ending in "/"
     report_layout layout = report_layout::subdirs;
     std::vector<histogram_bin> bins;      // of every analysed key's mean
     std::vector<int64_t> best_hop_counts; // from the best-ranked key's report
     const key_names* names = nullptr;     // -N: user ids shown beside key ids
+    // -s: the key list's making as korvalinde-keylist recorded it, name and value.
+    std::vector<std::pair<std::string, std::string>> inputs;
+    bool search = true; // the search box (search.js and index/ beside the page)
 };
+
+// The version shown on the pages.
+extern const char* const PROGRAM_VERSION;
 
 // The name of the per-key page of id, relative to the summary page:
 // "keys/" and the 16 digits of the key id, which korvalinde's own names

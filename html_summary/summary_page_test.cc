@@ -33,6 +33,7 @@ page_content sample_content() {
     c.analysed_keys = 3;
     c.ranking = {{5000, {0xA, 0xAA}, 1}, {5000, {0xB, 0xBB}, 2}};
     c.ranked_in_strong = {1, 0};
+    c.ranking_shown = c.page_count = c.ranking.size();
     c.report_prefix = "../my out/";
     c.layout = report_layout::subdirs;
     c.bins = {{5000, 10000, 2}, {10000, 15000, 0}, {15000, 20000, 1}};
@@ -66,9 +67,11 @@ TEST(SummaryPage, HoldsFiguresChartsAndRanking) {
     EXPECT_EQ(count(page, "<tr><td"), 2u);
     EXPECT_NE(page.find("0.5000</td><td>yes</td>"), std::string::npos);
     EXPECT_NE(page.find("0.5000</td><td>no</td>"), std::string::npos);
-    // Nothing is fetched from elsewhere, and nothing needs a script.
-    for (const char* outside :
-         {"<script", "<link", "<img", "http://", "https://", "@import", "url("})
+    // Nothing is fetched from elsewhere; the one script is the search box's
+    // own file, and the page works without it.
+    EXPECT_EQ(count(page, "<script"), count(page, "<script src=\"search.js\" defer></script>"));
+    EXPECT_NE(page.find("<section id=\"find\" hidden"), std::string::npos);
+    for (const char* outside : {"<link", "<img", "http://", "https://", "@import", "url("})
         EXPECT_EQ(page.find(outside), std::string::npos) << outside;
     EXPECT_EQ(page.find("class=\"made\""), std::string::npos);
     EXPECT_EQ(page_of(sample_content()), page); // the same content, the same bytes
@@ -112,6 +115,7 @@ TEST(SummaryPage, WritesThroughTheDescriptorAndKeepsTheFirstError) {
     page_content c = sample_content();
     c.ranking.assign(2000, c.ranking[0]); // more than one buffer's worth
     c.ranked_in_strong.assign(2000, 1);
+    c.ranking_shown = c.page_count = 2000;
     std::string expected = page_of(c);
 
     char name[] = "/tmp/korvalinde-html-page-XXXXXX";

@@ -8,11 +8,13 @@
 #include "key_list_table.h"
 #include "keylist_inputs.h"
 #include "keylist_options.h"
+#include "keylist_summary.h"
 #include "program_messages.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -116,15 +118,25 @@ int run(const keylist_settings& settings) {
         return write_key_list(reading.table, write, written);
     };
     auto names = [&reading](const file_writer& write) { return write_names(reading, write); };
-    // Both files are written whole before either is put in place, and the
-    // names file after the key list: a run that fails leaves the old key
-    // list and the old names file, which belong together, as they were.
+    auto summary = [&](const file_writer& write) {
+        std::string text = keylist_summary_text(settings.input_paths, reading.counts, written.keys,
+                                                written.signatures, std::time(nullptr));
+        return write(text.data(), text.size());
+    };
+    // All files are written whole before any is put in place, and the
+    // others after the key list: a run that fails leaves the old key list
+    // and the files that belong with it as they were.
     atomic_file list_file;
     atomic_file names_file;
+    atomic_file summary_file;
     if (!write_output(settings.output_path, list_file, key_list)) return 1;
     if (!settings.names_path.empty() && !write_output(settings.names_path, names_file, names))
         return 1;
-    if (!commit_output(list_file) || !commit_output(names_file)) return 1;
+    if (!settings.summary_path.empty() &&
+        !write_output(settings.summary_path, summary_file, summary))
+        return 1;
+    if (!commit_output(list_file) || !commit_output(names_file) || !commit_output(summary_file))
+        return 1;
     if (settings.verbose > 0) {
         print_summary(reading.counts, written);
         print_openpgp_summary(reading);

@@ -113,6 +113,29 @@ for run in desktop phone print; do
     page_requests "$run" && fail "$run: the page asked for something beyond its own file"
 done
 
+# The search box at phone width, by key id and by part of a name, through
+# the page's ?q= address; the first result leads to the key's page.
+awk 'substr($0, 1, 1) == "p" { n++; printf "%s\tKey Holder %d <holder%d@example.org>\n", toupper(substr($0, 2, 16)), n, n }' \
+    "$SAMPLE" >names
+"$HTML" -t "Sample keys" -i "$SAMPLE" -N names "$WORK/out" || fail "korvalinde-html -N failed"
+id=$(sed -n 's/.*href="keys\/\([0-9A-F]\{16\}\)\.html".*/\1/p' out/index.html | sed -n 7p)
+holder=$(grep "^$id" names | cut -f2 | cut -d' ' -f2-3)
+fingerprint="0000 1111 2222 3333 4444  5555 $(echo "$id" | sed 's/\(....\)/\1 /g')"
+for query in "0x$id" "$(echo "$id" | cut -c9-16 | tr A-F a-f)" "$fingerprint" "$holder"; do
+    shot=find-$(echo "$query" | tr -c 'A-Za-z0-9' '-' | cut -c1-20).png
+    browse find "$PAGE?q=$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1]))' "$query")" \
+        --dump-dom --virtual-time-budget=10000 --window-size=360,844
+    grep -q "<li><a class=\"id\" href=\"keys/$id.html\">" "$WORK/find.out" &&
+        grep -q 'class="note find-status"[^>]*>[0-9]* keys\? found' "$WORK/find.out" ||
+        fail "search for '$query' does not find $id"
+    grep -E 'CONSOLE|Uncaught' "$WORK/find.log" && fail "search for '$query': console messages"
+    page_requests find && fail "search for '$query' asked for something beyond the files"
+done
+browse find-phone "$PAGE?q=$(echo "$holder" | tr ' ' '+')" --virtual-time-budget=10000 --hide-scrollbars \
+    --window-size=360,844 --screenshot="$ARTIFACTS/find-phone.png"
+browse found-key "file://$WORK/out/keys/$id.html" --hide-scrollbars --window-size=360,1600 \
+    --screenshot="$ARTIFACTS/found-key-phone.png"
+
 # Served by a static server, the ranking's links open as pages (text/html)
 # that show the key's report.
 command -v python3 >/dev/null || { echo "python3 is not installed: skipped"; exit 77; }
