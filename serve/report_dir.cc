@@ -63,6 +63,8 @@ std::string report_content_type(std::string_view name) {
     if (ext == "svg") return "image/svg+xml";
     if (ext == "txt") return "text/plain; charset=utf-8";
     if (ext == "css") return "text/css; charset=utf-8";
+    // korvalinde-html's key search and its index files.
+    if (ext == "js") return "text/javascript; charset=utf-8";
     if (ext == "png") return "image/png";
     return "application/octet-stream";
 }

@@ -48,6 +48,7 @@ struct serve_fixture : ::testing::Test {
         write(dir / "out/00/000000AA", "KeyID AAAAAAAA 000000AA\n\nMean <b>0.5</b>\n");
         write(dir / "out/index.html", "<!DOCTYPE html><title>summary</title>\n");
         write(dir / "out/keys/AAAAAAAA000000AA.html", "<!DOCTYPE html><title>A</title>\n");
+        write(dir / "out/search.js", "korvalindeSearch();\n");
         write(dir / "secret", "outside\n");
         fs::create_symlink(dir / "secret", dir / "out/link");
         fs::create_symlink(dir, dir / "out/up");
@@ -185,6 +186,7 @@ const std::vector<row> ROWS = {
     {"/reports/", {}, 200, "text/html", "<title>summary</title>"},
     {"/reports/00/000000AA", {}, 200, "text/plain", "KeyID AAAAAAAA 000000AA"},
     {"/reports/keys/AAAAAAAA000000AA.html", {}, 200, "text/html", "<title>A</title>"},
+    {"/reports/search.js", {}, 200, "text/javascript", "korvalindeSearch"},
     {"/reports/../secret", {}, 404, "text/html", "no such report file"},
     {"/reports/link", {}, 404, "text/html", "no such report file"},
     {"/reports/up/secret", {}, 404, "text/html", "no such report file"},
