@@ -10,6 +10,8 @@
  * passphrase, closes the pipe, waits and exits with the command's status.
  * No locking, wiping, protection or checks beyond reporting a failure: it
  * is a yardstick, not a tool. */
+/* glibc's feature macro, reserved by design. */
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 #define _GNU_SOURCE
 #include <stdio.h>
 #include <sys/wait.h>

@@ -173,8 +173,8 @@ TEST(AtomicFile, SpecialTargetsAreWrittenNeverReplaced) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(symlink(fifo.c_str(), link.c_str()), 0);
     // A reader on the other end, so that opening the FIFO for writing does not block.
-    // cppcheck-suppress resourceLeak ; closed below, or left to the test process on a failed ASSERT
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // cppcheck-suppress resourceLeak ; closed below, or left to the test process on a failed ASSERT
     ASSERT_GE(reader, 0);
     for (const std::string& target : {fifo, link}) {
         ASSERT_TRUE(replace(target, "through the fifo\n")) << target;

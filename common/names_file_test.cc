@@ -28,6 +28,7 @@ TEST(EscapeUserId, KeepsTextAndEscapesWhatCouldDisturbALine) {
 TEST(ReadNamesFile, ReadsLinesAndNamesTheFaultyLine) {
     char path[] = "/tmp/names_file_test.XXXXXX";
     const int fd = mkstemp(path);
+    // cppcheck-suppress resourceLeak ; closed at once: only the name is wanted
     ASSERT_GE(fd, 0);
     ASSERT_EQ(close(fd), 0);
     const auto read_with = [&](const std::string& text, key_names& names, std::string& error) {
@@ -56,8 +57,8 @@ TEST(ReadNamesFile, ReadsLinesAndNamesTheFaultyLine) {
 // and gives one warning naming it; an endless line of NULs fails at once.
 TEST(ReadNamesFile, CapsLongLines) {
     char path[] = "/tmp/names_file_test.XXXXXX";
-    // cppcheck-suppress resourceLeak ; closed at once: only the name is wanted
     const int fd = mkstemp(path);
+    // cppcheck-suppress resourceLeak ; closed at once: only the name is wanted
     ASSERT_GE(fd, 0);
     ASSERT_EQ(close(fd), 0);
     // 16 + 1 + 4077 bytes, then a 3-byte character across the limit.
