@@ -13,6 +13,16 @@ namespace {
 // Ambiguous short names list this many candidates at most.
 constexpr size_t CANDIDATES_SHOWN = 8;
 
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+bool is_group_of_four(std::string_view word) {
+    return word.size() == 4 && parse_hex(word).has_value();
+}
+
+} // namespace
+
 std::optional<uint64_t> parse_hex(std::string_view digits) {
     uint64_t value = 0;
     for (char c : digits) {
@@ -25,16 +35,6 @@ std::optional<uint64_t> parse_hex(std::string_view digits) {
     }
     return value;
 }
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
-bool is_group_of_four(std::string_view word) {
-    return word.size() == 4 && parse_hex(word).has_value();
-}
-
-} // namespace
 
 std::vector<std::string> split_key_names(std::string_view text) {
     std::vector<std::string_view> words;

@@ -8,6 +8,7 @@
 #include "path_index.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,10 @@ key_choice find_named_key(const path_index& ix, std::string_view name);
 // into one fingerprint each: a lone group of four is never a key, so a line of two spaced
 // fingerprints, or of one and a key id, splits into exactly two names.
 std::vector<std::string> split_key_names(std::string_view text);
+
+// The value of hexadecimal digits of either case (beyond 16 digits only the
+// last 16 count), or nothing when one is not a digit.
+std::optional<uint64_t> parse_hex(std::string_view digits);
 
 // The key as korvalinde prints it: "%08X %08X".
 std::string printed_key_id(uint64_t id);

@@ -9,18 +9,10 @@ namespace {
 
 constexpr size_t CANDIDATES_LISTED = 20;
 
+// The value of 1 to 16 hexadecimal digits.
 std::optional<uint64_t> hex_value(std::string_view digits) {
     if (digits.empty() || digits.size() > 16) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : digits) {
-        int digit = c >= '0' && c <= '9'   ? c - '0'
-                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                           : -1;
-        if (digit < 0) return std::nullopt;
-        value = value << 4 | static_cast<uint64_t>(digit);
-    }
-    return value;
+    return parse_hex(digits);
 }
 
 void add_once(std::vector<int32_t>& keys, int32_t k) {
