@@ -60,10 +60,10 @@ constexpr auto HEX_DIGITS = [] {
     for (int c = 0; c < 256; ++c)
         table[static_cast<size_t>(c)] = NOT_HEX;
     for (int d = 0; d < 10; ++d)
-        table[static_cast<size_t>('0' + d)] = static_cast<uint8_t>(d);
+        table[static_cast<size_t>('0') + static_cast<size_t>(d)] = static_cast<uint8_t>(d);
     for (int d = 0; d < 6; ++d) {
-        table[static_cast<size_t>('a' + d)] = static_cast<uint8_t>(10 + d);
-        table[static_cast<size_t>('A' + d)] = static_cast<uint8_t>(10 + d);
+        table[static_cast<size_t>('a') + static_cast<size_t>(d)] = static_cast<uint8_t>(10 + d);
+        table[static_cast<size_t>('A') + static_cast<size_t>(d)] = static_cast<uint8_t>(10 + d);
     }
     return table;
 }();

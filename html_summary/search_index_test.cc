@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 TEST(SearchIndex, WordsAndPrefixes) {
-    struct {
+    const struct {
         const char* name;
         std::vector<std::string_view> words;
         std::string prefix2;
