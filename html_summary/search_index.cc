@@ -181,8 +181,11 @@ void write_search_index(const std::map<std::string, std::string>& files,
     make_page_folder(folder);
     make_page_folder(folder + "/ids");
     make_page_folder(folder + "/names");
-    for (const auto& [name, text] : files)
-        write_page_text(folder + "/" + name + ".js", text);
+    for (const auto& [name, text] : files) {
+        std::string path = folder;
+        path.append("/").append(name).append(".js");
+        write_page_text(path, text);
+    }
     remove_old_files(folder + "/ids", "ids/", files);
     remove_old_files(folder + "/names", "names/", files);
     sync_page_folder(folder);
