@@ -1,6 +1,7 @@
 #include "path_search.h"
 
 #include <algorithm>
+#include <span>
 
 namespace {
 
@@ -20,6 +21,8 @@ uint64_t multiply_saturating(uint64_t a, uint64_t b) {
 
 // One side of the bidirectional search: the keys at `layer` hops from its
 // own end, the adjacency it follows, and its distances and path counts.
+// Every key the side reached is kept in `layers`, layer after layer
+// (layer_start[l] is where layer l begins), for the marking of the paths.
 struct search_side {
     const std::vector<int64_t>& start;
     const std::vector<int32_t>& keys;
@@ -27,6 +30,14 @@ struct search_side {
     std::vector<uint64_t>& count;
     std::vector<int32_t> frontier;
     int32_t layer = 0;
+    std::vector<int32_t> layers;
+    std::vector<size_t> layer_start{0};
+};
+
+// A signature joining the two searches, as from -> ... -> near -> far -> ... -> to.
+struct meeting_edge {
+    int32_t near;
+    int32_t far;
 };
 
 int64_t frontier_edges(const search_side& side) {
@@ -39,10 +50,12 @@ int64_t frontier_edges(const search_side& side) {
 // Expands one whole layer of `side`. A neighbour the other side has seen is
 // at the other side's last layer, so each such edge joins shortest paths:
 // their number (paths to the edge's near end times paths from its far end)
-// is added to total. Returns whether any such edge was found; the frontier
-// then stays at its layer for the listing of the paths.
-bool expand_layer(search_side& side, const search_side& other, std::vector<int32_t>& next,
-                  std::vector<int32_t>& touched, uint64_t& total) {
+// is added to total, and the edge to meets (forward: the side searching
+// from the start key). Returns whether any such edge was found; the
+// frontier then stays at its layer.
+bool expand_layer(search_side& side, const search_side& other, bool forward,
+                  std::vector<int32_t>& next, std::vector<int32_t>& touched, uint64_t& total,
+                  std::vector<meeting_edge>& meets) {
     bool met = false;
     next.clear();
     int32_t next_layer = side.layer + 1;
@@ -53,6 +66,7 @@ bool expand_layer(search_side& side, const search_side& other, std::vector<int32
             if (other.dist[at(w)] >= 0) {
                 met = true;
                 total = add_saturating(total, multiply_saturating(paths_to_u, other.count[at(w)]));
+                meets.push_back(forward ? meeting_edge{u, w} : meeting_edge{w, u});
             } else if (met) {
                 continue;
             } else if (side.dist[at(w)] < 0) {
@@ -68,50 +82,77 @@ bool expand_layer(search_side& side, const search_side& other, std::vector<int32
     if (!met) {
         side.frontier.swap(next);
         side.layer = next_layer;
+        side.layer_start.push_back(side.layers.size());
+        side.layers.insert(side.layers.end(), side.frontier.begin(), side.frontier.end());
     }
     return met;
+}
+
+int64_t degree_sum(const std::vector<int64_t>& start, std::span<const int32_t> keys) {
+    int64_t sum = 0;
+    for (int32_t k : keys)
+        sum += start[at(k) + 1] - start[at(k)];
+    return sum;
+}
+
+// One step of the marking toward a side's own end: the keys of `side`'s
+// layer `layer` - 1 with an edge to a key of `marked` (all at `place`) get
+// place `place_before`. Either the marked keys' edges toward that end are
+// read or the layer's edges away from it, whichever are fewer: a key on
+// many paths may have many more signatures than the layer before it has.
+void mark_layer_before(const search_side& side, const std::vector<int64_t>& back_start,
+                       const std::vector<int32_t>& back_keys, int32_t layer, int32_t place,
+                       int32_t place_before, std::vector<int32_t>& positions,
+                       std::vector<int32_t>& marked, std::vector<int32_t>& next) {
+    next.clear();
+    const std::span<const int32_t> before(side.layers.data() + side.layer_start[at(layer - 1)],
+                                          side.layers.data() + side.layer_start[at(layer)]);
+    if (degree_sum(back_start, marked) <= degree_sum(side.start, before)) {
+        for (int32_t u : marked)
+            for (int64_t e = back_start[at(u)]; e < back_start[at(u) + 1]; ++e) {
+                int32_t p = back_keys[static_cast<size_t>(e)];
+                if (side.dist[at(p)] == layer - 1 && positions[at(p)] < 0) {
+                    positions[at(p)] = place_before;
+                    next.push_back(p);
+                }
+            }
+    } else {
+        for (int32_t p : before)
+            for (int64_t e = side.start[at(p)]; e < side.start[at(p) + 1]; ++e)
+                if (positions[at(side.keys[static_cast<size_t>(e)])] == place) {
+                    positions[at(p)] = place_before;
+                    next.push_back(p);
+                    break;
+                }
+    }
+    marked.swap(next);
 }
 
 // Marks every key on a shortest path with its place on it (0 at `from`,
 // hops at `to`): the ends of the joining edges, then back along the
 // forward layers and on along the backward ones.
 void mark_positions(const path_index& ix, search_space& space, const search_side& forward,
-                    const search_side& backward, int32_t hops) {
+                    const search_side& backward, const std::vector<meeting_edge>& meets,
+                    int32_t hops) {
     std::vector<int32_t> near;
     std::vector<int32_t> far;
-    for (int32_t u : forward.frontier)
-        for (int32_t w : signed_keys(ix, u)) {
-            if (space.dist_to[at(w)] != backward.layer) continue;
-            if (space.position[at(u)] < 0) {
-                space.position[at(u)] = forward.layer;
-                near.push_back(u);
-            }
-            if (space.position[at(w)] < 0) {
-                space.position[at(w)] = forward.layer + 1;
-                far.push_back(w);
-            }
+    for (const meeting_edge& m : meets) {
+        if (space.position[at(m.near)] < 0) {
+            space.position[at(m.near)] = forward.layer;
+            near.push_back(m.near);
         }
+        if (space.position[at(m.far)] < 0) {
+            space.position[at(m.far)] = forward.layer + 1;
+            far.push_back(m.far);
+        }
+    }
     std::vector<int32_t> next;
-    for (int32_t layer = forward.layer; layer > 0; --layer) {
-        next.clear();
-        for (int32_t u : near)
-            for (int32_t p : signers(ix, u))
-                if (space.dist_from[at(p)] == layer - 1 && space.position[at(p)] < 0) {
-                    space.position[at(p)] = layer - 1;
-                    next.push_back(p);
-                }
-        near.swap(next);
-    }
-    for (int32_t layer = backward.layer; layer > 0; --layer) {
-        next.clear();
-        for (int32_t w : far)
-            for (int32_t x : signed_keys(ix, w))
-                if (space.dist_to[at(x)] == layer - 1 && space.position[at(x)] < 0) {
-                    space.position[at(x)] = hops - (layer - 1);
-                    next.push_back(x);
-                }
-        far.swap(next);
-    }
+    for (int32_t layer = forward.layer; layer > 0; --layer)
+        mark_layer_before(forward, ix.signers_start, ix.signers_keys, layer, layer, layer - 1,
+                          space.position, near, next);
+    for (int32_t layer = backward.layer; layer > 0; --layer)
+        mark_layer_before(backward, ix.signs_start, ix.signs_keys, layer, hops - layer,
+                          hops - (layer - 1), space.position, far, next);
 }
 
 // Walks the marked keys depth first, each key's successors in ascending id
@@ -247,6 +288,21 @@ void augment_along(search_space& space, flow_ends& ends, const std::vector<int32
             add_flow(space, ends, nodes[i] >> 1, nodes[i + 1] >> 1);
 }
 
+// About how many arcs expanding a frontier of the residual search follows:
+// an exit node forward (an entry node backward) leads along the key's
+// signatures, the other node to one place only.
+int64_t residual_work(const path_index& ix, const std::vector<int32_t>& frontier, bool forward) {
+    int64_t work = 0;
+    for (int32_t node : frontier) {
+        int32_t k = node >> 1;
+        bool leads_along_signatures = ((node & 1) != 0) == forward;
+        work += 1 + (!leads_along_signatures ? 0
+                     : forward               ? ix.signs_start[at(k) + 1] - ix.signs_start[at(k)]
+                               : ix.signers_start[at(k) + 1] - ix.signers_start[at(k)]);
+    }
+    return work;
+}
+
 // One augmenting path by a bidirectional breadth-first search of the
 // residual graph, expanding the smaller frontier; returns false when none
 // is left (the flow is then the maximum).
@@ -262,9 +318,10 @@ bool augment(const path_index& ix, search_space& space, flow_ends& ends) {
     std::vector<int32_t> next;
     int32_t meet = -1;
     while (meet < 0) {
-        // The smaller frontier; an empty one is the smallest and ends the
+        // The frontier with fewer arcs to follow; an empty one ends the
         // search without a path.
-        bool forward = front.size() <= back.size();
+        bool forward = front.empty() || (!back.empty() && residual_work(ix, front, true) <=
+                                                              residual_work(ix, back, false));
         std::vector<int32_t>& frontier = forward ? front : back;
         if (frontier.empty()) break;
         std::vector<int32_t>& parent = forward ? space.parent_from : space.parent_to;
@@ -334,8 +391,10 @@ void find_shortest_paths(const path_index& ix, search_space& space, int32_t from
         if (path_limit > 0) answer.paths.push_back({from});
         return;
     }
-    search_side forward{ix.signs_start, ix.signs_keys, space.dist_from, space.count_from, {from}};
-    search_side backward{ix.signers_start, ix.signers_keys, space.dist_to, space.count_to, {to}};
+    search_side forward{
+        ix.signs_start, ix.signs_keys, space.dist_from, space.count_from, {from}, 0, {from}, {0}};
+    search_side backward{
+        ix.signers_start, ix.signers_keys, space.dist_to, space.count_to, {to}, 0, {to}, {0}};
     space.dist_from[at(from)] = 0;
     space.count_from[at(from)] = 1;
     space.dist_to[at(to)] = 0;
@@ -344,20 +403,21 @@ void find_shortest_paths(const path_index& ix, search_space& space, int32_t from
     space.touched.push_back(to);
 
     std::vector<int32_t> next;
+    std::vector<meeting_edge> meets;
     uint64_t total = 0;
     bool met = false;
     while (!met && !forward.frontier.empty() && !backward.frontier.empty()) {
         if (frontier_edges(forward) <= frontier_edges(backward))
-            met = expand_layer(forward, backward, next, space.touched, total);
+            met = expand_layer(forward, backward, true, next, space.touched, total, meets);
         else
-            met = expand_layer(backward, forward, next, space.touched, total);
+            met = expand_layer(backward, forward, false, next, space.touched, total, meets);
     }
     if (met) {
         answer.hops = forward.layer + backward.layer + 1;
         answer.paths_total = total;
         answer.paths_saturated = total == PATH_COUNT_MAX;
         if (path_limit > 0) {
-            mark_positions(ix, space, forward, backward, answer.hops);
+            mark_positions(ix, space, forward, backward, meets, answer.hops);
             list_paths(ix, space, from, answer.hops, path_limit, answer);
         }
     }
