@@ -2,10 +2,13 @@
 
 #include "visible_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
+#include <sys/stat.h>
 
 namespace {
 
@@ -50,6 +53,8 @@ namespace {
 // The key id field and the tab: "16HEX<TAB>".
 constexpr size_t HEAD_SIZE = 17;
 
+constexpr size_t READ_BLOCK = size_t{1} << 20;
+
 bool parse_head(const std::string& line, uint64_t& id) {
     if (line.size() < HEAD_SIZE || line[16] != '\t') return false;
     id = 0;
@@ -78,42 +83,58 @@ bool read_names_file(const std::string& path, key_names& names, std::string& err
         error = path + ": " + std::strerror(errno);
         return false;
     }
+    // Room for the names a regular file of this size may hold (lines of
+    // about 40 bytes), so that the table is not rebuilt as it grows.
+    struct stat info {};
+    if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode))
+        names.reserve(names.size() + static_cast<size_t>(info.st_size / 40));
     std::string line;
-    int64_t line_number = 0;
+    int64_t line_number = 1;
+    bool cut = false;
+    uint64_t id = 0;
     const auto where = [&] { return path + ":" + std::to_string(line_number) + ": "; };
     const auto fail = [&](const char* what) {
         error = where() + what;
         return false;
     };
     const char* const bad_head = "expected 16 hex digits and a tab";
+    std::unique_ptr<char[]> block(new char[READ_BLOCK]);
     for (;;) {
-        line.clear();
-        ++line_number;
-        bool cut = false;
-        int c = 0;
-        uint64_t id = 0;
-        while ((c = std::getc(file.get())) != EOF && c != '\n') {
-            if (line.size() >= NAMES_LINE_MAX) {
-                if (!cut && warn)
+        const size_t got = std::fread(block.get(), 1, READ_BLOCK, file.get());
+        if (got == 0) break;
+        const char* at = block.get();
+        const char* const end = at + got;
+        while (at < end) {
+            const auto* newline = static_cast<const char*>(std::memchr(at, '\n', end - at));
+            const char* piece_end = newline != nullptr ? newline : end;
+            const auto piece = static_cast<size_t>(piece_end - at);
+            const size_t room = NAMES_LINE_MAX - line.size();
+            const size_t before = line.size();
+            line.append(at, std::min(piece, room));
+            if (piece > room && !cut) {
+                if (warn)
                     warn(where() + "line longer than " + std::to_string(NAMES_LINE_MAX) +
                          " bytes; the rest of it is left out");
                 cut = true;
-                continue;
             }
-            line += static_cast<char>(c);
             // Checked at once, so that a file of one endless line (such as
             // /dev/zero) fails here rather than being read to its end.
-            if (line.size() == HEAD_SIZE && !parse_head(line, id)) return fail(bad_head);
+            if (before < HEAD_SIZE && line.size() >= HEAD_SIZE && !parse_head(line, id))
+                return fail(bad_head);
+            if (newline == nullptr) break;
+            at = newline + 1;
+            if (!parse_head(line, id)) return fail(bad_head);
+            if (cut) trim_split_sequence(line);
+            names.try_emplace(id, std::string_view(line).substr(HEAD_SIZE));
+            line.clear();
+            cut = false;
+            ++line_number;
         }
-        if (c == EOF && line.empty()) break;
-        if (c == EOF) return fail("last line has no line end");
-        if (!parse_head(line, id)) return fail(bad_head);
-        if (cut) trim_split_sequence(line);
-        names.try_emplace(id, line.substr(HEAD_SIZE));
     }
     if (std::ferror(file.get())) {
         error = path + ": read error";
         return false;
     }
+    if (!line.empty()) return fail("last line has no line end");
     return true;
 }
