@@ -19,8 +19,10 @@ else
     "$build/analyser/korvalinde" -o "$work/out" "$work/keys" >/dev/null
     out=$work/out
 fi
-page=$(mktemp)
-trap 'rm -f "$page"; [ -z "${work:-}" ] || rm -rf "$work"' EXIT
+# The page, its keys/ and index/ in a directory of their own.
+pages=$(mktemp -d)
+page=$pages/index.html
+trap 'rm -rf "$pages"; [ -z "${work:-}" ] || rm -rf "$work"' EXIT
 printf 'korvalinde-html: %s keys in msd.txt\n' "$(wc -l <"$out/msd.txt")"
 for args in "-n 1000 -m 1000" "-n 1000" "-n 0"; do
     # /usr/bin/time (Debian package "time") reports the peak resident size.
@@ -28,5 +30,5 @@ for args in "-n 1000 -m 1000" "-n 1000" "-n 0"; do
     /usr/bin/time -f "korvalinde-html $args: %e s elapsed, %M KB peak memory" \
         "$html" $args -o "$page" "$out"
     printf 'korvalinde-html %s: page of %s bytes, %s key pages\n' "$args" "$(wc -c <"$page")" \
-        "$(ls "$(dirname "$page")/keys" | wc -l)"
+        "$(ls "$pages/keys" | wc -l)"
 done
