@@ -146,6 +146,36 @@ std::string report_path(const run_settings& settings, uint32_t id_low) {
     return directory + name;
 }
 
+// The two-character subdirectories, each made and opened once before the
+// writers start: most exist already from an earlier key or run, and one
+// mkdir per report file would cost a system call per file for nothing. One
+// that cannot be used (a link or a file in its place) is reported once, and
+// its reports are not written; returns false then. group_id_low(g) is the
+// low half of the ids of group g's keys.
+template <typename GroupIdLow>
+bool open_report_directories(const run_settings& settings, size_t group_count,
+                             report_directories& dirs, GroupIdLow group_id_low) {
+    bool all_open = true;
+    bool tried[256] = {};
+    for (size_t group = 0; group < group_count; ++group) {
+        uint32_t id_low = group_id_low(group);
+        uint32_t first = id_low >> 24;
+        if (tried[first]) continue;
+        tried[first] = true;
+        char name[3];
+        std::snprintf(name, sizeof name, "%02X", first);
+        dirs.sub[first] = open_output_subdirectory(settings.output_dir_fd, name);
+        if (dirs.sub[first] < 0) {
+            dirs.sub_error[first] = errno;
+            std::fprintf(stderr, "korvalinde: cannot use report directory %s: %s\n",
+                         report_directory(settings, id_low).c_str(),
+                         error_text(dirs.sub_error[first]));
+            all_open = false;
+        }
+    }
+    return all_open;
+}
+
 int write_key_reports(const run_settings& settings, const key_graph& g, const set_results& s,
                       distance_table& table) {
     // Positions in table, grouped by id_low and within a group in key-index
@@ -164,33 +194,14 @@ int write_key_reports(const run_settings& settings, const key_graph& g, const se
     group_start.push_back(order.size());
     size_t group_count = group_start.size() - 1;
 
-    // The two-character subdirectories, each made and opened once before
-    // the writers start: most exist already from an earlier key or run, and
-    // one mkdir per report file would cost a system call per file for
-    // nothing. One that cannot be used (a link or a file in its place) is
-    // reported once, and its reports are not written.
     std::atomic<int> status{0};
     report_directories dirs;
     dirs.output_dir = settings.output_dir_fd;
-    if (settings.use_subdirs) {
-        bool tried[256] = {};
-        for (size_t group = 0; group < group_count; ++group) {
-            uint32_t id_low = id_low_of(order[group_start[group]]);
-            uint32_t first = id_low >> 24;
-            if (tried[first]) continue;
-            tried[first] = true;
-            char name[3];
-            std::snprintf(name, sizeof name, "%02X", first);
-            dirs.sub[first] = open_output_subdirectory(settings.output_dir_fd, name);
-            if (dirs.sub[first] < 0) {
-                dirs.sub_error[first] = errno;
-                std::fprintf(stderr, "korvalinde: cannot use report directory %s: %s\n",
-                             report_directory(settings, id_low).c_str(),
-                             error_text(dirs.sub_error[first]));
-                status = 1;
-            }
-        }
-    }
+    if (settings.use_subdirs &&
+        !open_report_directories(settings, group_count, dirs, [&](size_t group) {
+            return id_low_of(order[group_start[group]]);
+        }))
+        status = 1;
 
     progress_phase progress("reports", static_cast<int64_t>(group_count), "files");
     constexpr size_t CHUNK = 16;
