@@ -1,5 +1,7 @@
 #include "verdict_cache.h"
 
+#include "openpgp_test_dump.h"
+
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 
@@ -226,6 +228,52 @@ TEST(VerdictCache, KeyCoversEveryInput) {
     // Key material larger than the key's stack buffer.
     const std::vector<uint8_t> big(4200, 7);
     EXPECT_NE(verdict_key(1, big, 8, a, a), verdict_key(1, a, 8, a, a));
+}
+
+// Four keys certifying each other; with forged_at set, that one
+// certification has its signature's last byte changed (the digest and
+// everything it covers stay the same).
+bytes ring_dump(int forged_at) {
+    constexpr uint32_t T0 = 1500000000;
+    std::vector<test_key> keys;
+    for (uint8_t i = 0; i < 4; ++i)
+        keys.push_back(ed25519_test_key(static_cast<uint8_t>(40 + i), T0 + i));
+    bytes dump;
+    int n = 0;
+    for (const test_key& key : keys) {
+        const std::string text = "Holder " + key.hex_id;
+        add_key(dump, key);
+        add_user_id(dump, text);
+        add_signature(dump, key, spec_by(key, 0x13, key.created), key, text);
+        for (const test_key& signer : keys)
+            if (&signer != &key)
+                add_signature(dump, signer, spec_by(signer, 0x10, T0 + 100), key, text,
+                              n++ == forged_at);
+    }
+    return dump;
+}
+
+// The cache changes nothing in the output: a tampered signature (same
+// digest, other signature fields) is verified again and refused.
+TEST(VerdictCache, TamperedSignatureIsVerifiedAgain) {
+    temp_dir dir;
+    const std::string cache = " --cache " + dir.path + "/cache";
+    const keylist_run first = run_keylist(ring_dump(-1), cache);
+    ASSERT_EQ(first.status, 0) << first.errors;
+    EXPECT_NE(first.errors.find("0 verdicts from the cache, 16 signatures verified"),
+              std::string::npos)
+        << first.errors;
+    EXPECT_EQ(first.list, run_keylist(ring_dump(-1)).list);
+
+    const keylist_run tampered = run_keylist(ring_dump(5), cache);
+    ASSERT_EQ(tampered.status, 0) << tampered.errors;
+    EXPECT_NE(tampered.errors.find("15 verdicts from the cache, 1 signatures verified"),
+              std::string::npos)
+        << tampered.errors;
+    const keylist_run reference = run_keylist(ring_dump(5));
+    EXPECT_EQ(tampered.list, reference.list);
+    EXPECT_EQ(tampered.names, reference.names);
+    EXPECT_NE(tampered.list, first.list);
 }
 
 } // namespace
