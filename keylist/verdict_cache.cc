@@ -15,6 +15,26 @@ namespace {
 
 using checksum = std::array<uint8_t, CACHE_CHECKSUM_SIZE>;
 
+constexpr size_t PREFIXES = 65536;
+
+// Keys in byte order, compared a word at a time.
+uint64_t big_endian_word(const uint8_t* at) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v = v << 8 | at[i];
+    return v;
+}
+
+bool key_below(const cache_key& a, const cache_key& b) {
+    const uint64_t a0 = big_endian_word(a.data()), b0 = big_endian_word(b.data());
+    if (a0 != b0) return a0 < b0;
+    return big_endian_word(a.data() + 8) < big_endian_word(b.data() + 8);
+}
+
+// The last bit of an entry: the check found the signature bad.
+constexpr uint8_t OUTCOME_BIT = 1;
+constexpr uint8_t OUTCOME_MASK = 0xFE;
+
 checksum sha256_of(const void* data, size_t size) {
     checksum out{};
     SHA256(static_cast<const unsigned char*>(data), size, out.data());
@@ -119,7 +139,7 @@ bool read_entries(int fd, verdict_cache& cache, uint64_t count, uint32_t per_blo
         }
     }
     for (uint64_t i = 1; i < count; ++i)
-        if (!(cache.known[i - 1] < cache.known[i])) {
+        if (!key_below(cache.known[i - 1], cache.known[i])) {
             reason = "entries out of order";
             return false;
         }
@@ -198,33 +218,46 @@ cache_key verdict_key(uint8_t key_algorithm, std::span<const uint8_t> key_materi
         if (!piece.empty()) std::memcpy(at, piece.data(), piece.size());
         at += piece.size();
     }
-    // SHA-256 cut to 128 bits: two checks share a key only by a collision,
-    // which takes about 2^64 work even when chosen, and planting an entry
-    // for a chosen forged signature would take a second preimage (2^128) as
-    // well as write access to the file. Half the size halves the cache's
-    // memory and file.
+    // SHA-256 cut to 127 bits (and the outcome bit): two checks share a key
+    // only by a collision, which takes about 2^63 work even when chosen, and
+    // making a chosen forgery share the key of a valid signature would take
+    // a second preimage (2^127) as well as write access to the file. Half
+    // the digest halves the cache's memory and file.
     const checksum sum = sha256_of(start, static_cast<size_t>(at - start));
     cache_key key{};
     std::copy_n(sum.begin(), key.size(), key.begin());
+    key.back() &= OUTCOME_MASK;
     return key;
 }
 
-bool cache_lookup(verdict_cache& cache, const cache_key& key) {
-    const auto found = std::lower_bound(cache.known.begin(), cache.known.end(), key);
-    if (found == cache.known.end() || *found != key) return false;
+cached_check cache_lookup(verdict_cache& cache, const cache_key& key) {
+    if (cache.known.empty()) return cached_check::none;
+    // The entry, with either outcome bit, is the first not below the key
+    // with the bit clear, among those with the key's first two bytes.
+    const size_t prefix = size_t{key[0]} << 8 | key[1];
+    const auto last =
+        cache.known.begin() + static_cast<ptrdiff_t>(cache.first_with_prefix[prefix + 1]);
+    const auto found = std::lower_bound(cache.known.begin() +
+                                            static_cast<ptrdiff_t>(cache.first_with_prefix[prefix]),
+                                        last, key, key_below);
+    if (found == last || !std::equal(key.begin(), key.end() - 1, found->begin()) ||
+        (found->back() & OUTCOME_MASK) != key.back())
+        return cached_check::none;
     // Several threads may mark the same entry: each writes the same value.
     std::atomic_ref<uint8_t>(cache.used[static_cast<size_t>(found - cache.known.begin())])
         .store(1, std::memory_order_relaxed);
     cache.hits.fetch_add(1, std::memory_order_relaxed);
-    return true;
+    return (found->back() & OUTCOME_BIT) != 0 ? cached_check::bad : cached_check::valid;
 }
 
-void cache_record(verdict_cache& cache, const cache_key& key, bool valid) {
+void cache_record(verdict_cache& cache, const cache_key& key, cached_check outcome) {
     cache.verified.fetch_add(1, std::memory_order_relaxed);
-    if (!valid) return;
+    if (outcome == cached_check::none) return;
+    cache_key entry = key;
+    if (outcome == cached_check::bad) entry.back() |= OUTCOME_BIT;
     // Verifying took far longer than the lock is held.
     const std::lock_guard<std::mutex> hold(cache.added_lock);
-    cache.added.push_back(key);
+    cache.added.push_back(entry);
 }
 
 cache_read_result read_verdict_cache(const std::string& path, verdict_cache& cache,
@@ -259,11 +292,19 @@ cache_read_result read_verdict_cache(const std::string& path, verdict_cache& cac
         return cache_read_result::ignored;
     }
     cache.used.assign(cache.known.size(), 0);
+    cache.first_with_prefix.assign(PREFIXES + 1, 0);
+    size_t i = 0;
+    for (size_t prefix = 0; prefix <= PREFIXES; ++prefix) {
+        while (i < cache.known.size() &&
+               (size_t{cache.known[i][0]} << 8 | cache.known[i][1]) < prefix)
+            ++i;
+        cache.first_with_prefix[prefix] = i;
+    }
     return cache_read_result::loaded;
 }
 
 bool write_verdict_cache(const std::string& path, verdict_cache& cache, std::string& reason) {
-    std::sort(cache.added.begin(), cache.added.end());
+    std::sort(cache.added.begin(), cache.added.end(), key_below);
     cache.added.erase(std::unique(cache.added.begin(), cache.added.end()), cache.added.end());
     uint64_t count = cache.added.size();
     for (size_t i = 0; i < cache.known.size(); ++i)
@@ -288,7 +329,8 @@ bool write_verdict_cache(const std::string& path, verdict_cache& cache, std::str
     while (ok && (k < cache.known.size() || a != cache.added.end())) {
         if (k < cache.known.size() && cache.used[k] == 0)
             ++k;
-        else if (a == cache.added.end() || (k < cache.known.size() && cache.known[k] < *a))
+        else if (a == cache.added.end() ||
+                 (k < cache.known.size() && key_below(cache.known[k], *a)))
             ok = out.add(cache.known[k++]);
         else
             ok = out.add(*a++);

@@ -1,15 +1,16 @@
-// The verdict cache of korvalinde-keylist (--cache FILE): the signatures
-// found valid by a run, kept in a file so that the next run over a dump that
+// The verdict cache of korvalinde-keylist (--cache FILE): the outcomes of
+// a run's signature checks, kept in a file so that the next run over a dump that
 // changed little need not verify them again.
 //
 // An entry is a 16-byte key over everything the cryptographic check of one
 // signature depends on: the signer's public-key algorithm and key material,
 // the hash algorithm, the digest of what the signature covers (the signed
 // key, user id and the signature's hashed part) and the signature's own
-// fields. The same key means the same check with the same answer, so an
-// entry found stands for "valid"; anything changed gives another key and is
-// verified again. Only valid verdicts are kept: the others are rare and
-// cheap enough to find again.
+// fields, whose last bit holds the outcome: valid (0) or bad (1). The same
+// key means the same check with the same answer; anything changed gives
+// another key and is verified again. Bad signatures are kept too, as a dump
+// holds many forgeries that would otherwise be verified again every run;
+// the other outcomes are found without a public-key operation.
 //
 // The file is the program's own, but it is read as untrusted input: it must
 // be a regular file (not reached through a symbolic link) owned by the
@@ -49,26 +50,31 @@ constexpr size_t CACHE_CHECKSUM_SIZE = 32;
 constexpr uint32_t CACHE_BLOCK_ENTRIES = 65536;
 
 struct verdict_cache {
-    std::vector<cache_key> known; // read from the file: sorted, distinct
+    std::vector<cache_key> known; // read from the file: sorted, distinct, with outcomes
     std::vector<uint8_t> used;    // per known entry: looked up by this run
+    // Where the entries whose first two bytes are i start in known, for
+    // i from 0 to 65536: a lookup searches only among those.
+    std::vector<size_t> first_with_prefix;
     std::mutex added_lock;
-    std::deque<cache_key> added; // found valid by this run (no doubling copies)
+    std::deque<cache_key> added; // checked by this run (no doubling copies)
     std::atomic<uint64_t> hits{0};
     std::atomic<uint64_t> verified{0};
 };
 
-// The key of one signature check (see above).
+// What the cache knows of one check.
+enum class cached_check : uint8_t { none, valid, bad };
+
+// The key of one signature check (see above), its outcome bit clear.
 cache_key verdict_key(uint8_t key_algorithm, std::span<const uint8_t> key_material,
                       uint8_t hash_algorithm, std::span<const uint8_t> digest,
                       std::span<const uint8_t> signature_fields);
 
-// True when the file held key, that is a check found it valid: the entry is
-// kept for the next run and counted as a hit.
-bool cache_lookup(verdict_cache& cache, const cache_key& key);
+// The outcome of the check of key that the file held, or none. An entry
+// found is kept for the next run and counted as a hit.
+cached_check cache_lookup(verdict_cache& cache, const cache_key& key);
 
-// Counts a check made by this run, and keeps key when it found the
-// signature valid.
-void cache_record(verdict_cache& cache, const cache_key& key, bool valid);
+// Counts a check made by this run, and keeps its outcome unless none.
+void cache_record(verdict_cache& cache, const cache_key& key, cached_check outcome);
 
 enum class cache_read_result { loaded, missing, ignored };
 

@@ -53,12 +53,17 @@ cache_key key_number(uint64_t n) {
     return verdict_key(22, piece, 8, piece, piece);
 }
 
+// The outcome the test caches give entry i: valid and bad alternately.
+cached_check outcome_of(uint64_t i) {
+    return i % 2 == 0 ? cached_check::valid : cached_check::bad;
+}
+
 // Writes a cache of count entries (more than one block when count is large)
-// at path; the entries are key_number(0 .. count).
+// at path; the entries are key_number(0 .. count) with outcome_of.
 void write_cache(const std::string& path, uint64_t count) {
     verdict_cache cache;
     for (uint64_t i = 0; i < count; ++i)
-        cache_record(cache, key_number(i), true);
+        cache_record(cache, key_number(i), outcome_of(i));
     std::string reason;
     ASSERT_TRUE(write_verdict_cache(path, cache, reason)) << reason;
 }
@@ -81,21 +86,27 @@ TEST(VerdictCache, RoundTripKeepsOnlyTheEntriesUsed) {
     std::string reason;
     ASSERT_EQ(read_verdict_cache(path, cache, reason), cache_read_result::loaded) << reason;
     EXPECT_EQ(cache.known.size(), count);
-    // Every third entry used, one new one verified valid and one invalid.
+    // Every third entry used; new ones verified valid, bad, and neither.
     for (uint64_t i = 0; i < count; i += 3)
-        EXPECT_TRUE(cache_lookup(cache, key_number(i)));
-    EXPECT_FALSE(cache_lookup(cache, key_number(count)));
-    cache_record(cache, key_number(count), true);
-    cache_record(cache, key_number(count + 1), false);
+        EXPECT_EQ(cache_lookup(cache, key_number(i)), outcome_of(i));
+    EXPECT_EQ(cache_lookup(cache, key_number(count)), cached_check::none);
+    cache_record(cache, key_number(count), cached_check::valid);
+    cache_record(cache, key_number(count + 1), cached_check::bad);
+    cache_record(cache, key_number(count + 2), cached_check::none);
     EXPECT_EQ(cache.hits.load(), (count + 2) / 3);
-    EXPECT_EQ(cache.verified.load(), 2u);
+    EXPECT_EQ(cache.verified.load(), 3u);
     ASSERT_TRUE(write_verdict_cache(path, cache, reason)) << reason;
 
     verdict_cache next;
     ASSERT_EQ(read_verdict_cache(path, next, reason), cache_read_result::loaded) << reason;
-    EXPECT_EQ(next.known.size(), (count + 2) / 3 + 1);
-    for (uint64_t i = 0; i < count + 2; ++i)
-        EXPECT_EQ(cache_lookup(next, key_number(i)), (i < count && i % 3 == 0) || i == count) << i;
+    EXPECT_EQ(next.known.size(), (count + 2) / 3 + 2);
+    for (uint64_t i = 0; i < count + 3; ++i) {
+        const cached_check expected = (i < count && i % 3 == 0) ? outcome_of(i)
+                                      : i == count              ? cached_check::valid
+                                      : i == count + 1          ? cached_check::bad
+                                                                : cached_check::none;
+        EXPECT_EQ(cache_lookup(next, key_number(i)), expected) << i;
+    }
 }
 
 TEST(VerdictCache, MissingFileIsAFirstRun) {
@@ -183,7 +194,7 @@ TEST(VerdictCache, EveryDamagedOrForeignFileIsIgnored) {
         EXPECT_EQ(read_verdict_cache(path, cache, reason), cache_read_result::ignored);
         EXPECT_NE(reason.find(d.reason), std::string::npos) << reason;
         EXPECT_TRUE(cache.known.empty());
-        EXPECT_FALSE(cache_lookup(cache, key_number(0)));
+        EXPECT_EQ(cache_lookup(cache, key_number(0)), cached_check::none);
     }
 }
 
@@ -270,6 +281,12 @@ TEST(VerdictCache, TamperedSignatureIsVerifiedAgain) {
     EXPECT_NE(tampered.errors.find("15 verdicts from the cache, 1 signatures verified"),
               std::string::npos)
         << tampered.errors;
+    // The bad signature's verdict is kept too.
+    const keylist_run again = run_keylist(ring_dump(5), cache);
+    EXPECT_NE(again.errors.find("16 verdicts from the cache, 0 signatures verified"),
+              std::string::npos)
+        << again.errors;
+    EXPECT_EQ(again.list, tampered.list);
     const keylist_run reference = run_keylist(ring_dump(5));
     EXPECT_EQ(tampered.list, reference.list);
     EXPECT_EQ(tampered.names, reference.names);
