@@ -199,8 +199,12 @@ TEST(VerdictCache, EveryDamagedOrForeignFileIsIgnored) {
 }
 
 TEST(VerdictCache, AnotherUsersFileIsIgnored) {
-    const passwd* nobody = getpwnam("nobody");
-    if (geteuid() != 0 || nobody == nullptr) GTEST_SKIP() << "needs root and the user nobody";
+    passwd entry{};
+    passwd* nobody = nullptr;
+    char buffer[4096];
+    if (geteuid() != 0 || getpwnam_r("nobody", &entry, buffer, sizeof buffer, &nobody) != 0 ||
+        nobody == nullptr)
+        GTEST_SKIP() << "needs root and the user nobody";
     temp_dir dir;
     const std::string path = dir.path + "/cache";
     write_cache(path, 3);
