@@ -56,11 +56,13 @@ grep -q cache cold.err && [ "$(counts cold | cut -d' ' -f1)" = 0 ] || fail "cold
 cp -p cache cache-of-dump
 run warm dump --cache cache
 like warm ref
-set -- $(counts warm) # hits, verified
+# shellcheck disable=SC2046 # hits and verified, split on purpose
+set -- $(counts warm)
 [ "${1:-0}" -gt 1000 ] && [ "$2" -eq 0 ] || fail "warm: $1 from the cache, $2 verified"
 cp -p cache-of-dump cache
 run changed changed --cache cache
 like changed ref-changed
+# shellcheck disable=SC2046
 set -- $(counts changed)
 [ "${1:-0}" -gt 1000 ] && [ "$2" -gt 0 ] || fail "changed: $1 from the cache, $2 verified"
 # Entries the last run did not use are dropped: the cache of the changed
