@@ -274,14 +274,11 @@ atomic_file::~atomic_file() {
     atomic_discard(*this);
 }
 
-bool atomic_open(atomic_file& file, const std::string& path) {
-    file.path = path;
-    install_handlers();
-    if (written_directly(path)) {
-        const direct_open opened = open_directly(file);
-        if (opened != direct_open::use_temporary) return opened == direct_open::opened;
-    }
-    std::string temp = temporary_template(path);
+namespace {
+
+// Creates the temporary beside file.path with the permission bits mode.
+bool open_temporary(atomic_file& file, mode_t mode) {
+    std::string temp = temporary_template(file.path);
     {
         signals_blocked blocked;
         // mkostemp adds O_CREAT | O_EXCL and fills in the name in place, so
@@ -293,12 +290,30 @@ bool atomic_open(atomic_file& file, const std::string& path) {
         file.temp_exists = true;
         (void)register_temporary(file.temp_path); // a full table only loses the signal cleanup
     }
-    if (fchmod(file.fd, new_file_mode(path)) != 0) {
+    if (fchmod(file.fd, mode) != 0) {
         const int error = errno;
         atomic_discard(file);
         return fail(file, atomic_step::set_mode, error);
     }
     return true;
+}
+
+} // namespace
+
+bool atomic_open(atomic_file& file, const std::string& path) {
+    file.path = path;
+    install_handlers();
+    if (written_directly(path)) {
+        const direct_open opened = open_directly(file);
+        if (opened != direct_open::use_temporary) return opened == direct_open::opened;
+    }
+    return open_temporary(file, new_file_mode(path));
+}
+
+bool atomic_open_private(atomic_file& file, const std::string& path) {
+    file.path = path;
+    install_handlers();
+    return open_temporary(file, 0600);
 }
 
 bool atomic_write(atomic_file& file, const char* data, size_t size) {

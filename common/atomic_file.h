@@ -69,6 +69,12 @@ inline const std::string& written_path(const atomic_file& file) {
 // false, with failed_step and error set and nothing left behind, on failure.
 bool atomic_open(atomic_file& file, const std::string& path);
 
+// As atomic_open, for a file only its owner may read or write (mode 0600)
+// that is always replaced through the temporary: whatever is at path (a
+// symbolic link, a FIFO, a device) is replaced by the new regular file when
+// it is committed, never opened or written through.
+bool atomic_open_private(atomic_file& file, const std::string& path);
+
 // Writes all of data to the temporary. Returns false, with failed_step and
 // error set, on failure; the temporary stays until commit or destruction.
 bool atomic_write(atomic_file& file, const char* data, size_t size);

@@ -10,6 +10,7 @@
 #include "keylist_options.h"
 #include "keylist_summary.h"
 #include "program_messages.h"
+#include "verdict_cache.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -109,8 +110,61 @@ void print_summary(const keylist_counts& c, const written_counts& w) {
                  static_cast<unsigned long long>(c.dropped_bad));
 }
 
+// Whether path names the same file as other (or will: the same text).
+bool same_file(const std::string& path, const struct stat& file, bool exists,
+               const std::string& other) {
+    if (path == other) return true;
+    struct stat other_file {};
+    return exists && other != "-" && stat(other.c_str(), &other_file) == 0 &&
+           other_file.st_dev == file.st_dev && other_file.st_ino == file.st_ino;
+}
+
+// The cache is replaced at the end of the run: it must not be an input or
+// another output. A link at its name is replaced itself, so its own inode
+// is the one compared.
+bool cache_path_free(const keylist_settings& settings) {
+    const std::string& path = settings.cache_path;
+    struct stat file {};
+    const bool exists = lstat(path.c_str(), &file) == 0;
+    bool clash = same_file(path, file, exists, settings.output_path) ||
+                 same_file(path, file, exists, settings.names_path) ||
+                 same_file(path, file, exists, settings.summary_path);
+    for (const std::string& input : settings.input_paths)
+        clash = clash || same_file(path, file, exists, input);
+    if (clash)
+        std::fprintf(stderr, "korvalinde-keylist: '%s': the cache is also an input or output\n",
+                     path.c_str());
+    return !clash;
+}
+
+// Reads the cache; a file that cannot be used is one warning, never a failure.
+void load_cache(const std::string& path, verdict_cache& cache) {
+    std::string reason;
+    if (read_verdict_cache(path, cache, reason) == cache_read_result::ignored)
+        std::fprintf(stderr, "korvalinde-keylist: '%s': cache ignored: %s\n", path.c_str(),
+                     reason.c_str());
+}
+
+// Writes the cache after a successful run; a failure leaves the key list
+// right and is one warning.
+void save_cache(const std::string& path, verdict_cache& cache) {
+    std::string reason;
+    if (!write_verdict_cache(path, cache, reason))
+        std::fprintf(stderr, "korvalinde-keylist: '%s': cache not written: %s\n", path.c_str(),
+                     reason.c_str());
+}
+
 int run(const keylist_settings& settings) {
     keylist_reading reading;
+    // Without verification there is nothing to take from the cache, and
+    // writing it would drop every entry: it is left as it is.
+    const bool cached = !settings.cache_path.empty() && settings.verify;
+    if (cached && !cache_path_free(settings)) return 1;
+    verdict_cache cache;
+    if (cached) {
+        load_cache(settings.cache_path, cache);
+        reading.openpgp.cache = &cache;
+    }
     if (!read_keylist_inputs(settings, reading)) return 1;
 
     written_counts written;
@@ -137,9 +191,16 @@ int run(const keylist_settings& settings) {
         return 1;
     if (!commit_output(list_file) || !commit_output(names_file) || !commit_output(summary_file))
         return 1;
+    if (cached) save_cache(settings.cache_path, cache);
     if (settings.verbose > 0) {
         print_summary(reading.counts, written);
         print_openpgp_summary(reading);
+        if (cached)
+            std::fprintf(stderr,
+                         "korvalinde-keylist: verdict cache: %llu verdicts from the cache, %llu "
+                         "signatures verified\n",
+                         static_cast<unsigned long long>(cache.hits.load()),
+                         static_cast<unsigned long long>(cache.verified.load()));
     }
     return 0;
 }

@@ -13,7 +13,8 @@ namespace {
 
 const char USAGE[] =
     "Usage: korvalinde-keylist [-hVv] [-o FILE] [-j N] [--names FILE] [--no-verify]\n"
-    "                          [--as-of DATE] [--summary FILE] [INPUT...]\n"
+    "                          [--as-of DATE] [--summary FILE] [--cache FILE]\n"
+    "                          [INPUT...]\n"
     "Reads OpenPGP keys (keyrings, keyserver dumps, armored key blocks) or gpg\n"
     "--with-colons --fixed-list-mode --list-sigs/--check-sigs listings (INPUT, or\n"
     "standard input when none is given or \"-\") and writes a key list for korvalinde.\n"
@@ -21,6 +22,8 @@ const char USAGE[] =
     "  -j, --jobs N       verify on N threads (default: one per online processor)\n"
     "      --names FILE   also write the primary user id of every key listed\n"
     "      --summary FILE also write how the list was made (inputs, counts, time)\n"
+    "      --cache FILE   keep the verdicts in FILE and take them from it next time\n"
+    "                     (signatures unchanged since are not verified again)\n"
     "      --no-verify    count certifications in OpenPGP input without checking them\n"
     "      --as-of DATE   leave out keys and certifications expired at DATE\n"
     "                     (YYYY-MM-DD, UTC, or seconds since 1970) or made after it\n"
@@ -68,13 +71,14 @@ std::optional<int64_t> parse_as_of(const char* text) {
 }
 
 std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings& settings) {
-    enum { OPTION_AS_OF = 256, OPTION_NAMES, OPTION_NO_VERIFY, OPTION_SUMMARY };
+    enum { OPTION_AS_OF = 256, OPTION_CACHE, OPTION_NAMES, OPTION_NO_VERIFY, OPTION_SUMMARY };
     static const option long_options[] = {
         {"output", required_argument, nullptr, 'o'},
         {"jobs", required_argument, nullptr, 'j'},
         {"names", required_argument, nullptr, OPTION_NAMES},
         {"no-verify", no_argument, nullptr, OPTION_NO_VERIFY},
         {"summary", required_argument, nullptr, OPTION_SUMMARY},
+        {"cache", required_argument, nullptr, OPTION_CACHE},
         {"as-of", required_argument, nullptr, OPTION_AS_OF},
         {"verbose", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
@@ -109,6 +113,10 @@ std::optional<int> read_keylist_options(int argc, char** argv, keylist_settings&
                 return 1;
             }
             settings.summary_path = optarg;
+            break;
+        case OPTION_CACHE:
+            if (*optarg == '\0') return bad_value("--cache", optarg, "a file name");
+            settings.cache_path = optarg;
             break;
         case OPTION_NO_VERIFY:
             settings.verify = false;

@@ -13,6 +13,7 @@ struct keylist_settings {
     std::string output_path = "-";                // "-": standard output
     std::string names_path;                       // --names; empty: none
     std::string summary_path;                     // --summary; empty: none
+    std::string cache_path;                       // --cache; empty: none
     keylist_rules rules;
     bool verify = true;   // --no-verify clears it
     unsigned threads = 0; // -j; 0: one per online processor

@@ -1,6 +1,7 @@
 #include "openpgp_collection.h"
 
 #include "start_threads.h"
+#include "verdict_cache.h"
 
 #include <algorithm>
 #include <atomic>
@@ -403,8 +404,25 @@ verdict judge(const openpgp_collection& c, const sig_event& e, const stored_key*
     const uint8_t named_algorithm = fields[e.fields_size];
     if (named_algorithm != stored->algorithm) return verdict::algorithm_mismatch;
     if (e.created < int64_t{stored->created}) return verdict::predates_signer;
-    return verdict_of(check_signature(key, e.hash_algorithm, digest,
-                                      std::span<const uint8_t>(fields, e.fields_size)));
+    const std::span<const uint8_t> signature_fields(fields, e.fields_size);
+    // What a check by an earlier run on exactly these inputs found.
+    cache_key cached{};
+    if (c.cache != nullptr) {
+        cached = verdict_key(
+            stored->algorithm,
+            std::span<const uint8_t>(arena_at(c.arena, stored->material), stored->material_size),
+            e.hash_algorithm, digest, signature_fields);
+        const cached_check earlier = cache_lookup(*c.cache, cached);
+        if (earlier == cached_check::valid) return verdict::valid;
+        if (earlier == cached_check::bad) return verdict::bad_signature;
+    }
+    const verdict v = verdict_of(check_signature(key, e.hash_algorithm, digest, signature_fields));
+    if (c.cache != nullptr)
+        cache_record(*c.cache, cached,
+                     v == verdict::valid           ? cached_check::valid
+                     : v == verdict::bad_signature ? cached_check::bad
+                                                   : cached_check::none);
+    return v;
 }
 
 // Verifies the events listed in order[first, last), all by one signer.

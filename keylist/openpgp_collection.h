@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+struct verdict_cache;
+
 // Blobs of bytes in chunks of up to 64 MiB, addressed by a 64-bit handle.
 struct byte_arena {
     std::vector<std::unique_ptr<uint8_t[]>> chunks;
@@ -138,6 +140,7 @@ struct openpgp_collection {
     int verbose = 0;
     std::string input_name; // for messages
     std::function<void(const std::string&)> warn;
+    verdict_cache* cache = nullptr; // --cache: verdicts of earlier runs, and this run's
 
     byte_arena arena;
     std::vector<stored_key> keys;

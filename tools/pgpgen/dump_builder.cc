@@ -29,6 +29,7 @@ constexpr uint64_t stream_shuffle = 0x5047500000000001ULL;
 constexpr uint64_t stream_outsiders = 0x5047500000000002ULL;
 constexpr uint64_t stream_key = 0x5047510000000000ULL;   // + position
 constexpr uint64_t stream_build = 0x5047520000000000ULL; // + position
+constexpr uint64_t stream_later = 0x5047530000000000ULL; // + position
 
 enum key_kind : uint8_t {
     KIND_ED25519,
@@ -433,6 +434,19 @@ struct key_builder {
         id.group_counts.push_back(false);
     }
 
+    // With --new-certifications: maybe one certification more, at the end
+    // of the first user id's. It is made from a stream of its own, swapped
+    // in for the key's, so that every other byte of the key is as without it.
+    void later_certification(identity& id) {
+        random_state later = seed_random(settings.graph.seed, stream_later + position);
+        if (!random_chance(later, settings.new_certifications)) return;
+        const uint64_t signer = random_below(later, all.keys.size());
+        if (signer == position) return;
+        std::swap(rng, later);
+        certify(id, static_cast<uint32_t>(signer));
+        std::swap(rng, later);
+    }
+
     void build() {
         new_format = random_chance(rng, 0.5);
         const bool unknown = key.kind == KIND_UNKNOWN;
@@ -470,6 +484,7 @@ struct key_builder {
             for (const auto& [rate, meaning] : noise)
                 if (random_chance(rng, rate))
                     noise_certification(ids[random_below(rng, ids.size())], meaning);
+            if (settings.new_certifications > 0) later_certification(ids[0]);
         }
 
         const bool split = key.split || ends_a_file(settings, all.keys.size(), position);

@@ -50,6 +50,7 @@ enum long_only_option {
     OPT_FILES,
     OPT_NO_NOISE,
     OPT_ED25519_ONLY,
+    OPT_NEW_CERTIFICATIONS,
 };
 
 // A whole-number option of pgpgen's own.
@@ -112,6 +113,8 @@ bool apply_pgpgen_option(int c, const std::string& written, pgpgen_settings& set
         for (size_t i = 0; i < 4; ++i)
             settings.*rate_options[i].field = 0;
         break;
+    case OPT_NEW_CERTIFICATIONS:
+        return parse_probability(written, optarg, settings.new_certifications, error);
     default:
         return parse_probability(written, optarg, settings.*rate_options[c - rate_base].field,
                                  error);
@@ -163,6 +166,8 @@ const char* pgpgen_usage() {
            "  --ed25519-only      every key Ed25519 (the whole dump is then byte-identical per "
            "seed)\n"
            "  --no-noise          every noise rate 0\n"
+           "  --new-certifications X  the same dump a day later: per key, the chance\n"
+           "                      of one certification more (0 to 1; default 0)\n"
            "  -h, --help          print this help\n"
            "  -V, --version       print the version\n"
            "  --reciprocal X, --tail-fraction X, --island-fraction X, --max-chain N:\n"
@@ -189,6 +194,7 @@ bool parse_pgpgen_options(int argc, char** argv, pgpgen_settings& settings, std:
         {"make-key-pool", required_argument, nullptr, OPT_MAKE_KEY_POOL},
         {"no-noise", no_argument, nullptr, OPT_NO_NOISE},
         {"ed25519-only", no_argument, nullptr, OPT_ED25519_ONLY},
+        {"new-certifications", required_argument, nullptr, OPT_NEW_CERTIFICATIONS},
     };
     std::string short_options = "+:hVo:j:";
     add_graph_shape_options(options, short_options);

@@ -45,6 +45,11 @@ struct pgpgen_settings {
     double junk = 0.001;               // bytes that are no packet, before the key
     double split = 0.001;              // part of the key repeated later, in another file
 
+    // A later state of the same dump: per key, the chance of one certification
+    // more than the dump of the same seed without it has (everything else
+    // stays byte for byte the same).
+    double new_certifications = 0;
+
     bool help = false;
     bool version = false;
 };
