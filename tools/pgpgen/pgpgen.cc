@@ -69,6 +69,30 @@ std::string key_record(char kind, uint64_t id) {
     return line;
 }
 
+// The manifest's lines for one key's signatures (errors are found when the
+// file is closed).
+void write_manifest_lines(std::FILE* manifest, const std::vector<manifest_entry>& entries) {
+    for (const manifest_entry& e : entries)
+        (void)std::fprintf(manifest, "%016llX %016llX %u %02x %s\n",
+                           static_cast<unsigned long long>(e.signed_key),
+                           static_cast<unsigned long long>(e.signer), e.created, e.sig_class,
+                           meaning_name(e.meaning));
+}
+
+// The names file korvalinde-keylist --names should write: the keys of the
+// expected key list and their signers, each once, by id.
+bool write_expected_names(const pgpgen_settings& settings, const dump_keys& keys,
+                          std::vector<uint64_t> named, std::string& error) {
+    std::sort(named.begin(), named.end());
+    named.erase(std::unique(named.begin(), named.end()), named.end());
+    std::FILE* names = open_text(settings.expect_names_path, error);
+    if (names == nullptr) return false;
+    for (const uint64_t id : named)
+        (void)std::fprintf(names, "%016llX\t%s\n", static_cast<unsigned long long>(id),
+                           dump_key_name(keys, id).c_str());
+    return close_text(names, settings.expect_names_path, error);
+}
+
 bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::string& error) {
     if (settings.output_is_directory && mkdir(settings.output_path.c_str(), 0777) != 0 &&
         errno != EEXIST) {
@@ -137,12 +161,7 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
                                  result.counted_signers.end());
                 }
             }
-            if (manifest != nullptr)
-                for (const manifest_entry& e : result.manifest)
-                    (void)std::fprintf(manifest, "%016llX %016llX %u %02x %s\n",
-                                       static_cast<unsigned long long>(e.signed_key),
-                                       static_cast<unsigned long long>(e.signer), e.created,
-                                       e.sig_class, meaning_name(e.meaning));
+            if (manifest != nullptr) write_manifest_lines(manifest, result.manifest);
             result = key_output();
         }
     }
@@ -151,17 +170,8 @@ bool generate(const pgpgen_settings& settings, const dump_keys& keys, std::strin
         !close_text(manifest, settings.manifest_path, error))
         return false;
 
-    if (!settings.expect_names_path.empty()) {
-        std::sort(named.begin(), named.end());
-        named.erase(std::unique(named.begin(), named.end()), named.end());
-        std::FILE* names = open_text(settings.expect_names_path, error);
-        if (names == nullptr) return false;
-        for (const uint64_t id : named)
-            (void)std::fprintf(names, "%016llX\t%s\n", static_cast<unsigned long long>(id),
-                               dump_key_name(keys, id).c_str());
-        if (!close_text(names, settings.expect_names_path, error)) return false;
-    }
-    return true;
+    return settings.expect_names_path.empty() ||
+           write_expected_names(settings, keys, std::move(named), error);
 }
 
 } // namespace
