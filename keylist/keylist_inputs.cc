@@ -67,8 +67,8 @@ int64_t input_mib(const std::vector<std::string>& paths) {
 // The signatures verify_signatures will check.
 int64_t pending_signatures(const openpgp_collection& c) {
     int64_t n = 0;
-    for (const sig_event& e : c.events)
-        n += e.result == verdict::pending ? 1 : 0;
+    for (size_t i = 0; i < c.events.size(); ++i)
+        n += c.events[i].result == verdict::pending ? 1 : 0;
     return n;
 }
 

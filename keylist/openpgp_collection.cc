@@ -195,16 +195,16 @@ uint64_t arena_put(byte_arena& arena, std::initializer_list<std::span<const uint
     for (const auto& p : pieces)
         total += p.size();
     if (arena.chunks.empty() || arena.chunk_size - arena.used < total) {
-        // Chunks grow with what is held (a small input takes little), up to
-        // byte_arena::CHUNK.
-        const size_t next = std::min(byte_arena::CHUNK, std::max<size_t>(64 << 10, arena.held));
-        arena.chunk_size = std::max(total, next);
-        arena.chunks.emplace_back(new uint8_t[arena.chunk_size]);
+        // Chunks grow with what is held (a small input touches little of
+        // its first), up to byte_arena::CHUNK.
+        const size_t next = std::min(byte_arena::CHUNK, std::max<size_t>(2 << 20, arena.held));
+        arena.chunks.emplace_back(std::max(total, next), !arena.chunks.empty());
+        arena.chunk_size = arena.chunks.back().bytes;
         arena.held += arena.chunk_size;
         arena.used = 0;
     }
     const uint64_t handle = uint64_t{arena.chunks.size() - 1} << 32 | arena.used;
-    uint8_t* at = arena.chunks.back().get() + arena.used;
+    uint8_t* at = static_cast<uint8_t*>(arena.chunks.back().at) + arena.used;
     for (const auto& p : pieces) {
         if (!p.empty()) std::memcpy(at, p.data(), p.size());
         at += p.size();
@@ -214,7 +214,7 @@ uint64_t arena_put(byte_arena& arena, std::initializer_list<std::span<const uint
 }
 
 const uint8_t* arena_at(const byte_arena& arena, uint64_t handle) {
-    return arena.chunks[handle >> 32].get() + (handle & 0xFFFFFFFFu);
+    return static_cast<const uint8_t*>(arena.chunks[handle >> 32].at) + (handle & 0xFFFFFFFFu);
 }
 
 const char* verdict_name(verdict v) {
@@ -489,8 +489,13 @@ void verify_signatures(openpgp_collection& c, unsigned threads,
 }
 
 void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylist_counts& counts) {
+    // Room for every key and certification at most, so that the table is not
+    // copied as it grows; pages never used are never touched.
+    table.entries.reserve(table.entries.size() + c.blocks.size());
+    table.signers.reserve(table.signers.size() + c.events.size());
     key_block block;
-    for (const key_appearance& a : c.blocks) {
+    for (size_t b = 0; b < c.blocks.size(); ++b) {
+        const key_appearance& a = c.blocks[b];
         // The key's own expiration: from its latest valid self-certification.
         int64_t expires = NO_TIME;
         if (c.rules.has_as_of) {

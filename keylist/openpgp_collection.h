@@ -28,10 +28,10 @@
 #include "key_list_table.h"
 #include "openpgp_fields.h"
 #include "signature_check.h"
+#include "table_memory.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,7 +39,7 @@
 
 // Blobs of bytes in chunks of up to 64 MiB, addressed by a 64-bit handle.
 struct byte_arena {
-    std::vector<std::unique_ptr<uint8_t[]>> chunks;
+    std::vector<table_memory> chunks;
     size_t used = 0;       // in the last chunk
     size_t chunk_size = 0; // of the last chunk
     size_t held = 0;       // in all chunks
@@ -140,10 +140,10 @@ struct openpgp_collection {
     std::function<void(const std::string&)> warn;
 
     byte_arena arena;
-    std::vector<stored_key> keys;
+    chunked_list<stored_key> keys;
     key_index key_positions; // key id -> keys
-    std::deque<key_appearance> blocks;
-    std::deque<sig_event> events;
+    chunked_list<key_appearance> blocks;
+    chunked_list<sig_event> events;
     openpgp_counts counts;
     uint64_t messages = 0; // -v warnings
     uint64_t notices = 0;  // warnings printed without -v
