@@ -7,6 +7,7 @@
 #include "openpgp_names.h"
 #include "openpgp_packets.h"
 #include "progress.h"
+#include "verify_pipeline.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -353,21 +354,34 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
     c.warn = [](const std::string& line) {
         std::fprintf(stderr, "korvalinde-keylist: %s\n", line.c_str());
     };
+    unsigned threads = settings.threads;
+    if (threads == 0) {
+        const long online = sysconf(_SC_NPROCESSORS_ONLN);
+        threads = online > 0 ? static_cast<unsigned>(std::min(online, 1024L)) : 1;
+    }
+    // Unverified, the self-signatures that choose names are still checked.
+    const bool checking = c.verify || c.keep_self_signatures;
+    verify_pipeline pipeline;
+    if (checking) {
+        start_verify_pipeline(pipeline, c, threads);
+        c.pipeline = &pipeline;
+    }
+    bool read = true;
     {
         progress_line p;
         progress_phase reading("reading", input_mib(settings.input_paths), "MiB");
         for (const std::string& path : settings.input_paths)
-            if (!read_one(path, settings, r, p)) return false;
+            if (!read_one(path, settings, r, p)) {
+                read = false;
+                break;
+            }
+        end_openpgp_block(c);
+        if (checking) finish_verify_pipeline(pipeline, c.counts);
+        c.pipeline = nullptr;
     }
-    end_openpgp_block(c);
+    if (!read) return false;
 
-    // Unverified, the self-signatures that choose names are still checked.
-    if (c.verify || c.keep_self_signatures) {
-        unsigned threads = settings.threads;
-        if (threads == 0) {
-            const long online = sysconf(_SC_NPROCESSORS_ONLN);
-            threads = online > 0 ? static_cast<unsigned>(std::min(online, 1024L)) : 1;
-        }
+    if (checking) {
         progress_phase verifying("verifying", pending_signatures(c), "signatures");
         // Counting costs a watching thread; it runs only for a display.
         std::function<void(uint64_t, uint64_t)> count;

@@ -131,6 +131,8 @@ struct openpgp_counts {
     uint64_t verdicts[static_cast<size_t>(verdict::count_)] = {};
 };
 
+struct verify_pipeline; // verify_pipeline.h
+
 struct openpgp_collection {
     keylist_rules rules;
     bool verify = true;
@@ -145,6 +147,9 @@ struct openpgp_collection {
     chunked_list<key_appearance> blocks;
     chunked_list<sig_event> events;
     openpgp_counts counts;
+    // While set, a signature whose signer has been read already is queued
+    // there to be verified at once; the others wait in the arena.
+    verify_pipeline* pipeline = nullptr;
     uint64_t messages = 0; // -v warnings
     uint64_t notices = 0;  // warnings printed without -v
 
@@ -179,6 +184,41 @@ void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& 
 // whole input at NO_OFFSET, whether -v is given or not (the first 100).
 constexpr uint64_t NO_OFFSET = UINT64_MAX;
 void openpgp_notice(openpgp_collection& c, uint64_t offset, const std::string& what);
+
+// The verdict on event e, whose digest, fields and named algorithm are at
+// blob (laid out as in the arena), by the stored signer whose key is loaded
+// (with result loaded); stored is null when the signer is absent. The one
+// place that decides a signature's verdict, for the pipeline and the rest.
+verdict judge(const openpgp_collection& c, const sig_event& e, const uint8_t* blob,
+              const stored_key* stored, const verify_key& key, check_result loaded);
+
+// A signature queued for verification while the input is read: its event
+// (which gets the verdict), its signer with the signer's key material, and
+// where its blob is among the queue's bytes.
+struct queued_signature {
+    sig_event* event;
+    const stored_key* signer;
+    const uint8_t* material;
+    uint32_t signer_position; // in keys
+    uint32_t blob;
+};
+
+// The signers' keys one verifying thread has decoded lately, by position in
+// keys: a signer's key is decoded once for many of its signatures.
+struct signer_key_cache {
+    struct slot {
+        uint32_t position = key_index::EMPTY;
+        check_result loaded = check_result::malformed;
+        verify_key key;
+    };
+    std::vector<slot> slots = std::vector<slot>(4096);
+};
+
+// Verifies the queued signatures, whose blobs are at bytes, sets their
+// verdicts and counts them into counts. Reads nothing of c that the reading
+// changes, so it runs on any thread while the input is read.
+void verify_queued(const openpgp_collection& c, std::span<const queued_signature> queue,
+                   const uint8_t* bytes, signer_key_cache& cache, uint64_t counts[]);
 
 // Verifies every pending signature on up to threads threads (at least one);
 // progress, when set, is called now and then with the number done.
