@@ -1,21 +1,24 @@
 // OpenPGP key data read straight into a key list: transferable public keys
-// are taken packet by packet (from openpgp_packets), what each certification
-// needs for its verification is kept, the certifications are verified once
-// every key has been read (a signer may come after the keys it certified),
-// and the keys are then replayed through the same rules as a gpg listing
-// (key_block) into the key list table.
+// are taken packet by packet (from openpgp_packets), each certification is
+// hashed as it is read and verified at once when its signer has been read
+// already (verify_pipeline.h), or kept until every key has been read (a
+// signer may come after the keys it certified), and the keys are then
+// replayed through the same rules as a gpg listing (key_block) into the key
+// list table.
 //
 // Memory model: nothing of the input is held beyond the key block being read.
 // Kept for the whole run are, per primary key, its fingerprint and public key
 // material (about 40 bytes for Ed25519, 270 to 530 for RSA) and an entry of
 // 32 bytes per place it appears; per user id, subkey and certification an
 // event of 48 bytes; and per certification, revocation or self-revocation
-// still to be verified its digest, signature fields and issuer fingerprint
-// (about 120 bytes for Ed25519 over SHA-256, 300 to 600 for RSA). So a dump
-// of 1,000,000 keys with 6,000,000 certifications by Ed25519 keys holds
-// about 1.1 GB at its peak, whatever the size of the dump. Everything is kept
-// in large chunks (no container that doubles and copies at that scale). One
-// key block keeps at most USER_IDS_PER_KEY_MAX user ids and
+// whose signer comes later in the input its digest, signature fields and
+// issuer fingerprint (about 120 bytes for Ed25519 over SHA-256, 300 to 600
+// for RSA); those whose signer came before are verified as they come, from
+// a bounded queue. So a dump of 1,000,000 keys with 6,000,000 certifications
+// by Ed25519 keys holds at most about 1.1 GB at its peak (when every signer
+// comes last), whatever the size of the dump. Everything is kept in large
+// chunks (no container that doubles and copies at that scale). One key block
+// keeps at most USER_IDS_PER_KEY_MAX user ids and
 // SIGNATURES_PER_KEY_MAX signatures, and user ids and subkeys without
 // signatures cost nothing, so that packets flooding a key cannot make the
 // run hold much more than the input's size.
