@@ -3,6 +3,8 @@
 #include "start_threads.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace {
@@ -14,9 +16,8 @@ void verify_batch(verify_pipeline& p, verify_pipeline::batch& b, signer_key_cach
     b.bytes.clear();
 }
 
-// A helper: verifies batches until the pipeline closes and none is left.
-void help(verify_pipeline& p) {
-    signer_key_cache cache;
+// Verifies batches until the pipeline closes and none is left.
+void help(verify_pipeline& p, signer_key_cache& cache) {
     uint64_t local[static_cast<size_t>(verdict::count_)] = {};
     std::unique_lock<std::mutex> hold(p.lock);
     for (;;) {
@@ -27,10 +28,23 @@ void help(verify_pipeline& p) {
         hold.unlock();
         verify_batch(p, b, cache, local);
         hold.lock();
-        p.spare.push_back(std::move(b));
+        p.spare.push_back(std::move(b)); // within the capacity reserved
     }
     for (size_t i = 0; i < static_cast<size_t>(verdict::count_); ++i)
         p.counts[i] += local[i];
+}
+
+// A helper thread, with a key cache of its own. Without the memory for
+// one it leaves the work to the others (the reading thread drains the
+// queue in the end).
+void run_helper(verify_pipeline& p) {
+    std::unique_ptr<signer_key_cache> cache;
+    try {
+        cache = std::make_unique<signer_key_cache>();
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    help(p, *cache);
 }
 
 // Queues the batch being filled and starts a new one; when the queue is
@@ -63,8 +77,10 @@ void hand_over(verify_pipeline& p) {
 void start_verify_pipeline(verify_pipeline& p, const openpgp_collection& c, unsigned threads) {
     p.collection = &c;
     p.full_max = threads + 2;
+    // Every batch there is can be spare at once: the helpers never grow it.
+    p.spare.reserve(p.full_max + threads + 2);
     start_helper_threads(p.helpers, static_cast<int>(std::max(threads, 1u)),
-                         [&p](int) { help(p); });
+                         [&p](int) { run_helper(p); });
 }
 
 void queue_signature(verify_pipeline& p, queued_signature q,
@@ -90,7 +106,7 @@ void finish_verify_pipeline(verify_pipeline& p, openpgp_counts& counts) {
     }
     p.has_work.notify_all();
     // The reading thread takes its share of what is left, as a helper.
-    help(p);
+    help(p, p.reader_cache);
     join_helper_threads(p.helpers);
     p.helpers.clear();
     for (size_t i = 0; i < static_cast<size_t>(verdict::count_); ++i)
