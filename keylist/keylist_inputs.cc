@@ -7,6 +7,7 @@
 #include "openpgp_names.h"
 #include "openpgp_packets.h"
 #include "progress.h"
+#include "read_ahead.h"
 #include "verify_pipeline.h"
 
 #include <algorithm>
@@ -89,16 +90,17 @@ template <typename Feed>
 bool stream_rest(open_input& in, std::span<const uint8_t> start, Feed feed, progress_line& p) {
     feed(start.data(), start.size());
     uint64_t bytes = start.size();
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[READ_BLOCK]);
+    read_ahead ahead;
+    start_read_ahead(ahead, in.fd, READ_BLOCK);
     for (;;) {
-        const ssize_t n = read_some(in.fd, buffer.get(), READ_BLOCK);
-        if (n < 0) {
+        std::span<const uint8_t> block;
+        if (!next_block(ahead, block)) {
             report_errno(in.name, "read error");
             return false;
         }
-        if (n == 0) break;
-        feed(buffer.get(), static_cast<size_t>(n));
-        bytes += static_cast<uint64_t>(n);
+        if (block.empty()) break;
+        feed(block.data(), block.size());
+        bytes += block.size();
         show_reading(p, bytes);
     }
     p.bytes_done += bytes;
@@ -140,7 +142,7 @@ void add_stream_counts(keylist_reading& r, packet_stream& s, uint64_t skipped_ru
     s.errors = s.junk_bytes = s.oversized = s.cut_off = 0;
 }
 
-// Binary OpenPGP data: packets straight from the read buffer. A key block
+// Binary OpenPGP data: packets from the blocks read ahead. A key block
 // may continue in the next input when this one ends between packets.
 bool read_binary(open_input& in, std::span<const uint8_t> start, keylist_reading& r,
                  progress_line& p) {
@@ -150,21 +152,10 @@ bool read_binary(open_input& in, std::span<const uint8_t> start, keylist_reading
     // Unless it continues a key block of the input before, the input may
     // begin anywhere in a packet (a piece of a split file).
     stream.key_first = r.openpgp.where == openpgp_collection::place::none;
-    feed_packets(stream, start.data(), start.size());
-    uint64_t bytes = start.size();
-    for (;;) {
-        const std::span<uint8_t> room = input_space(stream, READ_BLOCK);
-        const ssize_t n = read_some(in.fd, room.data(), READ_BLOCK);
-        if (n < 0) {
-            report_errno(in.name, "read error");
-            return false;
-        }
-        if (n == 0) break;
-        commit_input(stream, static_cast<size_t>(n));
-        bytes += static_cast<uint64_t>(n);
-        show_reading(p, bytes);
-    }
-    p.bytes_done += bytes;
+    const bool ok = stream_rest(
+        in, start,
+        [&stream](const uint8_t* data, size_t size) { feed_packets(stream, data, size); }, p);
+    if (!ok) return false;
     finish_packets(stream);
     add_stream_counts(r, stream, skipped_runs);
     return true;
