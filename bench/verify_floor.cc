@@ -114,7 +114,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: verify_floor THREADS FILE...\n");
         return 2;
     }
-    const int threads = std::max(1, std::atoi(argv[1]));
+    char* end = nullptr;
+    const long asked = std::strtol(argv[1], &end, 10);
+    if (*end != '\0' || asked < 1 || asked > 1024) {
+        std::fprintf(stderr, "verify_floor: THREADS must be 1 to 1024\n");
+        return 2;
+    }
+    const int threads = static_cast<int>(asked);
     openpgp_collection c;
     packet_stream stream;
     stream.on_packet = [&c](unsigned tag, std::span<const uint8_t> body, uint64_t offset) {

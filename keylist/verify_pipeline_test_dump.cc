@@ -13,6 +13,7 @@ constexpr uint32_t T0 = 1500000000;
 std::vector<uint8_t> mixed_signer_dump() {
     constexpr int KEYS = 60;
     std::vector<test_key> keys;
+    keys.reserve(KEYS);
     for (int i = 0; i < KEYS; ++i)
         keys.push_back(ed25519_test_key(static_cast<uint8_t>(i + 1), T0 + 100 * i));
     bytes dump;
