@@ -33,7 +33,8 @@ floor_cpu=$(echo "$floor" | awk '{ print $NF }')
 i=0
 while [ "$i" -lt "$runs" ]; do
     l0=$(load)
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$K" -j "$jobs" -o "$work/keys" "$dump"/dump/*.pgp
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$K" -j "$jobs" -o "$work/keys" "$dump"/dump/*.pgp \
+        2>"$work/messages"
     read -r wall user sys peak <"$work/time"
     same=identical
     if [ -f "$dump/expected.keys" ] && ! cmp -s "$work/keys" "$dump/expected.keys"; then same=DIFFERENT; fi
