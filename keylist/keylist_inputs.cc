@@ -7,6 +7,8 @@
 #include "openpgp_names.h"
 #include "openpgp_packets.h"
 #include "progress.h"
+#include "read_ahead.h"
+#include "verify_pipeline.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -67,8 +69,8 @@ int64_t input_mib(const std::vector<std::string>& paths) {
 // The signatures verify_signatures will check.
 int64_t pending_signatures(const openpgp_collection& c) {
     int64_t n = 0;
-    for (const sig_event& e : c.events)
-        n += e.result == verdict::pending ? 1 : 0;
+    for (size_t i = 0; i < c.events.size(); ++i)
+        n += c.events[i].result == verdict::pending ? 1 : 0;
     return n;
 }
 
@@ -88,16 +90,17 @@ template <typename Feed>
 bool stream_rest(open_input& in, std::span<const uint8_t> start, Feed feed, progress_line& p) {
     feed(start.data(), start.size());
     uint64_t bytes = start.size();
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[READ_BLOCK]);
+    read_ahead ahead;
+    start_read_ahead(ahead, in.fd, READ_BLOCK);
     for (;;) {
-        const ssize_t n = read_some(in.fd, buffer.get(), READ_BLOCK);
-        if (n < 0) {
+        std::span<const uint8_t> block;
+        if (!next_block(ahead, block)) {
             report_errno(in.name, "read error");
             return false;
         }
-        if (n == 0) break;
-        feed(buffer.get(), static_cast<size_t>(n));
-        bytes += static_cast<uint64_t>(n);
+        if (block.empty()) break;
+        feed(block.data(), block.size());
+        bytes += block.size();
         show_reading(p, bytes);
     }
     p.bytes_done += bytes;
@@ -139,7 +142,7 @@ void add_stream_counts(keylist_reading& r, packet_stream& s, uint64_t skipped_ru
     s.errors = s.junk_bytes = s.oversized = s.cut_off = 0;
 }
 
-// Binary OpenPGP data: packets straight from the read buffer. A key block
+// Binary OpenPGP data: packets from the blocks read ahead. A key block
 // may continue in the next input when this one ends between packets.
 bool read_binary(open_input& in, std::span<const uint8_t> start, keylist_reading& r,
                  progress_line& p) {
@@ -149,21 +152,10 @@ bool read_binary(open_input& in, std::span<const uint8_t> start, keylist_reading
     // Unless it continues a key block of the input before, the input may
     // begin anywhere in a packet (a piece of a split file).
     stream.key_first = r.openpgp.where == openpgp_collection::place::none;
-    feed_packets(stream, start.data(), start.size());
-    uint64_t bytes = start.size();
-    for (;;) {
-        const std::span<uint8_t> room = input_space(stream, READ_BLOCK);
-        const ssize_t n = read_some(in.fd, room.data(), READ_BLOCK);
-        if (n < 0) {
-            report_errno(in.name, "read error");
-            return false;
-        }
-        if (n == 0) break;
-        commit_input(stream, static_cast<size_t>(n));
-        bytes += static_cast<uint64_t>(n);
-        show_reading(p, bytes);
-    }
-    p.bytes_done += bytes;
+    const bool ok = stream_rest(
+        in, start,
+        [&stream](const uint8_t* data, size_t size) { feed_packets(stream, data, size); }, p);
+    if (!ok) return false;
     finish_packets(stream);
     add_stream_counts(r, stream, skipped_runs);
     return true;
@@ -353,21 +345,34 @@ bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& r) {
     c.warn = [](const std::string& line) {
         std::fprintf(stderr, "korvalinde-keylist: %s\n", line.c_str());
     };
+    unsigned threads = settings.threads;
+    if (threads == 0) {
+        const long online = sysconf(_SC_NPROCESSORS_ONLN);
+        threads = online > 0 ? static_cast<unsigned>(std::min(online, 1024L)) : 1;
+    }
+    // Unverified, the self-signatures that choose names are still checked.
+    const bool checking = c.verify || c.keep_self_signatures;
+    verify_pipeline pipeline;
+    if (checking) {
+        start_verify_pipeline(pipeline, c, threads);
+        c.pipeline = &pipeline;
+    }
+    bool read = true;
     {
         progress_line p;
         progress_phase reading("reading", input_mib(settings.input_paths), "MiB");
         for (const std::string& path : settings.input_paths)
-            if (!read_one(path, settings, r, p)) return false;
+            if (!read_one(path, settings, r, p)) {
+                read = false;
+                break;
+            }
+        end_openpgp_block(c);
+        if (checking) finish_verify_pipeline(pipeline, c.counts);
+        c.pipeline = nullptr;
     }
-    end_openpgp_block(c);
+    if (!read) return false;
 
-    // Unverified, the self-signatures that choose names are still checked.
-    if (c.verify || c.keep_self_signatures) {
-        unsigned threads = settings.threads;
-        if (threads == 0) {
-            const long online = sysconf(_SC_NPROCESSORS_ONLN);
-            threads = online > 0 ? static_cast<unsigned>(std::min(online, 1024L)) : 1;
-        }
+    if (checking) {
         progress_phase verifying("verifying", pending_signatures(c), "signatures");
         // Counting costs a watching thread; it runs only for a display.
         std::function<void(uint64_t, uint64_t)> count;

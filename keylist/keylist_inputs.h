@@ -5,9 +5,10 @@
 // collection: a key met again is merged into its first place.
 //
 // Listings go into the table as they are read; OpenPGP keys are collected
-// (openpgp_collection), their signatures verified once all inputs are read,
-// and then replayed into the table, so with both kinds of input the keys of
-// the listings take the first places.
+// (openpgp_collection), their signatures verified while the inputs are read
+// (those whose signer comes later once all are read), and then replayed
+// into the table, so with both kinds of input the keys of the listings take
+// the first places.
 #pragma once
 
 #include "key_block.h"
@@ -37,9 +38,10 @@ struct keylist_reading {
     uint64_t cut_off_packets = 0; // by the end of an input
 };
 
-// Reads every input, verifies, and fills reading.table, with a progress
-// display (progress.h) on a terminal. Returns false after reporting an input
-// that cannot be read or holds neither keys nor a listing.
+// Reads every input, verifying on settings.threads threads as it goes, and
+// fills reading.table, with a progress display (progress.h) on a terminal.
+// Returns false after reporting an input that cannot be read or holds
+// neither keys nor a listing.
 bool read_keylist_inputs(const keylist_settings& settings, keylist_reading& reading);
 
 // Writes the names file (see common/names_file.h) through write: a line for

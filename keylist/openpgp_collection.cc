@@ -2,6 +2,7 @@
 
 #include "start_threads.h"
 #include "verdict_cache.h"
+#include "verify_pipeline.h"
 
 #include <algorithm>
 #include <atomic>
@@ -27,18 +28,13 @@ void add_verdict(openpgp_counts& counts, verdict v) {
     ++counts.verdicts[static_cast<size_t>(v)];
 }
 
-// Hashes what sig covers for the key block being read and keeps what its
-// verification needs; sets the event's verdict when it is known already.
-void prepare_verification(openpgp_collection& c, const signature_packet& sig, bool over_user_id,
-                          sig_event& event) {
-    if (sig.fields.size() > FIELDS_MAX) {
-        event.result = verdict::malformed;
-        return;
-    }
-    if (!digest_begin(c.digest, static_cast<uint8_t>(sig.hash_algorithm))) {
-        event.result = verdict::unsupported_hash;
-        return;
-    }
+// Hashes what sig covers for the key block being read into d. Returns the
+// verdict when it is known already, otherwise pending.
+verdict digest_signature(openpgp_collection& c, const signature_packet& sig, bool over_user_id,
+                         digest_value& d) {
+    if (sig.fields.size() > FIELDS_MAX) return verdict::malformed;
+    if (!digest_begin(c.digest, static_cast<uint8_t>(sig.hash_algorithm)))
+        return verdict::unsupported_hash;
     const std::array<uint8_t, 3> kp = key_prefix(c.key_body.size());
     digest_update(c.digest, kp);
     digest_update(c.digest, c.key_body);
@@ -53,22 +49,37 @@ void prepare_verification(openpgp_collection& c, const signature_packet& sig, bo
     std::array<uint8_t, 6> trailer{};
     const size_t trailer_size = signature_trailer(sig, trailer);
     digest_update(c.digest, std::span<const uint8_t>(trailer.data(), trailer_size));
-    const digest_value d = digest_final(c.digest);
+    d = digest_final(c.digest);
     // The two bytes every signature carries in clear: a mismatch is a bad
     // signature without any public-key work.
-    if (d.size() < 2 || d[0] != sig.left16[0] || d[1] != sig.left16[1]) {
-        event.result = verdict::bad_signature;
-        return;
-    }
+    if (d.size() < 2 || d[0] != sig.left16[0] || d[1] != sig.left16[1])
+        return verdict::bad_signature;
+    return verdict::pending;
+}
+
+// Adds a signature still to be verified: what its verification needs goes to
+// the pipeline when its signer has been read already (and one runs), else
+// into the arena until every key is read.
+void keep_for_verification(openpgp_collection& c, const signature_packet& sig,
+                           const digest_value& d, sig_event& event) {
     const std::span<const uint8_t> digest(d.data(), d.size());
     const std::span<const uint8_t> fpr =
         sig.has_issuer_fpr ? std::span<const uint8_t>(sig.issuer_fpr) : std::span<const uint8_t>();
     const uint8_t algorithm = static_cast<uint8_t>(sig.pub_algorithm);
-    event.blob = arena_put(c.arena, {digest, fpr, sig.fields, std::span(&algorithm, 1)});
     event.digest_size = static_cast<uint8_t>(d.size());
     event.fields_size = static_cast<uint16_t>(sig.fields.size());
     if (sig.has_issuer_fpr) event.flags |= EVENT_ISSUER_FPR;
-    event.result = verdict::pending;
+    const uint32_t signer =
+        c.pipeline == nullptr ? key_index::EMPTY : find_position(c.key_positions, event.signer);
+    if (signer == key_index::EMPTY) {
+        event.blob = arena_put(c.arena, {digest, fpr, sig.fields, std::span(&algorithm, 1)});
+        c.events.push_back(event);
+        return;
+    }
+    sig_event& kept = c.events.push_back(event);
+    const stored_key& key = c.keys[signer];
+    queue_signature(*c.pipeline, {&kept, &key, arena_at(c.arena, key.material), signer, 0},
+                    {digest, fpr, sig.fields, std::span(&algorithm, 1)});
 }
 
 void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64_t offset) {
@@ -80,6 +91,7 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
         return;
     }
     sig_event event;
+    digest_value d;
     event.sig_class = static_cast<uint8_t>(sig.sig_class);
     event.hash_algorithm = static_cast<uint8_t>(sig.hash_algorithm);
     event.created = sig.created;
@@ -125,13 +137,16 @@ void take_signature(openpgp_collection& c, std::span<const uint8_t> body, uint64
     } else if (sig.unknown_critical) {
         event.result = verdict::unknown_critical;
     } else {
-        prepare_verification(c, sig, over_user_id, event);
+        event.result = digest_signature(c, sig, over_user_id, d);
     }
     if (event.result != verdict::pending && event.result != verdict::valid)
         add_verdict(c.counts, event.result);
     else if (event.result == verdict::valid && !c.verify)
         add_verdict(c.counts, verdict::valid);
-    c.events.push_back(event);
+    if (event.result == verdict::pending)
+        keep_for_verification(c, sig, d, event);
+    else
+        c.events.push_back(event);
 }
 
 // Adds a user id or subkey event to the key block being read. A user id with
@@ -196,16 +211,16 @@ uint64_t arena_put(byte_arena& arena, std::initializer_list<std::span<const uint
     for (const auto& p : pieces)
         total += p.size();
     if (arena.chunks.empty() || arena.chunk_size - arena.used < total) {
-        // Chunks grow with what is held (a small input takes little), up to
-        // byte_arena::CHUNK.
-        const size_t next = std::min(byte_arena::CHUNK, std::max<size_t>(64 << 10, arena.held));
-        arena.chunk_size = std::max(total, next);
-        arena.chunks.emplace_back(new uint8_t[arena.chunk_size]);
+        // Chunks grow with what is held (a small input touches little of
+        // its first), up to byte_arena::CHUNK.
+        const size_t next = std::min(byte_arena::CHUNK, std::max<size_t>(2 << 20, arena.held));
+        arena.chunks.emplace_back(std::max(total, next), !arena.chunks.empty());
+        arena.chunk_size = arena.chunks.back().bytes;
         arena.held += arena.chunk_size;
         arena.used = 0;
     }
     const uint64_t handle = uint64_t{arena.chunks.size() - 1} << 32 | arena.used;
-    uint8_t* at = arena.chunks.back().get() + arena.used;
+    uint8_t* at = static_cast<uint8_t*>(arena.chunks.back().at) + arena.used;
     for (const auto& p : pieces) {
         if (!p.empty()) std::memcpy(at, p.data(), p.size());
         at += p.size();
@@ -215,7 +230,7 @@ uint64_t arena_put(byte_arena& arena, std::initializer_list<std::span<const uint
 }
 
 const uint8_t* arena_at(const byte_arena& arena, uint64_t handle) {
-    return arena.chunks[handle >> 32].get() + (handle & 0xFFFFFFFFu);
+    return static_cast<const uint8_t*>(arena.chunks[handle >> 32].at) + (handle & 0xFFFFFFFFu);
 }
 
 const char* verdict_name(verdict v) {
@@ -387,11 +402,11 @@ verdict verdict_of(check_result r) {
     return verdict::malformed;
 }
 
-// The verdict on one event by the stored signer whose key is loaded (with
-// result loaded); stored is null when the signer is absent.
-verdict judge(const openpgp_collection& c, const sig_event& e, const stored_key* stored,
-              const verify_key& key, check_result loaded) {
-    const uint8_t* blob = arena_at(c.arena, e.blob);
+} // namespace
+
+verdict judge(const openpgp_collection& c, const sig_event& e, const uint8_t* blob,
+              const uint8_t* material, const stored_key* stored, const verify_key& key,
+              check_result loaded) {
     const std::span<const uint8_t> digest(blob, e.digest_size);
     const uint8_t* fields = blob + e.digest_size;
     const bool named_by_fingerprint = (e.flags & EVENT_ISSUER_FPR) != 0;
@@ -408,10 +423,9 @@ verdict judge(const openpgp_collection& c, const sig_event& e, const stored_key*
     // What a check by an earlier run on exactly these inputs found.
     cache_key cached{};
     if (c.cache != nullptr) {
-        cached = verdict_key(
-            stored->algorithm,
-            std::span<const uint8_t>(arena_at(c.arena, stored->material), stored->material_size),
-            e.hash_algorithm, digest, signature_fields);
+        cached = verdict_key(stored->algorithm,
+                             std::span<const uint8_t>(material, stored->material_size),
+                             e.hash_algorithm, digest, signature_fields);
         const cached_check earlier = cache_lookup(*c.cache, cached);
         if (earlier == cached_check::valid) return verdict::valid;
         if (earlier == cached_check::bad) return verdict::bad_signature;
@@ -425,6 +439,24 @@ verdict judge(const openpgp_collection& c, const sig_event& e, const stored_key*
     return v;
 }
 
+void verify_queued(const openpgp_collection& c, std::span<const queued_signature> queue,
+                   const uint8_t* bytes, signer_key_cache& cache, uint64_t counts[]) {
+    for (const queued_signature& q : queue) {
+        signer_key_cache::slot& slot = cache.slots[q.signer_position % cache.slots.size()];
+        if (slot.position != q.signer_position) {
+            slot.loaded = load_verify_key(
+                q.signer->algorithm, std::span<const uint8_t>(q.material, q.signer->material_size),
+                slot.key);
+            slot.position = q.signer_position;
+        }
+        q.event->result =
+            judge(c, *q.event, bytes + q.blob, q.material, q.signer, slot.key, slot.loaded);
+        ++counts[static_cast<size_t>(q.event->result)];
+    }
+}
+
+namespace {
+
 // Verifies the events listed in order[first, last), all by one signer.
 void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, size_t first,
                   size_t last, uint64_t counts[]) {
@@ -433,16 +465,16 @@ void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, siz
     verify_key key;
     check_result loaded = check_result::malformed;
     const stored_key* stored = nullptr;
+    const uint8_t* material = nullptr;
     if (position != key_index::EMPTY) {
         stored = &c.keys[position];
-        loaded = load_verify_key(
-            stored->algorithm,
-            std::span<const uint8_t>(arena_at(c.arena, stored->material), stored->material_size),
-            key);
+        material = arena_at(c.arena, stored->material);
+        loaded = load_verify_key(stored->algorithm,
+                                 std::span<const uint8_t>(material, stored->material_size), key);
     }
     for (size_t i = first; i < last; ++i) {
         sig_event& e = c.events[order[i]];
-        e.result = judge(c, e, stored, key, loaded);
+        e.result = judge(c, e, arena_at(c.arena, e.blob), material, stored, key, loaded);
         ++counts[static_cast<size_t>(e.result)];
     }
 }
@@ -507,8 +539,13 @@ void verify_signatures(openpgp_collection& c, unsigned threads,
 }
 
 void add_openpgp_keys(const openpgp_collection& c, key_list_table& table, keylist_counts& counts) {
+    // Room for every key and certification at most, so that the table is not
+    // copied as it grows; pages never used are never touched.
+    table.entries.reserve(table.entries.size() + c.blocks.size());
+    table.signers.reserve(table.signers.size() + c.events.size());
     key_block block;
-    for (const key_appearance& a : c.blocks) {
+    for (size_t b = 0; b < c.blocks.size(); ++b) {
+        const key_appearance& a = c.blocks[b];
         // The key's own expiration: from its latest valid self-certification.
         int64_t expires = NO_TIME;
         if (c.rules.has_as_of) {

@@ -1,21 +1,24 @@
 // OpenPGP key data read straight into a key list: transferable public keys
-// are taken packet by packet (from openpgp_packets), what each certification
-// needs for its verification is kept, the certifications are verified once
-// every key has been read (a signer may come after the keys it certified),
-// and the keys are then replayed through the same rules as a gpg listing
-// (key_block) into the key list table.
+// are taken packet by packet (from openpgp_packets), each certification is
+// hashed as it is read and verified at once when its signer has been read
+// already (verify_pipeline.h), or kept until every key has been read (a
+// signer may come after the keys it certified), and the keys are then
+// replayed through the same rules as a gpg listing (key_block) into the key
+// list table.
 //
 // Memory model: nothing of the input is held beyond the key block being read.
 // Kept for the whole run are, per primary key, its fingerprint and public key
 // material (about 40 bytes for Ed25519, 270 to 530 for RSA) and an entry of
 // 32 bytes per place it appears; per user id, subkey and certification an
 // event of 48 bytes; and per certification, revocation or self-revocation
-// still to be verified its digest, signature fields and issuer fingerprint
-// (about 120 bytes for Ed25519 over SHA-256, 300 to 600 for RSA). So a dump
-// of 1,000,000 keys with 6,000,000 certifications by Ed25519 keys holds
-// about 1.1 GB at its peak, whatever the size of the dump. Everything is kept
-// in large chunks (no container that doubles and copies at that scale). One
-// key block keeps at most USER_IDS_PER_KEY_MAX user ids and
+// whose signer comes later in the input its digest, signature fields and
+// issuer fingerprint (about 120 bytes for Ed25519 over SHA-256, 300 to 600
+// for RSA); those whose signer came before are verified as they come, from
+// a bounded queue. So a dump of 1,000,000 keys with 6,000,000 certifications
+// by Ed25519 keys holds at most about 1.1 GB at its peak (when every signer
+// comes last), whatever the size of the dump. Everything is kept in large
+// chunks (no container that doubles and copies at that scale). One key block
+// keeps at most USER_IDS_PER_KEY_MAX user ids and
 // SIGNATURES_PER_KEY_MAX signatures, and user ids and subkeys without
 // signatures cost nothing, so that packets flooding a key cannot make the
 // run hold much more than the input's size.
@@ -28,10 +31,10 @@
 #include "key_list_table.h"
 #include "openpgp_fields.h"
 #include "signature_check.h"
+#include "table_memory.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,7 +44,7 @@ struct verdict_cache;
 
 // Blobs of bytes in chunks of up to 64 MiB, addressed by a 64-bit handle.
 struct byte_arena {
-    std::vector<std::unique_ptr<uint8_t[]>> chunks;
+    std::vector<table_memory> chunks;
     size_t used = 0;       // in the last chunk
     size_t chunk_size = 0; // of the last chunk
     size_t held = 0;       // in all chunks
@@ -133,6 +136,8 @@ struct openpgp_counts {
     uint64_t verdicts[static_cast<size_t>(verdict::count_)] = {};
 };
 
+struct verify_pipeline; // verify_pipeline.h
+
 struct openpgp_collection {
     keylist_rules rules;
     bool verify = true;
@@ -143,11 +148,14 @@ struct openpgp_collection {
     verdict_cache* cache = nullptr; // --cache: verdicts of earlier runs, and this run's
 
     byte_arena arena;
-    std::vector<stored_key> keys;
+    chunked_list<stored_key> keys;
     key_index key_positions; // key id -> keys
-    std::deque<key_appearance> blocks;
-    std::deque<sig_event> events;
+    chunked_list<key_appearance> blocks;
+    chunked_list<sig_event> events;
     openpgp_counts counts;
+    // While set, a signature whose signer has been read already is queued
+    // there to be verified at once; the others wait in the arena.
+    verify_pipeline* pipeline = nullptr;
     uint64_t messages = 0; // -v warnings
     uint64_t notices = 0;  // warnings printed without -v
 
@@ -182,6 +190,46 @@ void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& 
 // whole input at NO_OFFSET, whether -v is given or not (the first 100).
 constexpr uint64_t NO_OFFSET = UINT64_MAX;
 void openpgp_notice(openpgp_collection& c, uint64_t offset, const std::string& what);
+
+// The verdict on event e, whose digest, fields and named algorithm are at
+// blob (laid out as in the arena), by the stored signer whose key is loaded
+// (with result loaded) from its key material at material; stored is null
+// when the signer is absent. The one place that decides a signature's
+// verdict, for the pipeline and the rest; with a verdict cache it asks the
+// cache before checking and records what the check found. It reads nothing
+// the reader may still be adding to: the signature and the key material
+// come by pointer.
+verdict judge(const openpgp_collection& c, const sig_event& e, const uint8_t* blob,
+              const uint8_t* material, const stored_key* stored, const verify_key& key,
+              check_result loaded);
+
+// A signature queued for verification while the input is read: its event
+// (which gets the verdict), its signer with the signer's key material, and
+// where its blob is among the queue's bytes.
+struct queued_signature {
+    sig_event* event;
+    const stored_key* signer;
+    const uint8_t* material;
+    uint32_t signer_position; // in keys
+    uint32_t blob;
+};
+
+// The signers' keys one verifying thread has decoded lately, by position in
+// keys: a signer's key is decoded once for many of its signatures.
+struct signer_key_cache {
+    struct slot {
+        uint32_t position = key_index::EMPTY;
+        check_result loaded = check_result::malformed;
+        verify_key key;
+    };
+    std::vector<slot> slots = std::vector<slot>(4096);
+};
+
+// Verifies the queued signatures, whose blobs are at bytes, sets their
+// verdicts and counts them into counts. Reads nothing of c that the reading
+// changes, so it runs on any thread while the input is read.
+void verify_queued(const openpgp_collection& c, std::span<const queued_signature> queue,
+                   const uint8_t* bytes, signer_key_cache& cache, uint64_t counts[]);
 
 // Verifies every pending signature on up to threads threads (at least one);
 // progress, when set, is called now and then with the number done.

@@ -1,6 +1,6 @@
 #include "openpgp_fields.h"
 
-#include <openssl/evp.h>
+#include "signature_check.h"
 
 #include <algorithm>
 #include <iterator>
@@ -155,13 +155,15 @@ const char* parse_public_key(std::span<const uint8_t> body, public_key_packet& k
     key.algorithm = body[5];
     key.material = body.subspan(KEY_V4_HEADER_SIZE);
     const std::array<uint8_t, 3> prefix = key_prefix(body.size());
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
-              EVP_DigestUpdate(ctx, prefix.data(), prefix.size()) == 1 &&
-              EVP_DigestUpdate(ctx, body.data(), body.size()) == 1 &&
-              EVP_DigestFinal_ex(ctx, key.fpr.data(), nullptr) == 1;
-    EVP_MD_CTX_free(ctx);
-    if (!ok) return "cannot compute the fingerprint";
+    // One context per thread, reused: a key costs no allocation and no
+    // lookup of the hash.
+    thread_local digest_context fingerprint_digest;
+    if (!digest_begin(fingerprint_digest, HASH_SHA1)) return "cannot compute the fingerprint";
+    digest_update(fingerprint_digest, prefix);
+    digest_update(fingerprint_digest, body);
+    const digest_value d = digest_final(fingerprint_digest);
+    if (d.size() != key.fpr.size()) return "cannot compute the fingerprint";
+    std::copy(d.begin(), d.end(), key.fpr.begin());
     key.key_id = be64(&key.fpr[V4_FINGERPRINT_SIZE - KEY_ID_SIZE]);
     return nullptr;
 }

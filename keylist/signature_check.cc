@@ -268,15 +268,7 @@ struct thread_md_ctx {
 };
 
 check_result verify_ed25519(const verify_key& key, std::span<const uint8_t> digest,
-                            std::span<const uint8_t> fields) {
-    std::span<const uint8_t> r;
-    std::span<const uint8_t> s;
-    if (!read_two_numbers(fields, r, s)) return check_result::malformed;
-    if (r.size() > 32 || s.size() > 32) return check_result::bad_signature;
-    // R and S, each left-padded to 32 bytes, are the native signature.
-    std::array<uint8_t, 64> signature{};
-    std::copy(r.begin(), r.end(), signature.begin() + static_cast<ptrdiff_t>(32 - r.size()));
-    std::copy(s.begin(), s.end(), signature.begin() + static_cast<ptrdiff_t>(64 - s.size()));
+                            std::span<const uint8_t> signature) {
     thread_local thread_md_ctx md;
     if (md.ctx == nullptr) return check_result::bad_signature;
     (void)EVP_MD_CTX_reset(md.ctx); // always succeeds on an allocated context
@@ -301,31 +293,45 @@ check_result verify_pkey(const verify_key& key, const EVP_MD* md, std::span<cons
     return ok ? check_result::valid : check_result::bad_signature;
 }
 
-check_result verify_rsa(const verify_key& key, const EVP_MD* md, std::span<const uint8_t> digest,
-                        std::span<const uint8_t> fields) {
+// Ed25519: R and S, each left-padded to 32 bytes.
+check_result ed25519_native(std::span<const uint8_t> fields, native_signature& out) {
+    std::span<const uint8_t> r;
+    std::span<const uint8_t> s;
+    if (!read_two_numbers(fields, r, s)) return check_result::malformed;
+    if (r.size() > 32 || s.size() > 32) return check_result::bad_signature;
+    std::fill(out.bytes.begin(), out.bytes.begin() + 64, 0);
+    std::copy(r.begin(), r.end(), out.bytes.begin() + static_cast<ptrdiff_t>(32 - r.size()));
+    std::copy(s.begin(), s.end(), out.bytes.begin() + static_cast<ptrdiff_t>(64 - s.size()));
+    out.size = 64;
+    return check_result::valid;
+}
+
+// RSA: the signature is as long as the modulus; its MPI drops leading zeros.
+check_result rsa_native(const verify_key& key, std::span<const uint8_t> fields,
+                        native_signature& out) {
     std::span<const uint8_t> value;
     if (!read_mpi(fields, value)) return check_result::malformed;
     value = strip_leading_zeros(value);
     if (value.size() > key.rsa_modulus_bytes) return check_result::bad_signature;
-    // The signature is as long as the modulus; its MPI drops leading zeros.
-    std::array<uint8_t, 2048> signature{};
     const size_t size = key.rsa_modulus_bytes;
+    std::fill(out.bytes.begin(), out.bytes.begin() + static_cast<ptrdiff_t>(size), 0);
     std::copy(value.begin(), value.end(),
-              signature.begin() + static_cast<ptrdiff_t>(size - value.size()));
-    return verify_pkey(key, md, digest, std::span<const uint8_t>(signature.data(), size), true);
+              out.bytes.begin() + static_cast<ptrdiff_t>(size - value.size()));
+    out.size = size;
+    return check_result::valid;
 }
 
-check_result verify_dsa_or_ecdsa(const verify_key& key, const EVP_MD* md,
-                                 std::span<const uint8_t> digest, std::span<const uint8_t> fields) {
+// DSA and ECDSA: the DER form of r and s.
+check_result der_native(std::span<const uint8_t> fields, native_signature& out) {
     std::span<const uint8_t> r;
     std::span<const uint8_t> s;
     if (!read_two_numbers(fields, r, s)) return check_result::malformed;
     // DSA's q is at most 256 bits and the largest curve order 521 bits.
     constexpr size_t max_integer = 66;
+    static_assert(2 * (max_integer + 4) + 3 <= native_signature{}.bytes.size());
     if (r.size() > max_integer || s.size() > max_integer) return check_result::bad_signature;
-    std::array<uint8_t, 2 * (max_integer + 4) + 3> der{};
-    const size_t size = der_signature(r, s, der.data());
-    return verify_pkey(key, md, digest, std::span<const uint8_t>(der.data(), size), false);
+    out.size = der_signature(r, s, out.bytes.data());
+    return check_result::valid;
 }
 
 } // namespace
@@ -447,15 +453,42 @@ check_result check_signature(const verify_key& key, uint8_t openpgp_hash_algorit
     if ((key.algorithm == PK_DSA || key.algorithm == PK_ECDSA) &&
         8 * digest.size() < std::min<size_t>(key.order_bits, longest_digest_bits))
         return check_result::hash_too_short;
+    native_signature native;
+    const check_result form = native_form(key, signature_fields, native);
+    if (form != check_result::valid) return form;
+    return verify_native(key, openpgp_hash_algorithm, digest,
+                         std::span<const uint8_t>(native.bytes.data(), native.size));
+}
+
+check_result native_form(const verify_key& key, std::span<const uint8_t> signature_fields,
+                         native_signature& out) {
     switch (key.algorithm) {
     case PK_RSA:
     case PK_RSA_SIGN_ONLY:
-        return verify_rsa(key, md, digest, signature_fields);
+        return rsa_native(key, signature_fields, out);
     case PK_DSA:
     case PK_ECDSA:
-        return verify_dsa_or_ecdsa(key, md, digest, signature_fields);
+        return der_native(signature_fields, out);
     case PK_EDDSA:
-        return verify_ed25519(key, digest, signature_fields);
+        return ed25519_native(signature_fields, out);
+    default:
+        return check_result::unsupported_algorithm;
+    }
+}
+
+check_result verify_native(const verify_key& key, uint8_t openpgp_hash_algorithm,
+                           std::span<const uint8_t> digest, std::span<const uint8_t> native) {
+    const EVP_MD* md = hash_md(openpgp_hash_algorithm);
+    if (key.pkey == nullptr || md == nullptr) return check_result::unsupported_algorithm;
+    switch (key.algorithm) {
+    case PK_RSA:
+    case PK_RSA_SIGN_ONLY:
+        return verify_pkey(key, md, digest, native, true);
+    case PK_DSA:
+    case PK_ECDSA:
+        return verify_pkey(key, md, digest, native, false);
+    case PK_EDDSA:
+        return verify_ed25519(key, digest, native);
     default:
         return check_result::unsupported_algorithm;
     }

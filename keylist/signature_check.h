@@ -99,3 +99,18 @@ check_result load_verify_key(uint8_t public_key_algorithm, std::span<const uint8
 check_result check_signature(const verify_key& key, uint8_t openpgp_hash_algorithm,
                              std::span<const uint8_t> digest,
                              std::span<const uint8_t> signature_fields);
+
+// A signature's fields in the form OpenSSL verifies: Ed25519's 64 bytes,
+// RSA's integer as long as the modulus, DSA's and ECDSA's DER sequence.
+struct native_signature {
+    std::array<uint8_t, 2048> bytes; // RSA_MODULUS_BITS_MAX / 8
+    size_t size = 0;
+};
+
+// The two steps of check_signature after its checks of the digest: the
+// fields in native form (malformed or bad_signature when they cannot be),
+// and OpenSSL's verification of that form.
+check_result native_form(const verify_key& key, std::span<const uint8_t> signature_fields,
+                         native_signature& out);
+check_result verify_native(const verify_key& key, uint8_t openpgp_hash_algorithm,
+                           std::span<const uint8_t> digest, std::span<const uint8_t> native);

@@ -32,6 +32,13 @@ for seed in 1 3; do
     cat "$d"/*.pgp | "$KEYLIST" -j 3 - >"$d.stdin" || fail "seed $seed: standard input"
     same "$d.keys" "$d.stdin" "seed $seed: from standard input, -j 3"
 done
+# Verified as read or after the reading, by whichever thread: the same tally.
+for j in 1 4; do
+    "$KEYLIST" -v -j "$j" -o "$work/tally$j.keys" "$work/1"/*.pgp 2>&1 |
+        grep 'signatures checked: [0-9]* valid, [0-9]* bad signature' >"$work/tally$j" ||
+        fail "-v -j $j: no tally of valid and bad signatures"
+done
+same "$work/tally1" "$work/tally4" "-v tally, -j 1 against -j 4"
 # shellcheck disable=SC2086
 "$PGPGEN" -n 200 -s 9 --armor -o "$work/armored.asc" --expect "$work/armored.keys" $noise ||
     fail "pgpgen --armor"
