@@ -1,6 +1,5 @@
 #include "key_search.h"
 
-#include "folded_search.h"
 #include "key_name.h"
 
 #include <algorithm>
@@ -54,18 +53,14 @@ int compare_at(const std::string& text, uint32_t offset, std::string_view word) 
     return 0;
 }
 
-void sort_by_id(const served_data& d, std::vector<int32_t>& keys) {
-    const std::vector<uint64_t>& ids = d.ix.ids;
-    std::sort(keys.begin(), keys.end(), [&ids](int32_t a, int32_t b) {
-        return ids[static_cast<size_t>(a)] < ids[static_cast<size_t>(b)];
-    });
-}
-
-// Keys whose name holds needle (folded) where a word of it begins (the
-// needle's leading blanks and punctuation included before that word), in id
-// order.
-void add_word_start_matches(const served_data& d, const std::string& needle, size_t limit,
-                            std::vector<int32_t>& keys) {
+// Keys whose name holds text where a word of it begins (text's leading
+// blanks and punctuation included before that word), in id order.
+void add_name_matches(const served_data& d, std::string_view text, size_t limit,
+                      std::vector<int32_t>& keys) {
+    if (!d.has_names || text.find('\n') != std::string_view::npos) return;
+    std::string needle;
+    for (char c : text)
+        needle += static_cast<char>(folded(c));
     size_t lead = 0;
     while (lead < needle.size() && !is_word_char(needle[lead]))
         ++lead;
@@ -86,38 +81,11 @@ void add_word_start_matches(const served_data& d, const std::string& needle, siz
         auto k = static_cast<int32_t>(name - d.name_at.begin() - 1);
         if (std::find(keys.begin(), keys.end(), k) == keys.end()) add_once(found, k);
     }
-    sort_by_id(d, found);
+    const std::vector<uint64_t>& ids = d.ix.ids;
+    std::sort(found.begin(), found.end(), [&ids](int32_t a, int32_t b) {
+        return ids[static_cast<size_t>(a)] < ids[static_cast<size_t>(b)];
+    });
     keys.insert(keys.end(), found.begin(), found.end());
-}
-
-// Keys whose name holds needle (folded) anywhere, not yet in keys: the
-// first ones in key-index order, then put in id order.
-void add_containing_matches(const served_data& d, const std::string& needle, size_t limit,
-                            std::vector<int32_t>& keys) {
-    std::vector<int32_t> found;
-    const std::string_view names(d.names);
-    for (size_t at = find_folded(names, needle, 0);
-         at != std::string_view::npos && found.size() + keys.size() < limit;) {
-        auto name = std::upper_bound(d.name_at.begin(), d.name_at.end(), uint64_t{at});
-        auto k = static_cast<int32_t>(name - d.name_at.begin() - 1);
-        if (std::find(keys.begin(), keys.end(), k) == keys.end()) found.push_back(k);
-        at = find_folded(names, needle, static_cast<size_t>(*name)); // on from the next name
-    }
-    sort_by_id(d, found);
-    keys.insert(keys.end(), found.begin(), found.end());
-}
-
-// Keys whose name holds text in any ASCII case: first those where it
-// begins a word (what someone typing the start of a name means), then the
-// others.
-void add_name_matches(const served_data& d, std::string_view text, size_t limit,
-                      std::vector<int32_t>& keys) {
-    if (!d.has_names || text.find('\n') != std::string_view::npos) return;
-    std::string needle;
-    for (char c : text)
-        needle += static_cast<char>(folded(c));
-    add_word_start_matches(d, needle, limit, keys);
-    if (keys.size() < limit) add_containing_matches(d, needle, limit, keys);
 }
 
 } // namespace

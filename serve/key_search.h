@@ -1,8 +1,8 @@
 // Finding keys from what a person types: the start of a key id, or part of
-// a user id in any ASCII case. Names where the text begins a word come
-// first ("ali" finds "Alice Example <alice@example.org>" by a binary search
-// in the sorted word starts), then names holding it anywhere ("lice"), found
-// by reading the names through (folded_search.h).
+// a user id in any ASCII case, from the start of one of its words on ("ali",
+// "alice ex", "<alice@" and "example.org" find "Alice Example
+// <alice@example.org>"; "lice" does not): a binary search in the sorted
+// word starts, so a search costs the same on a million names as on ten.
 #pragma once
 
 #include "served_data.h"
@@ -18,8 +18,8 @@ constexpr size_t SEARCH_LIMIT_MAX = 100;
 
 // Keys whose id starts with text (hexadecimal digits, optionally behind
 // "0x"; a 40-digit fingerprint means its key id), in id order, then keys
-// whose name holds text from a word's start on, in id order, then keys
-// whose name holds it elsewhere, in id order; each key once, at most limit.
+// whose name holds text from a word's start on, in id order; each key once,
+// at most limit.
 std::vector<int32_t> search_keys(const served_data& data, std::string_view text, size_t limit);
 
 // A key named the way korvalinde-path names one, or else by part of its
