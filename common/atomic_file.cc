@@ -257,6 +257,24 @@ bool commit_directly(atomic_file& file, bool sync) {
 
 } // namespace
 
+const char* atomic_step_text(atomic_step step) {
+    switch (step) {
+    case atomic_step::create:
+        return "cannot create a temporary file beside it";
+    case atomic_step::open:
+        return "cannot open for writing";
+    case atomic_step::set_mode:
+        return "cannot set the mode of the temporary file";
+    case atomic_step::rename:
+        return "cannot rename the temporary file into place";
+    case atomic_step::none:
+    case atomic_step::write:
+    case atomic_step::sync:
+        break;
+    }
+    return "write error";
+}
+
 void atomic_discard(atomic_file& file) {
     if (file.fd >= 0) {
         (void)close(file.fd); // the contents are abandoned: a close error no longer matters

@@ -42,6 +42,10 @@ enum class atomic_step {
     rename,   // renaming it over the target failed
 };
 
+// What failed, for a message: "cannot create a temporary file beside it",
+// ..., or "write error" for a failed write or flush.
+const char* atomic_step_text(atomic_step step);
+
 struct atomic_file {
     std::string path;      // the target
     std::string temp_path; // the temporary beside it (its name stays for messages)

@@ -46,23 +46,7 @@ bool write_to_stdout(const file_producer& produce) {
 }
 
 void report_file_error(const std::string& path, const atomic_file& file) {
-    const char* what = "write error";
-    switch (file.failed_step) {
-    case atomic_step::create:
-        what = "cannot create a temporary file beside it";
-        break;
-    case atomic_step::open:
-        what = "cannot open for writing";
-        break;
-    case atomic_step::set_mode:
-        what = "cannot set the mode of the temporary file";
-        break;
-    case atomic_step::rename:
-        what = "cannot rename the temporary file into place";
-        break;
-    default:
-        break;
-    }
+    const char* what = atomic_step_text(file.failed_step);
     errno = file.error;
     report_errno(path, what);
 }

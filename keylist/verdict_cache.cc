@@ -167,21 +167,7 @@ struct block_writer {
 };
 
 std::string write_failure(const atomic_file& file) {
-    std::string what = "write error";
-    switch (file.failed_step) {
-    case atomic_step::create:
-        what = "cannot create a temporary file beside it";
-        break;
-    case atomic_step::set_mode:
-        what = "cannot set the mode of the temporary file";
-        break;
-    case atomic_step::rename:
-        what = "cannot rename the temporary file into place";
-        break;
-    default:
-        break;
-    }
-    return what + ": " + std::strerror(file.error);
+    return std::string(atomic_step_text(file.failed_step)) + ": " + std::strerror(file.error);
 }
 
 } // namespace
