@@ -121,6 +121,38 @@ record_type type_of(const char* line, size_t size) {
 }
 
 // Takes one complete line (without its line end); number counts from 1.
+// A sig or rev record of the key block being read.
+bool take_signature_record(listing_parser& parser, record_type type, const char* line, size_t size,
+                           uint64_t number) {
+    const char* what = type == record_type::sig ? "sig" : "rev";
+    field fields[FIELDS_USED];
+    split_fields(line, size, fields, FIELDS_USED);
+    uint64_t signer;
+    if (!parse_key_id(fields[4], signer))
+        return fail(parser, number,
+                    std::string("key id of the ") + what + " record is not 16 hexadecimal digits");
+    unsigned sig_class;
+    if (!parse_class(fields[10], sig_class))
+        return fail(parser, number,
+                    std::string("signature class of the ") + what +
+                        " record is not two hexadecimal digits");
+    int64_t created, expires;
+    if (!parse_time(fields[5], created))
+        return fail(parser, number,
+                    std::string("creation time of the ") + what + " record is not a time");
+    if (!parse_time(fields[6], expires))
+        return fail(parser, number,
+                    std::string("expiration time of the ") + what + " record is not a time");
+    const char validity = fields[1].size > 0 ? fields[1].text[0] : '\0';
+    if (type == record_type::sig)
+        add_signature(parser.block, signer, sig_class, created, expires, validity, parser.rules,
+                      parser.counts);
+    else
+        add_revocation(parser.block, signer, sig_class, created, parser.rules, parser.counts,
+                       validity);
+    return true;
+}
+
 bool take_line(listing_parser& parser, const char* line, size_t size, uint64_t number) {
     if (size > LISTING_LINE_MAX)
         return fail(parser, number,
@@ -175,37 +207,8 @@ bool take_line(listing_parser& parser, const char* line, size_t size, uint64_t n
         start_subkey(parser.block, parser.counts);
         return true;
     case record_type::sig:
-    case record_type::rev: {
-        const char* what = type == record_type::sig ? "sig" : "rev";
-        split_fields(line, size, fields, FIELDS_USED);
-        uint64_t signer;
-        if (!parse_key_id(fields[4], signer))
-            return fail(parser, number,
-                        std::string("key id of the ") + what +
-                            " record is not 16 hexadecimal digits");
-        unsigned sig_class;
-        if (!parse_class(fields[10], sig_class))
-            return fail(parser, number,
-                        std::string("signature class of the ") + what +
-                            " record is not two hexadecimal digits");
-        int64_t created, expires;
-        if (!parse_time(fields[5], created))
-            return fail(parser, number,
-                        std::string("creation time of the ") + what + " record is not a time");
-        if (!parse_time(fields[6], expires))
-            return fail(parser, number,
-                        std::string("expiration time of the ") + what + " record is not a time");
-        if (type == record_type::sig) {
-            const char validity = fields[1].size > 0 ? fields[1].text[0] : '\0';
-            add_signature(parser.block, signer, sig_class, created, expires, validity, parser.rules,
-                          parser.counts);
-        } else {
-            const char validity = fields[1].size > 0 ? fields[1].text[0] : '\0';
-            add_revocation(parser.block, signer, sig_class, created, parser.rules, parser.counts,
-                           validity);
-        }
-        return true;
-    }
+    case record_type::rev:
+        return take_signature_record(parser, type, line, size, number);
     default:
         return true;
     }
