@@ -14,6 +14,7 @@ table_memory::table_memory(size_t size, bool huge) {
     // Mapped one huge page larger and trimmed to an aligned start, as huge
     // pages only fill aligned ranges.
     const size_t mapped = bytes + HUGE_PAGE;
+    // cppcheck-suppress invalidFunctionArg ; -1 is the descriptor an anonymous mapping takes
     void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     uint8_t* const base = static_cast<uint8_t*>(p);

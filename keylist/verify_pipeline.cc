@@ -9,7 +9,7 @@
 
 namespace {
 
-void verify_batch(verify_pipeline& p, verify_pipeline::batch& b, signer_key_cache& cache,
+void verify_batch(const verify_pipeline& p, verify_pipeline::batch& b, signer_key_cache& cache,
                   uint64_t counts[]) {
     verify_queued(*p.collection, b.queue, b.bytes.data(), cache, counts);
     b.queue.clear();
