@@ -405,8 +405,7 @@ verdict verdict_of(check_result r) {
 } // namespace
 
 verdict judge(const openpgp_collection& c, const sig_event& e, const uint8_t* blob,
-              const uint8_t* material, const stored_key* stored, const verify_key& key,
-              check_result loaded) {
+              const uint8_t* material, const stored_key* stored, signer_key& key) {
     const std::span<const uint8_t> digest(blob, e.digest_size);
     const uint8_t* fields = blob + e.digest_size;
     const bool named_by_fingerprint = (e.flags & EVENT_ISSUER_FPR) != 0;
@@ -414,23 +413,31 @@ verdict judge(const openpgp_collection& c, const sig_event& e, const uint8_t* bl
     if (stored == nullptr ||
         (named_by_fingerprint && std::memcmp(fields, stored->fpr.data(), stored->fpr.size()) != 0))
         return verdict::signer_absent;
-    if (loaded != check_result::valid) return verdict_of(loaded);
     if (named_by_fingerprint) fields += stored->fpr.size();
+    const std::span<const uint8_t> signature_fields(fields, e.fields_size);
+    const std::span<const uint8_t> key_material(material, stored->material_size);
+    // What a check by an earlier run on exactly these inputs found (the key
+    // then decoded, as it would now).
+    cache_key cached{};
+    cached_check earlier = cached_check::none;
+    if (c.cache != nullptr) {
+        cached = verdict_key(stored->algorithm, key_material, e.hash_algorithm, digest,
+                             signature_fields);
+        earlier = cache_lookup(*c.cache, cached);
+    }
+    if (earlier == cached_check::none && !key.decoded) {
+        key.loaded = load_verify_key(stored->algorithm, key_material, key.key);
+        key.decoded = true;
+    }
+    if (earlier == cached_check::none && key.loaded != check_result::valid)
+        return verdict_of(key.loaded);
     const uint8_t named_algorithm = fields[e.fields_size];
     if (named_algorithm != stored->algorithm) return verdict::algorithm_mismatch;
     if (e.created < int64_t{stored->created}) return verdict::predates_signer;
-    const std::span<const uint8_t> signature_fields(fields, e.fields_size);
-    // What a check by an earlier run on exactly these inputs found.
-    cache_key cached{};
-    if (c.cache != nullptr) {
-        cached = verdict_key(stored->algorithm,
-                             std::span<const uint8_t>(material, stored->material_size),
-                             e.hash_algorithm, digest, signature_fields);
-        const cached_check earlier = cache_lookup(*c.cache, cached);
-        if (earlier == cached_check::valid) return verdict::valid;
-        if (earlier == cached_check::bad) return verdict::bad_signature;
-    }
-    const verdict v = verdict_of(check_signature(key, e.hash_algorithm, digest, signature_fields));
+    if (earlier == cached_check::valid) return verdict::valid;
+    if (earlier == cached_check::bad) return verdict::bad_signature;
+    const verdict v =
+        verdict_of(check_signature(key.key, e.hash_algorithm, digest, signature_fields));
     if (c.cache != nullptr)
         cache_record(*c.cache, cached,
                      v == verdict::valid           ? cached_check::valid
@@ -444,13 +451,10 @@ void verify_queued(const openpgp_collection& c, std::span<const queued_signature
     for (const queued_signature& q : queue) {
         signer_key_cache::slot& slot = cache.slots[q.signer_position % cache.slots.size()];
         if (slot.position != q.signer_position) {
-            slot.loaded = load_verify_key(
-                q.signer->algorithm, std::span<const uint8_t>(q.material, q.signer->material_size),
-                slot.key);
+            slot.key = signer_key();
             slot.position = q.signer_position;
         }
-        q.event->result =
-            judge(c, *q.event, bytes + q.blob, q.material, q.signer, slot.key, slot.loaded);
+        q.event->result = judge(c, *q.event, bytes + q.blob, q.material, q.signer, slot.key);
         ++counts[static_cast<size_t>(q.event->result)];
     }
 }
@@ -462,19 +466,16 @@ void verify_group(openpgp_collection& c, const std::vector<uint64_t>& order, siz
                   size_t last, uint64_t counts[]) {
     const uint64_t signer = c.events[order[first]].signer;
     const uint32_t position = find_position(c.key_positions, signer);
-    verify_key key;
-    check_result loaded = check_result::malformed;
+    signer_key key;
     const stored_key* stored = nullptr;
     const uint8_t* material = nullptr;
     if (position != key_index::EMPTY) {
         stored = &c.keys[position];
         material = arena_at(c.arena, stored->material);
-        loaded = load_verify_key(stored->algorithm,
-                                 std::span<const uint8_t>(material, stored->material_size), key);
     }
     for (size_t i = first; i < last; ++i) {
         sig_event& e = c.events[order[i]];
-        e.result = judge(c, e, arena_at(c.arena, e.blob), material, stored, key, loaded);
+        e.result = judge(c, e, arena_at(c.arena, e.blob), material, stored, key);
         ++counts[static_cast<size_t>(e.result)];
     }
 }

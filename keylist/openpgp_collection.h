@@ -191,17 +191,25 @@ void openpgp_warning(openpgp_collection& c, uint64_t offset, const std::string& 
 constexpr uint64_t NO_OFFSET = UINT64_MAX;
 void openpgp_notice(openpgp_collection& c, uint64_t offset, const std::string& what);
 
+// A signer's key for verification, decoded from its material only when a
+// signature needs it: with a verdict cache that answers, never.
+struct signer_key {
+    bool decoded = false;
+    check_result loaded = check_result::malformed;
+    verify_key key;
+};
+
 // The verdict on event e, whose digest, fields and named algorithm are at
-// blob (laid out as in the arena), by the stored signer whose key is loaded
-// (with result loaded) from its key material at material; stored is null
-// when the signer is absent. The one place that decides a signature's
-// verdict, for the pipeline and the rest; with a verdict cache it asks the
-// cache before checking and records what the check found. It reads nothing
-// the reader may still be adding to: the signature and the key material
-// come by pointer.
+// blob (laid out as in the arena), by the stored signer whose key material
+// is at material (decoded into key when needed); stored is null when the
+// signer is absent. The one place that decides a signature's verdict, for
+// the pipeline and the rest; with a verdict cache it asks the cache before
+// checking and records what the check found. An entry exists only for a
+// key that decoded, so a hit means the decoding would succeed. It reads
+// nothing the reader may still be adding to: the signature and the key
+// material come by pointer.
 verdict judge(const openpgp_collection& c, const sig_event& e, const uint8_t* blob,
-              const uint8_t* material, const stored_key* stored, const verify_key& key,
-              check_result loaded);
+              const uint8_t* material, const stored_key* stored, signer_key& key);
 
 // A signature queued for verification while the input is read: its event
 // (which gets the verdict), its signer with the signer's key material, and
@@ -219,8 +227,7 @@ struct queued_signature {
 struct signer_key_cache {
     struct slot {
         uint32_t position = key_index::EMPTY;
-        check_result loaded = check_result::malformed;
-        verify_key key;
+        signer_key key;
     };
     std::vector<slot> slots = std::vector<slot>(4096);
 };
