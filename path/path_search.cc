@@ -40,11 +40,13 @@ struct meeting_edge {
     int32_t far;
 };
 
-int64_t frontier_edges(const search_side& side) {
-    int64_t edges = 0;
-    for (int32_t k : side.frontier)
-        edges += side.start[at(k) + 1] - side.start[at(k)];
-    return edges;
+// The edges the keys have in the adjacency start indexes: the work of
+// expanding them.
+int64_t degree_sum(const std::vector<int64_t>& start, std::span<const int32_t> keys) {
+    int64_t sum = 0;
+    for (int32_t k : keys)
+        sum += start[at(k) + 1] - start[at(k)];
+    return sum;
 }
 
 // Expands one whole layer of `side`. A neighbour the other side has seen is
@@ -86,13 +88,6 @@ bool expand_layer(search_side& side, const search_side& other, bool forward,
         side.layers.insert(side.layers.end(), side.frontier.begin(), side.frontier.end());
     }
     return met;
-}
-
-int64_t degree_sum(const std::vector<int64_t>& start, std::span<const int32_t> keys) {
-    int64_t sum = 0;
-    for (int32_t k : keys)
-        sum += start[at(k) + 1] - start[at(k)];
-    return sum;
 }
 
 // One step of the marking toward a side's own end: the keys of `side`'s
@@ -407,7 +402,8 @@ void find_shortest_paths(const path_index& ix, search_space& space, int32_t from
     uint64_t total = 0;
     bool met = false;
     while (!met && !forward.frontier.empty() && !backward.frontier.empty()) {
-        if (frontier_edges(forward) <= frontier_edges(backward))
+        if (degree_sum(forward.start, forward.frontier) <=
+            degree_sum(backward.start, backward.frontier))
             met = expand_layer(forward, backward, true, next, space.touched, total, meets);
         else
             met = expand_layer(backward, forward, false, next, space.touched, total, meets);
