@@ -76,18 +76,13 @@ void trim_split_sequence(std::string& line) {
 
 } // namespace
 
-bool read_names_file(const std::string& path, key_names& names, std::string& error,
-                     const names_warning& warn) {
+bool read_names(const std::string& path, const names_receiver& take, std::string& error,
+                const names_warning& warn) {
     std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "re"));
     if (!file) {
         error = path + ": " + std::strerror(errno);
         return false;
     }
-    // Room for the names a regular file of this size may hold (lines of
-    // about 40 bytes), so that the table is not rebuilt as it grows.
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode))
-        names.reserve(names.size() + static_cast<size_t>(info.st_size / 40));
     std::string line;
     int64_t line_number = 1;
     bool cut = false;
@@ -125,7 +120,7 @@ bool read_names_file(const std::string& path, key_names& names, std::string& err
             at = newline + 1;
             if (!parse_head(line, id)) return fail(bad_head);
             if (cut) trim_split_sequence(line);
-            names.try_emplace(id, std::string_view(line).substr(HEAD_SIZE));
+            take(id, std::string_view(line).substr(HEAD_SIZE));
             line.clear();
             cut = false;
             ++line_number;
@@ -137,4 +132,16 @@ bool read_names_file(const std::string& path, key_names& names, std::string& err
     }
     if (!line.empty()) return fail("last line has no line end");
     return true;
+}
+
+bool read_names_file(const std::string& path, key_names& names, std::string& error,
+                     const names_warning& warn) {
+    // Room for the names a regular file of this size may hold (lines of
+    // about 40 bytes), so that the table is not rebuilt as it grows.
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        names.reserve(names.size() + static_cast<size_t>(info.st_size / 40));
+    return read_names(
+        path, [&names](uint64_t id, std::string_view name) { names.try_emplace(id, name); }, error,
+        warn);
 }

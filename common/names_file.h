@@ -37,3 +37,12 @@ using names_warning = std::function<void(const std::string&)>;
 // sequence the cut splits), with one warning for the line.
 bool read_names_file(const std::string& path, key_names& names, std::string& error,
                      const names_warning& warn = {});
+
+// Receives the names of a names file in file order: the key id and the
+// escaped user id, which lives only until the call returns.
+using names_receiver = std::function<void(uint64_t, std::string_view)>;
+
+// Reads a names file as read_names_file does, handing each line's name to
+// take instead of keeping it (repeated keys included).
+bool read_names(const std::string& path, const names_receiver& take, std::string& error,
+                const names_warning& warn = {});
