@@ -41,46 +41,20 @@ void add_id_prefix_matches(const served_data& d, std::string_view text, size_t l
     }
 }
 
-// How the name text from offset compares with word, over word's length:
-// negative, zero (word starts there) or positive. A name's end ('\n')
-// sorts before anything a word holds.
-int compare_at(const std::string& text, uint32_t offset, std::string_view word) {
-    for (size_t i = 0; i < word.size(); ++i) {
-        unsigned char a = folded(text[offset + i]);
-        auto b = static_cast<unsigned char>(word[i]);
-        if (a != b) return a < b ? -1 : 1;
-    }
-    return 0;
-}
-
-// Keys whose name holds text where a word of it begins (text's leading
-// blanks and punctuation included before that word), in id order.
+// Keys whose name contains text in any ASCII case, in id order: the first
+// ones in key order, up to the limit (counting the keys already found).
 void add_name_matches(const served_data& d, std::string_view text, size_t limit,
                       std::vector<int32_t>& keys) {
-    if (!d.has_names || text.find('\n') != std::string_view::npos) return;
+    if (!d.has_names || text.empty() || text.find('\n') != std::string_view::npos) return;
     std::string needle;
     for (char c : text)
         needle += static_cast<char>(folded(c));
-    size_t lead = 0;
-    while (lead < needle.size() && !is_word_char(needle[lead]))
-        ++lead;
-    if (lead == needle.size()) return;
-    std::string_view word = std::string_view(needle).substr(lead);
-    std::string_view before = std::string_view(needle).substr(0, lead);
-    const std::string& names = d.names;
-    auto it = std::lower_bound(
-        d.word_starts.begin(), d.word_starts.end(), word,
-        [&names](uint32_t offset, std::string_view w) { return compare_at(names, offset, w) < 0; });
     std::vector<int32_t> found;
-    for (; it != d.word_starts.end() && found.size() + keys.size() < limit &&
-           compare_at(names, *it, word) == 0;
-         ++it) {
-        if (*it < lead || compare_at(names, *it - static_cast<uint32_t>(lead), before) != 0)
-            continue;
-        auto name = std::upper_bound(d.name_at.begin(), d.name_at.end(), uint64_t{*it});
-        auto k = static_cast<int32_t>(name - d.name_at.begin() - 1);
-        if (std::find(keys.begin(), keys.end(), k) == keys.end()) add_once(found, k);
-    }
+    for_each_name_containing(d.grams, d.names, d.name_at, needle, [&](int32_t k) {
+        if (found.size() + keys.size() >= limit) return false;
+        if (std::find(keys.begin(), keys.end(), k) == keys.end()) found.push_back(k);
+        return true;
+    });
     const std::vector<uint64_t>& ids = d.ix.ids;
     std::sort(found.begin(), found.end(), [&ids](int32_t a, int32_t b) {
         return ids[static_cast<size_t>(a)] < ids[static_cast<size_t>(b)];

@@ -1,8 +1,7 @@
-// Finding keys from what a person types: the start of a key id, or part of
-// a user id in any ASCII case, from the start of one of its words on ("ali",
-// "alice ex", "<alice@" and "example.org" find "Alice Example
-// <alice@example.org>"; "lice" does not): a binary search in the sorted
-// word starts, so a search costs the same on a million names as on ten.
+// Finding keys from what a person types: the start of a key id, or any part
+// of a user id in any ASCII case ("ali", "lice ex", "<alice@" and
+// "example.org" find "Alice Example <alice@example.org>"), through the
+// names' trigram index (name_grams.h).
 #pragma once
 
 #include "served_data.h"
@@ -18,8 +17,7 @@ constexpr size_t SEARCH_LIMIT_MAX = 100;
 
 // Keys whose id starts with text (hexadecimal digits, optionally behind
 // "0x"; a 40-digit fingerprint means its key id), in id order, then keys
-// whose name holds text from a word's start on, in id order; each key once,
-// at most limit.
+// whose name contains text, in id order; each key once, at most limit.
 std::vector<int32_t> search_keys(const served_data& data, std::string_view text, size_t limit);
 
 // A key named the way korvalinde-path names one, or else by part of its

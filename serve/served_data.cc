@@ -13,7 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 unique_fd& unique_fd::operator=(unique_fd&& other) noexcept {
@@ -77,81 +77,42 @@ bool load_index(const std::string& path, path_index& ix, std::string& error) {
     return true;
 }
 
-// The names laid out by key index; the map is emptied as it is used.
-bool lay_out_names(served_data& d, key_names& names, std::string& error) {
+// Reads the names file and lays the names out by key index, each key's
+// first name; names of keys not in the list are left out.
+bool read_names_by_key(served_data& d, const std::string& path, std::string& error,
+                       const names_warning& warn) {
+    constexpr uint64_t NONE = UINT64_MAX;
+    std::string text; // the names in file order
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        text.reserve(static_cast<size_t>(info.st_size)); // at most the file's size
+    std::vector<uint64_t> start(static_cast<size_t>(d.ix.key_count), NONE);
+    std::vector<uint32_t> length(static_cast<size_t>(d.ix.key_count), 0);
+    auto take = [&](uint64_t id, std::string_view name) {
+        int32_t k = key_of_id(d.ix, id);
+        if (k < 0 || start[static_cast<size_t>(k)] != NONE) return;
+        start[static_cast<size_t>(k)] = text.size();
+        length[static_cast<size_t>(k)] = static_cast<uint32_t>(name.size()); // a line's share
+        text += name;
+    };
+    if (!read_names(path, take, error, warn)) return false;
+    uint64_t total = 0;
+    for (int32_t k = 0; k < d.ix.key_count; ++k)
+        if (start[static_cast<size_t>(k)] != NONE) total += length[static_cast<size_t>(k)] + 1;
+    if (total > UINT32_MAX) {
+        error = "'" + path + "': the names take more than 4 GiB";
+        return false;
+    }
+    d.names.reserve(total);
     d.name_at.reserve(static_cast<size_t>(d.ix.key_count) + 1);
     for (int32_t k = 0; k < d.ix.key_count; ++k) {
         d.name_at.push_back(d.names.size());
-        uint64_t id = d.ix.ids[static_cast<size_t>(k)];
-        auto it = names.find(id);
-        // A repeated id is the key of its first record only.
-        if (it == names.end() || key_of_id(d.ix, id) != k) continue;
-        d.names += it->second;
+        if (start[static_cast<size_t>(k)] == NONE) continue;
+        d.names.append(text, start[static_cast<size_t>(k)], length[static_cast<size_t>(k)]);
         d.names += '\n';
     }
     d.name_at.push_back(d.names.size());
-    names = {};
-    // The map's many small pieces back to the system before the word index
-    // needs room.
-    (void)malloc_trim(0); // only says whether anything was released
-    if (d.names.size() > UINT32_MAX) {
-        error = "the names take more than 4 GiB";
-        return false;
-    }
-    d.names.shrink_to_fit();
     return true;
-}
-
-// The word at i's first four bytes, folded, high byte first, as the high
-// half of a sort key whose low half is i. A name's end ('\n') pads the
-// rest, so that keys order as the words do up to their fifth byte.
-uint64_t word_key(const std::string& text, size_t i) {
-    uint64_t prefix = 0;
-    bool ended = false;
-    for (size_t j = 0; j < 4; ++j) {
-        ended = ended || text[i + j] == '\n';
-        prefix = prefix << 8 | (ended ? uint64_t{'\n'} : folded(text[i + j]));
-    }
-    return prefix << 32 | i;
-}
-
-void index_words(served_data& d) {
-    const std::string& text = d.names;
-    // Sorted first by the four-byte prefixes, a plain integer sort; then each
-    // run of words sharing one by the text after it, the runs shared out
-    // between two threads.
-    std::vector<uint64_t> keys;
-    for (size_t i = 0; i < text.size(); ++i)
-        if (is_word_char(text[i]) && (i == 0 || !is_word_char(text[i - 1])))
-            keys.push_back(word_key(text, i));
-    std::sort(keys.begin(), keys.end());
-    std::vector<std::pair<size_t, size_t>> runs;
-    for (size_t start = 0, end = 0; start < keys.size(); start = end) {
-        end = start + 1;
-        while (end < keys.size() && keys[end] >> 32 == keys[start] >> 32)
-            ++end;
-        // A prefix holding the name's end is the whole word: nothing to order.
-        if (end - start > 1 && (keys[start] >> 32 & 0xFF) != '\n') runs.emplace_back(start, end);
-    }
-    const char* base = text.data();
-    auto after_prefix = [base](uint64_t a, uint64_t b) {
-        const char* x = base + static_cast<uint32_t>(a) + 4;
-        const char* y = base + static_cast<uint32_t>(b) + 4;
-        while (folded(*x) == folded(*y) && *x != '\n') {
-            ++x;
-            ++y;
-        }
-        return folded(*x) < folded(*y);
-    };
-    std::atomic<size_t> next_run{0};
-    run_work_on_threads(2, [&] {
-        for (size_t r = next_run.fetch_add(1); r < runs.size(); r = next_run.fetch_add(1))
-            std::sort(keys.begin() + static_cast<ptrdiff_t>(runs[r].first),
-                      keys.begin() + static_cast<ptrdiff_t>(runs[r].second), after_prefix);
-    });
-    d.word_starts.resize(keys.size());
-    std::transform(keys.begin(), keys.end(), d.word_starts.begin(),
-                   [](uint64_t key) { return static_cast<uint32_t>(key); });
 }
 
 void sort_ids(served_data& d) {
@@ -213,22 +174,27 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
     // peak and the names' map together would raise the peak memory by the
     // map's size for a second of start-up.
     if (!load_index(settings.input, d->ix, error)) return nullptr;
-    key_names names;
     auto warn = [](const std::string& warning) {
         std::string line = "korvalinde-serve: warning: " + warning + "\n";
         (void)write(STDERR_FILENO, line.data(), line.size()); // nowhere else to say it
     };
-    if (!settings.names_path.empty() && !read_names_file(settings.names_path, names, error, warn))
-        return nullptr;
-    if (!settings.names_path.empty()) {
-        if (!lay_out_names(*d, names, error)) {
-            error = "'" + settings.names_path + "': " + error;
-            return nullptr;
+    // The id order and the names with their index on two threads.
+    bool names_read = true;
+    std::atomic<int> next_task{0};
+    run_work_on_threads(2, [&] {
+        for (int task = next_task.fetch_add(1); task < 2; task = next_task.fetch_add(1)) {
+            if (task == 0) {
+                sort_ids(*d);
+            } else if (!settings.names_path.empty()) {
+                names_read = read_names_by_key(*d, settings.names_path, error, warn);
+                if (names_read) {
+                    d->has_names = true;
+                    d->grams = index_name_grams(d->names, d->name_at);
+                }
+            }
         }
-        d->has_names = true;
-        index_words(*d);
-    }
-    sort_ids(*d);
+    });
+    if (!names_read) return nullptr;
     if (!settings.report_dir.empty() && !load_reports(settings.report_dir, *d, error))
         return nullptr;
     auto now = std::chrono::system_clock::now().time_since_epoch();

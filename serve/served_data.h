@@ -4,6 +4,7 @@
 // next one beside it, and requests in flight keep the one they started on.
 #pragma once
 
+#include "name_grams.h"
 #include "names_file.h"
 #include "path_index.h"
 #include "path_search.h"
@@ -68,10 +69,7 @@ struct served_data {
     // name_at[key_count] the end.
     std::string names;
     std::vector<uint64_t> name_at;
-    // Where each word of the names begins (a letter or digit after anything
-    // else), ordered by the text from there to the end of its name with
-    // ASCII letters in lower case: words by prefix in a binary search.
-    std::vector<uint32_t> word_starts;
+    name_grams grams; // the names' trigrams, for finding text within names
 
     unique_fd report_dir;        // -1 without -r
     std::vector<key_rank> ranks; // by key index, empty without -r
@@ -95,12 +93,6 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
 inline unsigned char folded(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a')
                                 : static_cast<unsigned char>(c);
-}
-
-// A letter, a digit or a byte of a multi-byte character: part of a word.
-inline bool is_word_char(char c) {
-    unsigned char f = folded(c);
-    return (f >= 'a' && f <= 'z') || (f >= '0' && f <= '9') || f >= 0x80;
 }
 
 // The name of key index k, if it has one.
