@@ -1,6 +1,8 @@
 #include "verdict_cache.h"
 
 #include "atomic_file.h"
+#include "openpgp_constants.h"
+#include "signature_check.h"
 
 #include <openssl/sha.h>
 
@@ -14,8 +16,6 @@
 namespace {
 
 using checksum = std::array<uint8_t, CACHE_CHECKSUM_SIZE>;
-
-constexpr size_t PREFIXES = 65536;
 
 // Keys in byte order, compared a word at a time.
 uint64_t big_endian_word(const uint8_t* at) {
@@ -31,12 +31,31 @@ bool key_below(const cache_key& a, const cache_key& b) {
     return big_endian_word(a.data() + 8) < big_endian_word(b.data() + 8);
 }
 
+// The entries a lookup searches among: those sharing the key's first
+// prefix_bits bits.
+size_t key_prefix(const verdict_cache& cache, const cache_key& key) {
+    return static_cast<size_t>(big_endian_word(key.data()) >> (64 - cache.prefix_bits));
+}
+
 // The last bit of an entry: the check found the signature bad.
 constexpr uint8_t OUTCOME_BIT = 1;
 constexpr uint8_t OUTCOME_MASK = 0xFE;
 
 checksum sha256_of(const void* data, size_t size) {
+    // A context per thread with the digest fetched once (signature_check):
+    // OpenSSL 3's one-shot SHA256() looks the algorithm up in the provider
+    // store on every call, under a lock the threads contend for, which was
+    // a sixth of a run whose verdicts all came from the cache.
+    thread_local digest_context context;
     checksum out{};
+    if (digest_begin(context, HASH_SHA256)) {
+        digest_update(context, {static_cast<const uint8_t*>(data), size});
+        const digest_value value = digest_final(context);
+        if (value.length == out.size()) {
+            std::copy_n(value.bytes.begin(), out.size(), out.begin());
+            return out;
+        }
+    }
     SHA256(static_cast<const unsigned char*>(data), size, out.data());
     return out;
 }
@@ -219,8 +238,8 @@ cache_key verdict_key(uint8_t key_algorithm, std::span<const uint8_t> key_materi
 cached_check cache_lookup(verdict_cache& cache, const cache_key& key) {
     if (cache.known.empty()) return cached_check::none;
     // The entry, with either outcome bit, is the first not below the key
-    // with the bit clear, among those with the key's first two bytes.
-    const size_t prefix = size_t{key[0]} << 8 | key[1];
+    // with the bit clear, among those with the key's leading bits.
+    const size_t prefix = key_prefix(cache, key);
     const auto last =
         cache.known.begin() + static_cast<ptrdiff_t>(cache.first_with_prefix[prefix + 1]);
     const auto found = std::lower_bound(cache.known.begin() +
@@ -278,11 +297,16 @@ cache_read_result read_verdict_cache(const std::string& path, verdict_cache& cac
         return cache_read_result::ignored;
     }
     cache.used.assign(cache.known.size(), 0);
-    cache.first_with_prefix.assign(PREFIXES + 1, 0);
+    // About eight entries per prefix: a lookup reads one or two cache lines
+    // of entries (keys are uniformly distributed, being hashes).
+    cache.prefix_bits = 8;
+    while (cache.prefix_bits < 24 && (cache.known.size() >> cache.prefix_bits) > 8)
+        ++cache.prefix_bits;
+    const size_t prefixes = size_t{1} << cache.prefix_bits;
+    cache.first_with_prefix.assign(prefixes + 1, 0);
     size_t i = 0;
-    for (size_t prefix = 0; prefix <= PREFIXES; ++prefix) {
-        while (i < cache.known.size() &&
-               (size_t{cache.known[i][0]} << 8 | cache.known[i][1]) < prefix)
+    for (size_t prefix = 0; prefix <= prefixes; ++prefix) {
+        while (i < cache.known.size() && key_prefix(cache, cache.known[i]) < prefix)
             ++i;
         cache.first_with_prefix[prefix] = i;
     }

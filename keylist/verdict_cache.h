@@ -52,8 +52,9 @@ constexpr uint32_t CACHE_BLOCK_ENTRIES = 65536;
 struct verdict_cache {
     std::vector<cache_key> known; // read from the file: sorted, distinct, with outcomes
     std::vector<uint8_t> used;    // per known entry: looked up by this run
-    // Where the entries whose first two bytes are i start in known, for
-    // i from 0 to 65536: a lookup searches only among those.
+    // Where the entries whose first prefix_bits bits are i start in known,
+    // for i from 0 to 2^prefix_bits: a lookup searches only among those.
+    unsigned prefix_bits = 8;
     std::vector<size_t> first_with_prefix;
     std::mutex added_lock;
     std::deque<cache_key> added; // checked by this run (no doubling copies)
