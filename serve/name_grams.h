@@ -90,15 +90,17 @@ void for_each_name_containing(const name_grams& grams, const std::string& text,
         return;
     }
     // The needle's buckets, each once, the shortest list first.
-    std::vector<gram_cursor> lists;
-    for (size_t i = 0; i + 3 <= needle.size(); ++i) {
-        const uint32_t b = gram_bucket(needle.data() + i);
-        gram_cursor c{grams.gaps.data() + grams.start[b], grams.gaps.data() + grams.start[b + 1]};
-        bool seen = false;
-        for (const gram_cursor& other : lists)
-            seen = seen || other.at == c.at;
-        if (!seen) lists.push_back(c);
-    }
+    std::vector<uint32_t> buckets;
+    buckets.reserve(needle.size() - 2);
+    for (size_t i = 0; i + 3 <= needle.size(); ++i)
+        buckets.push_back(gram_bucket(needle.data() + i));
+    std::sort(buckets.begin(), buckets.end());
+    buckets.erase(std::unique(buckets.begin(), buckets.end()), buckets.end());
+    std::vector<gram_cursor> lists(buckets.size());
+    std::transform(buckets.begin(), buckets.end(), lists.begin(), [&grams](uint32_t b) {
+        return gram_cursor{grams.gaps.data() + grams.start[b],
+                           grams.gaps.data() + grams.start[b + 1]};
+    });
     std::sort(lists.begin(), lists.end(), [](const gram_cursor& a, const gram_cursor& b) {
         return a.end - a.at < b.end - b.at;
     });
