@@ -171,8 +171,8 @@ std::shared_ptr<const served_data> load_served_data(const serve_settings& settin
     auto started = std::chrono::steady_clock::now();
     auto d = std::make_shared<served_data>();
     // The names are read after the import, not beside it: the import's
-    // peak and the names' map together would raise the peak memory by the
-    // map's size for a second of start-up.
+    // peak and the names together would raise the peak memory by the
+    // names' size for a second of start-up; and they are laid out by key.
     if (!load_index(settings.input, d->ix, error)) return nullptr;
     auto warn = [](const std::string& warning) {
         std::string line = "korvalinde-serve: warning: " + warning + "\n";
