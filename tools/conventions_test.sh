@@ -118,8 +118,15 @@ endless_names
 out_of_memory 200000 korvalinde-html "$html" -N "$work/names" -o "$work/page.html" "$work/run"
 endless_names
 out_of_memory 200000 korvalinde-path "$path" -i "$sample" -N "$work/names" "$a" "$b"
-endless_names
-out_of_memory 200000 korvalinde-serve "$serve" -i "$sample" -N "$work/names" -l 127.0.0.1:0
+# korvalinde-serve keeps only the names of keys in its list, so an endless
+# names file would be read forever: an endless key list instead.
+mkfifo "$work/keys"
+(
+    exec >/dev/null 2>&1 </dev/null
+    [ "$limited" = yes ] || exit 0
+    awk 'BEGIN { for (i = 1; ; i++) printf "p%016X\ns%016X\n", i, i + 1 }' >"$work/keys"
+) &
+out_of_memory 200000 korvalinde-serve "$serve" -i "$work/keys" -l 127.0.0.1:0
 out_of_memory 200000 keygen "$keygen" -n 2000000000
 out_of_memory 200000 pgpgen "$pgpgen" -n 2000000000
 out_of_memory 200000 shapegen "$shapegen" ring 50000000
