@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,23 +42,33 @@ size_t key_prefix(const verdict_cache& cache, const cache_key& key) {
 constexpr uint8_t OUTCOME_BIT = 1;
 constexpr uint8_t OUTCOME_MASK = 0xFE;
 
-checksum sha256_of(const void* data, size_t size) {
-    // A context per thread with the digest fetched once (signature_check):
-    // OpenSSL 3's one-shot SHA256() looks the algorithm up in the provider
-    // store on every call, under a lock the threads contend for, which was
-    // a sixth of a run whose verdicts all came from the cache.
+// SHA-256 of the pieces as one message. A context per thread with the
+// digest fetched once (signature_check): OpenSSL 3's one-shot SHA256()
+// looks the algorithm up in the provider store on every call, under a lock
+// the threads contend for, which was a sixth of a run whose verdicts all
+// came from the cache.
+checksum sha256_of(std::initializer_list<std::span<const uint8_t>> pieces) {
     thread_local digest_context context;
     checksum out{};
     if (digest_begin(context, HASH_SHA256)) {
-        digest_update(context, {static_cast<const uint8_t*>(data), size});
+        for (const std::span<const uint8_t> piece : pieces)
+            digest_update(context, piece);
         const digest_value value = digest_final(context);
         if (value.length == out.size()) {
             std::copy_n(value.bytes.begin(), out.size(), out.begin());
             return out;
         }
     }
-    SHA256(static_cast<const unsigned char*>(data), size, out.data());
+    // No context to be had: the one-shot digest of the same bytes.
+    std::vector<uint8_t> whole;
+    for (const std::span<const uint8_t> piece : pieces)
+        whole.insert(whole.end(), piece.begin(), piece.end());
+    SHA256(whole.data(), whole.size(), out.data());
     return out;
+}
+
+checksum sha256_of(const void* data, size_t size) {
+    return sha256_of({std::span<const uint8_t>(static_cast<const uint8_t*>(data), size)});
 }
 
 void put_u32(uint8_t* at, uint32_t v) {
@@ -203,32 +214,21 @@ cache_key verdict_key(uint8_t key_algorithm, std::span<const uint8_t> key_materi
     // Each variable-length piece is preceded by its length, so that no two
     // different checks hash the same bytes. Key material and signature
     // fields are at most a few kilobytes (the reader refuses larger ones).
-    uint8_t stack[2048];
-    std::vector<uint8_t> heap;
-    const size_t total =
-        8 + 2 + 2 + key_material.size() + 2 + digest.size() + 2 + signature_fields.size();
-    uint8_t* at = stack;
-    if (total > sizeof stack) {
-        heap.resize(total);
-        at = heap.data();
-    }
-    uint8_t* const start = at;
-    std::memcpy(at, "kvl-v1\0\0", 8);
-    at += 8;
-    *at++ = key_algorithm;
-    *at++ = hash_algorithm;
-    for (const std::span<const uint8_t> piece : {key_material, digest, signature_fields}) {
-        *at++ = static_cast<uint8_t>(piece.size() >> 8);
-        *at++ = static_cast<uint8_t>(piece.size());
-        if (!piece.empty()) std::memcpy(at, piece.data(), piece.size());
-        at += piece.size();
-    }
+    const uint8_t head[10] = {'k', 'v', 'l', '-', 'v', '1', 0, 0, key_algorithm, hash_algorithm};
+    auto length_of = [](std::span<const uint8_t> piece) {
+        return std::array<uint8_t, 2>{static_cast<uint8_t>(piece.size() >> 8),
+                                      static_cast<uint8_t>(piece.size())};
+    };
+    const std::array<uint8_t, 2> material_length = length_of(key_material);
+    const std::array<uint8_t, 2> digest_length = length_of(digest);
+    const std::array<uint8_t, 2> fields_length = length_of(signature_fields);
     // SHA-256 cut to 127 bits (and the outcome bit): two checks share a key
     // only by a collision, which takes about 2^63 work even when chosen, and
     // making a chosen forgery share the key of a valid signature would take
     // a second preimage (2^127) as well as write access to the file. Half
     // the digest halves the cache's memory and file.
-    const checksum sum = sha256_of(start, static_cast<size_t>(at - start));
+    const checksum sum = sha256_of({head, material_length, key_material, digest_length, digest,
+                                    fields_length, signature_fields});
     cache_key key{};
     std::copy_n(sum.begin(), key.size(), key.begin());
     key.back() &= OUTCOME_MASK;
