@@ -15,3 +15,10 @@ bool write_all(int fd, const char* data, size_t size) {
     }
     return true;
 }
+
+ssize_t read_some(int fd, void* into, size_t size) {
+    for (;;) {
+        const ssize_t n = read(fd, into, size);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}

@@ -1,5 +1,6 @@
 #include "keylist_inputs.h"
 
+#include "file_io.h"
 #include "listing_parser.h"
 #include "names_file.h"
 #include "openpgp_armor.h"
@@ -28,15 +29,6 @@ constexpr size_t SNIFF_SIZE = 64 << 10;
 void report_errno(const std::string& name, const char* what) {
     std::fprintf(stderr, "korvalinde-keylist: %s: %s: %s\n", name.c_str(), what,
                  std::strerror(errno));
-}
-
-// read(2) that retries after a signal: the number of bytes, 0 at the end,
-// -1 on an error (errno set).
-ssize_t read_some(int fd, uint8_t* into, size_t size) {
-    for (;;) {
-        const ssize_t n = read(fd, into, size);
-        if (n >= 0 || errno != EINTR) return n;
-    }
 }
 
 // What the reading phase has counted into the progress display

@@ -1,18 +1,12 @@
 #include "read_ahead.h"
 
+#include "file_io.h"
+
 #include <cerrno>
 #include <system_error>
 #include <unistd.h>
 
 namespace {
-
-// read(2) that retries after a signal.
-ssize_t read_some(int fd, uint8_t* into, size_t size) {
-    for (;;) {
-        const ssize_t n = read(fd, into, size);
-        if (n >= 0 || errno != EINTR) return n;
-    }
-}
 
 void read_blocks(read_ahead& r) {
     std::unique_lock<std::mutex> hold(r.lock);

@@ -1,6 +1,7 @@
 #include "verdict_cache.h"
 
 #include "atomic_file.h"
+#include "file_io.h"
 #include "openpgp_constants.h"
 #include "signature_check.h"
 
@@ -100,8 +101,7 @@ uint64_t get_u64(const uint8_t* at) {
 bool read_exact(int fd, void* to, size_t size) {
     auto* at = static_cast<uint8_t*>(to);
     while (size > 0) {
-        const ssize_t got = read(fd, at, size);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = read_some(fd, at, size);
         if (got <= 0) {
             if (got == 0) errno = 0;
             return false;
